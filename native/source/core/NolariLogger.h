@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Log lines "[component] [LEVEL] message" on standard error and, when
+// `logToFile` is set, appended to "logs/nolari.log" under the working directory.
+
+namespace nolari::NolariLogger {
+
+// Both settings are written once at start-up, before any other thread exists.
+void setComponent(std::string component);
+const std::string& component();
+void setLogToFile(bool enabled);
+bool logToFile();
+
+void debug(std::string_view message);
+void info(std::string_view message);
+void warn(std::string_view message);
+void error(std::string_view message);
+
+}  // namespace nolari::NolariLogger

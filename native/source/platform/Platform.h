@@ -1,0 +1,36 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/Accessibility.h"
+#include "platform/RunLoop.h"
+#include "platform/Workspace.h"
+
+// The table of platform areas a program runs against. Program code reaches the
+// desktop only through it and never names a backend.
+
+namespace nolari::platform {
+
+struct Platform {
+  std::unique_ptr<RunLoop> runLoop;
+  std::unique_ptr<Accessibility> accessibility;
+  std::unique_ptr<Workspace> workspace;
+};
+
+// Connects the backend the environment asks for: the simulated desktop only
+// when NOLARI_PLATFORM is "sim" (its scene named by NOLARI_SIM_SCENE), the real
+// desktop otherwise. On failure `platform` is left empty and `error` says what
+// is wrong, naming the file where there is one.
+bool connectPlatform(Platform& platform, std::string& error);
+
+}  // namespace nolari::platform
+
+namespace nolari::platform {
+
+// The process's table, installed once at start-up before any other thread
+// exists and only read afterwards; tests install one per case.
+void installPlatform(Platform* platform);
+Platform& currentPlatform();
+
+}  // namespace nolari::platform
