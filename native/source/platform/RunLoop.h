@@ -16,7 +16,8 @@ using TimePoint = Clock::time_point;
 using Duration = Clock::duration;
 using Task = std::function<void()>;
 
-// A unit of deferred work that can be cancelled before it runs.
+// A unit of deferred work that can be cancelled before it runs. `cancel` may
+// be called from any thread; a task already running is not interrupted.
 class WorkItem {
  public:
   virtual ~WorkItem() = default;
@@ -25,7 +26,9 @@ class WorkItem {
 };
 
 // A one-shot timer on the main queue whose fire date can be moved while it is
-// valid. It becomes invalid once it fired or was invalidated.
+// valid, earlier or later. It becomes invalid once it fired or was
+// invalidated, and then ignores new fire dates. The loop keeps a valid timer
+// alive: dropping the handle does not cancel it. Main-thread only.
 class Timer {
  public:
   virtual ~Timer() = default;
@@ -35,7 +38,9 @@ class Timer {
   virtual bool isValid() const = 0;
 };
 
-// Runs its tasks one after another, in order, off the main queue.
+// Runs its tasks one after another, in order, off the main queue. `post` may be
+// called from any thread. Tasks already posted still run after the queue is
+// released.
 class SerialQueue {
  public:
   virtual ~SerialQueue() = default;
@@ -56,9 +61,11 @@ class RunLoop {
 
   virtual std::shared_ptr<SerialQueue> makeSerialQueue(const std::string& label) = 0;
   // A named thread that runs `body` once; the thread ends when `body` returns.
+  // Nobody waits for it: a body may run for the life of the process.
   virtual void startThread(const std::string& name, Task body) = 0;
 
-  // Runs the main queue on the calling thread until `stop`.
+  // Runs the main queue on the calling thread until `stop`, which may be called
+  // from any thread. The loop must outlive the tasks that post to it.
   virtual void run() = 0;
   virtual void stop() = 0;
 };
