@@ -1,14 +1,28 @@
 #include "platform/linux/RunLoop.h"
 
+// Asio's handler memory uses standard fences, which ThreadSanitizer does not
+// model; its queues synchronise through mutexes, which it does.
+#if defined(__SANITIZE_THREAD__)
+#pragma GCC diagnostic ignored "-Wtsan"
+#endif
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <optional>
 #include <pthread.h>
 #include <thread>
+
+#include "platform/Agenda.h"
 
 namespace nolari::platform {
 
 namespace {
 
 constexpr size_t THREAD_NAME_MAX = 15;
+
+using WorkGuard = boost::asio::executor_work_guard<boost::asio::io_context::executor_type>;
 
 // A thread of its own with its own io_context. When the queue goes, the tasks
 // already posted still run and the thread then ends by itself: it is detached
@@ -31,36 +45,71 @@ class AsioSerialQueue : public SerialQueue {
  private:
   struct State {
     boost::asio::io_context io;
-    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> keepRunning{io.get_executor()};
+    WorkGuard keepRunning{io.get_executor()};
   };
   std::shared_ptr<State> state_;
 };
 
 }  // namespace
 
+// The main queue's io_context and the one steady timer that waits for the
+// agenda's earliest task. `arm` and `runDue` run on the main queue only.
+struct AsioRunLoop::Main {
+  Main() : keepRunning(io.get_executor()), timer(io), agenda(std::make_shared<Agenda>()) {
+    agenda->setWake([this] { boost::asio::post(io, [this] { arm(); }); });
+  }
+  ~Main() { agenda->setWake(nullptr); }
+
+  void arm() {
+    auto earliest = agenda->earliest();
+    if (!earliest) {
+      timer.cancel();
+      armedFor.reset();
+      return;
+    }
+    if (armedFor == earliest) return;
+    armedFor = earliest;
+    timer.expires_at(*earliest);
+    timer.async_wait([this](const boost::system::error_code& error) {
+      if (error) return;
+      armedFor.reset();
+      runDue();
+      arm();
+    });
+  }
+
+  void runDue() {
+    TimePoint limit = Clock::now();
+    while (auto due = agenda->takeDue(limit)) due->second();
+  }
+
+  boost::asio::io_context io;
+  WorkGuard keepRunning;
+  boost::asio::steady_timer timer;
+  std::optional<TimePoint> armedFor;
+  std::shared_ptr<Agenda> agenda;
+};
+
 void nameCurrentThread(const std::string& name) {
   pthread_setname_np(pthread_self(), name.substr(0, THREAD_NAME_MAX).c_str());
 }
 
-AsioRunLoop::AsioRunLoop()
-    : keepRunning_(io_.get_executor()), timer_(io_), agenda_(std::make_shared<Agenda>()) {
-  agenda_->setWake([this] { boost::asio::post(io_, [this] { arm(); }); });
-}
+AsioRunLoop::AsioRunLoop() : main_(std::make_unique<Main>()) {}
 
-AsioRunLoop::~AsioRunLoop() { agenda_->setWake(nullptr); }
+AsioRunLoop::~AsioRunLoop() = default;
 
-void AsioRunLoop::post(Task task) { boost::asio::post(io_, std::move(task)); }
+void AsioRunLoop::post(Task task) { boost::asio::post(main_->io, std::move(task)); }
 
 std::shared_ptr<WorkItem> AsioRunLoop::postAfter(Duration delay, Task task) {
   auto item = std::make_shared<AgendaWorkItem>();
-  agenda_->add(Clock::now() + delay, [item, task = std::move(task)] {
+  main_->agenda->add(Clock::now() + delay, [item, task = std::move(task)] {
     if (!item->isCancelled()) task();
   });
   return item;
 }
 
 std::shared_ptr<Timer> AsioRunLoop::scheduleTimer(TimePoint fireDate, Task task) {
-  return AgendaTimer::schedule(agenda_, fireDate, std::move(task));
+  return AgendaTimer::schedule(main_->agenda, fireDate, std::move(task));
 }
 
 std::shared_ptr<SerialQueue> AsioRunLoop::makeSerialQueue(const std::string& label) {
@@ -76,34 +125,11 @@ void AsioRunLoop::startThread(const std::string& name, Task body) {
 }
 
 void AsioRunLoop::run() {
-  io_.run();
+  main_->io.run();
   // A later `run` starts afresh after this `stop`.
-  io_.restart();
+  main_->io.restart();
 }
 
-void AsioRunLoop::stop() { io_.stop(); }
-
-void AsioRunLoop::arm() {
-  auto earliest = agenda_->earliest();
-  if (!earliest) {
-    timer_.cancel();
-    armedFor_.reset();
-    return;
-  }
-  if (armedFor_ == earliest) return;
-  armedFor_ = earliest;
-  timer_.expires_at(*earliest);
-  timer_.async_wait([this](const boost::system::error_code& error) {
-    if (error) return;
-    armedFor_.reset();
-    runDue();
-    arm();
-  });
-}
-
-void AsioRunLoop::runDue() {
-  TimePoint limit = Clock::now();
-  while (auto due = agenda_->takeDue(limit)) due->second();
-}
+void AsioRunLoop::stop() { main_->io.stop(); }
 
 }  // namespace nolari::platform

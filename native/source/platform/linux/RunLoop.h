@@ -1,12 +1,8 @@
 #pragma once
 
-#include <boost/asio/executor_work_guard.hpp>
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <memory>
-#include <optional>
+#include <string>
 
-#include "platform/Agenda.h"
 #include "platform/RunLoop.h"
 
 // The run loop on real time: the main queue is an io_context run by the thread
@@ -37,15 +33,8 @@ class AsioRunLoop : public RunLoop {
   void stop() override;
 
  private:
-  // Main queue only.
-  void arm();
-  void runDue();
-
-  boost::asio::io_context io_;
-  boost::asio::executor_work_guard<boost::asio::io_context::executor_type> keepRunning_;
-  boost::asio::steady_timer timer_;
-  std::optional<TimePoint> armedFor_;
-  std::shared_ptr<Agenda> agenda_;
+  struct Main;
+  std::unique_ptr<Main> main_;
 };
 
 // Names the calling thread; Linux keeps the first 15 bytes.
