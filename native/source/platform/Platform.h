@@ -5,6 +5,7 @@
 
 #include "platform/Accessibility.h"
 #include "platform/RunLoop.h"
+#include "platform/Speech.h"
 #include "platform/Workspace.h"
 
 // The table of platform areas a program runs against. Program code reaches the
@@ -16,6 +17,8 @@ struct Platform {
   std::unique_ptr<RunLoop> runLoop;
   std::unique_ptr<Accessibility> accessibility;
   std::unique_ptr<Workspace> workspace;
+  // Connected by `connectSpeech`, for the programs that transcribe.
+  std::unique_ptr<Speech> speech;
 };
 
 // Connects the backend the environment asks for: the simulated desktop only

@@ -1,0 +1,570 @@
+#include "platform/linux/Speech.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <list>
+#include <map>
+#include <set>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <pocketsphinx.h>
+#include <samplerate.h>
+#include <sndfile.h>
+#include <sphinxbase/ngram_model.h>
+
+extern "C" {
+#include <flite/cst_lexicon.h>
+#include <flite/cst_val.h>
+cst_lexicon* cmu_lex_init(void);
+}
+
+namespace nolari::platform {
+
+namespace {
+
+constexpr const char* ENGLISH = "en-US";
+constexpr int MODEL_RATE = 16000;
+constexpr int FRAMES_PER_SECOND = 100;
+constexpr int SAMPLES_PER_FRAME = MODEL_RATE / FRAMES_PER_SECOND;
+// Frames read from the file per block; the whole file is never held at once.
+constexpr sf_count_t READ_BLOCK_FRAMES = 8192;
+// Long recordings are decoded as a series of utterances cut in pauses, so that
+// memory stays bounded whatever the length of the file.
+constexpr double MIN_UTTERANCE_SECONDS = 15.0;
+constexpr double MAX_UTTERANCE_SECONDS = 30.0;
+constexpr int CUT_PAUSE_FRAMES = 30;
+constexpr double QUIET_FRAME_RMS = 200.0;
+// A pause at least this long between two words starts a new phrase.
+constexpr double PHRASE_PAUSE_SECONDS = 0.5;
+// Weight of the phrase model built from contextual strings beside the main one.
+constexpr float CONTEXT_WEIGHT = 0.15f;
+constexpr size_t CONTEXT_CACHE_SIZE = 4;
+// Bounds on what contextual strings may add, so that a huge list stays quick.
+constexpr size_t MAX_CONTEXT_PHRASES = 2000;
+constexpr size_t MAX_PHRASE_WORDS = 12;
+
+std::string lowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// "en_US", "EN-us" and "en" all name the US English model.
+bool namesEnglish(const std::string& localeId) {
+  std::string normal = lowerAscii(localeId);
+  std::replace(normal.begin(), normal.end(), '_', '-');
+  return normal == "en-us" || normal == "en";
+}
+
+// Lower-case words of letters and apostrophes; anything else separates words.
+std::vector<std::string> phraseWords(const std::string& phrase) {
+  std::vector<std::string> words;
+  std::string current;
+  auto flush = [&] {
+    while (!current.empty() && current.front() == '\'') current.erase(current.begin());
+    while (!current.empty() && current.back() == '\'') current.pop_back();
+    if (!current.empty()) words.push_back(current);
+    current.clear();
+  };
+  for (char c : phrase) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (std::isalpha(u) && u < 0x80) {
+      current += static_cast<char>(std::tolower(u));
+    } else if (c == '\'' && !current.empty()) {
+      current += c;
+    } else {
+      flush();
+    }
+  }
+  flush();
+  if (words.size() > MAX_PHRASE_WORDS) words.resize(MAX_PHRASE_WORDS);
+  return words;
+}
+
+class SndAudioFile : public SpeechAudioFile {
+ public:
+  SndAudioFile(SNDFILE* file, SF_INFO info) : file(file), info(info) {}
+  ~SndAudioFile() override { sf_close(file); }
+  double durationSeconds() const override {
+    return info.samplerate > 0 ? static_cast<double>(info.frames) / info.samplerate : 0.0;
+  }
+
+  SNDFILE* file;
+  SF_INFO info;
+};
+
+// Reads a file block by block as mono 16-bit samples at the model's rate.
+class MonoReader {
+ public:
+  explicit MonoReader(SndAudioFile& audio) : audio_(audio) {
+    channels_ = std::max(1, audio.info.channels);
+    ratio_ = static_cast<double>(MODEL_RATE) / std::max(1, audio.info.samplerate);
+    if (audio.info.samplerate != MODEL_RATE) {
+      int error = 0;
+      resampler_ = src_new(SRC_SINC_FASTEST, 1, &error);
+    }
+  }
+  ~MonoReader() {
+    if (resampler_) src_delete(resampler_);
+  }
+  MonoReader(const MonoReader&) = delete;
+  MonoReader& operator=(const MonoReader&) = delete;
+
+  bool resamplerReady() const { return audio_.info.samplerate == MODEL_RATE || resampler_ != nullptr; }
+
+  // Appends the next samples to `out`; false at the end of the file.
+  bool next(std::vector<int16_t>& out, std::string& error) {
+    if (finished_) return false;
+    interleaved_.resize(static_cast<size_t>(READ_BLOCK_FRAMES) * channels_);
+    sf_count_t got = sf_readf_float(audio_.file, interleaved_.data(), READ_BLOCK_FRAMES);
+    if (got < 0 || (got == 0 && sf_error(audio_.file) != SF_ERR_NO_ERROR)) {
+      error = std::string("cannot read audio: ") + sf_strerror(audio_.file);
+      return false;
+    }
+    bool last = got < READ_BLOCK_FRAMES;
+    mono_.assign(static_cast<size_t>(got), 0.0f);
+    for (sf_count_t i = 0; i < got; ++i) {
+      float sum = 0;
+      for (int c = 0; c < channels_; ++c) sum += interleaved_[static_cast<size_t>(i) * channels_ + c];
+      mono_[static_cast<size_t>(i)] = sum / static_cast<float>(channels_);
+    }
+    if (!resampler_) {
+      append(mono_.data(), mono_.size(), out);
+    } else {
+      resampled_.resize(static_cast<size_t>(std::ceil(mono_.size() * ratio_)) + 64);
+      SRC_DATA data{};
+      data.data_in = mono_.data();
+      data.input_frames = static_cast<long>(mono_.size());
+      data.src_ratio = ratio_;
+      data.end_of_input = last ? 1 : 0;
+      // The converter may hold input back; call again until it has taken it all
+      // and, at the end, drained its tail.
+      for (;;) {
+        data.data_out = resampled_.data();
+        data.output_frames = static_cast<long>(resampled_.size());
+        if (int rc = src_process(resampler_, &data); rc != 0) {
+          error = std::string("cannot resample audio: ") + src_strerror(rc);
+          return false;
+        }
+        append(resampled_.data(), static_cast<size_t>(data.output_frames_gen), out);
+        data.data_in += data.input_frames_used;
+        data.input_frames -= data.input_frames_used;
+        if (data.input_frames == 0 && (!last || data.output_frames_gen == 0)) break;
+      }
+    }
+    if (last) finished_ = true;
+    return true;
+  }
+
+ private:
+  static void append(const float* samples, size_t count, std::vector<int16_t>& out) {
+    for (size_t i = 0; i < count; ++i) {
+      float v = std::clamp(samples[i], -1.0f, 1.0f) * 32767.0f;
+      out.push_back(static_cast<int16_t>(std::lrint(v)));
+    }
+  }
+
+  SndAudioFile& audio_;
+  int channels_ = 1;
+  double ratio_ = 1.0;
+  SRC_STATE* resampler_ = nullptr;
+  bool finished_ = false;
+  std::vector<float> interleaved_;
+  std::vector<float> mono_;
+  std::vector<float> resampled_;
+};
+
+struct Word {
+  std::string text;
+  double start;
+  double end;
+};
+
+}  // namespace
+
+// The loaded model, the decoder and the phrase models built for contextual
+// strings. Used by one analysis at a time.
+class PocketSpeech::Engine {
+ public:
+  static std::unique_ptr<Engine> load(const std::string& modelDir, std::string& error) {
+    std::string hmm = modelDir + "/en-us";
+    std::string lm = modelDir + "/en-us.lm.bin";
+    std::string dict = modelDir + "/cmudict-en-us.dict";
+    // Whole-file decoding: with silence removal on, words after a pause get
+    // early times.
+    cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-lm", lm.c_str(), "-dict",
+                                   dict.c_str(), "-remove_silence", "no", "-logfn", "/dev/null", nullptr);
+    if (!config) {
+      error = "speech model configuration rejected for " + modelDir;
+      return nullptr;
+    }
+    ps_decoder_t* decoder = ps_init(config);
+    if (!decoder) {
+      cmd_ln_free_r(config);
+      error = "speech model could not be loaded from " + modelDir;
+      return nullptr;
+    }
+    auto engine = std::unique_ptr<Engine>(new Engine(config, decoder));
+    ngram_model_t* defaultSet = ps_get_lm(decoder, "_default");
+    if (defaultSet) {
+      ngram_model_set_iter_t* it = ngram_model_set_iter(defaultSet);
+      if (it) {
+        const char* name = nullptr;
+        engine->mainLm_ = ngram_model_retain(ngram_model_set_iter_model(it, &name));
+        ngram_model_set_iter_free(it);
+      }
+    }
+    return engine;
+  }
+
+  ~Engine() {
+    if (mainLm_) ngram_model_free(mainLm_);
+    ps_free(decoder_);
+    cmd_ln_free_r(config_);
+    if (lexicon_) delete_lexicon(lexicon_);
+  }
+
+  std::optional<std::string> analyze(SndAudioFile& audio, const std::vector<std::string>& contextualStrings,
+                                     const ResultHandler& onResult) {
+    if (ps_set_search(decoder_, searchFor(contextualStrings).c_str()) < 0) {
+      return "the recogniser could not select its language model";
+    }
+    MonoReader reader(audio);
+    if (!reader.resamplerReady()) return std::string("cannot resample audio from its rate");
+    // A fresh stream per file: the decoder's state must not carry over.
+    ps_start_stream(decoder_);
+
+    std::vector<int16_t> pending;
+    std::vector<int16_t> utterance;
+    size_t utteranceStart = 0;
+    int quietRun = 0;
+    std::vector<Word> phrase;
+    std::string error;
+
+    auto emitPhrase = [&] {
+      if (phrase.empty()) return;
+      SpeechResult result;
+      for (const Word& w : phrase) result.text += (result.text.empty() ? "" : " ") + w.text;
+      result.start = phrase.front().start;
+      result.end = phrase.back().end;
+      phrase.clear();
+      onResult(result);
+    };
+    auto decode = [&]() -> std::optional<std::string> {
+      if (utterance.empty()) return std::nullopt;
+      auto words = decodeUtterance(utterance, static_cast<double>(utteranceStart) / MODEL_RATE);
+      if (!words) return std::string("the recogniser failed to decode the audio");
+      for (Word& w : *words) {
+        if (!phrase.empty() && w.start - phrase.back().end >= PHRASE_PAUSE_SECONDS) emitPhrase();
+        phrase.push_back(std::move(w));
+      }
+      utteranceStart += utterance.size();
+      utterance.clear();
+      return std::nullopt;
+    };
+
+    bool more = true;
+    while (more) {
+      more = reader.next(pending, error);
+      if (!error.empty()) return error;
+      size_t frame = 0;
+      for (; frame + SAMPLES_PER_FRAME <= pending.size() || (!more && frame < pending.size());
+           frame += SAMPLES_PER_FRAME) {
+        size_t end = std::min(pending.size(), frame + SAMPLES_PER_FRAME);
+        double energy = 0;
+        for (size_t i = frame; i < end; ++i) energy += static_cast<double>(pending[i]) * pending[i];
+        double rms = std::sqrt(energy / static_cast<double>(end - frame));
+        utterance.insert(utterance.end(), pending.begin() + static_cast<long>(frame),
+                         pending.begin() + static_cast<long>(end));
+        quietRun = rms < QUIET_FRAME_RMS ? quietRun + 1 : 0;
+        double seconds = static_cast<double>(utterance.size()) / MODEL_RATE;
+        if ((seconds >= MIN_UTTERANCE_SECONDS && quietRun >= CUT_PAUSE_FRAMES) || seconds >= MAX_UTTERANCE_SECONDS) {
+          if (auto failure = decode()) return failure;
+          quietRun = 0;
+        }
+      }
+      pending.erase(pending.begin(), pending.begin() + static_cast<long>(std::min(frame, pending.size())));
+    }
+    if (auto failure = decode()) return failure;
+    emitPhrase();
+    return std::nullopt;
+  }
+
+ private:
+  Engine(cmd_ln_t* config, ps_decoder_t* decoder) : config_(config), decoder_(decoder) {}
+
+  std::optional<std::vector<Word>> decodeUtterance(const std::vector<int16_t>& samples, double offset) {
+    if (ps_start_utt(decoder_) < 0) return std::nullopt;
+    // The whole utterance at once, so that the model's batch normalisation sees
+    // all of it.
+    if (ps_process_raw(decoder_, samples.data(), samples.size(), FALSE, TRUE) < 0) {
+      ps_end_utt(decoder_);
+      return std::nullopt;
+    }
+    if (ps_end_utt(decoder_) < 0) return std::nullopt;
+    std::vector<Word> words;
+    int32 score = 0;
+    const char* hyp = ps_get_hyp(decoder_, &score);
+    // No hypothesis, or an empty one, means no speech.
+    if (!hyp || !*hyp) return words;
+    for (ps_seg_t* seg = ps_seg_iter(decoder_); seg; seg = ps_seg_next(seg)) {
+      const char* raw = ps_seg_word(seg);
+      if (!raw || !*raw || raw[0] == '<' || raw[0] == '[' || raw[0] == '(') continue;
+      std::string text(raw);
+      if (auto paren = text.find('('); paren != std::string::npos && paren > 0) text.erase(paren);
+      int sf = 0;
+      int ef = 0;
+      ps_seg_frames(seg, &sf, &ef);
+      words.push_back({text, offset + static_cast<double>(sf) / FRAMES_PER_SECOND,
+                       offset + static_cast<double>(ef + 1) / FRAMES_PER_SECOND});
+    }
+    return words;
+  }
+
+  // The search for a set of contextual strings: the main model alone when there
+  // are none, otherwise the main model blended with a small model of the
+  // phrases, built once per set and kept for the next requests.
+  std::string searchFor(const std::vector<std::string>& contextualStrings) {
+    std::vector<std::vector<std::string>> phrases;
+    std::string key;
+    for (const std::string& phrase : contextualStrings) {
+      if (phrases.size() >= MAX_CONTEXT_PHRASES) break;
+      auto words = phraseWords(phrase);
+      if (words.empty()) continue;
+      for (const auto& w : words) key += w + " ";
+      key += "\n";
+      phrases.push_back(std::move(words));
+    }
+    if (phrases.empty() || !mainLm_) return "_default";
+    for (auto it = cache_.begin(); it != cache_.end(); ++it) {
+      if (it->first == key) {
+        cache_.splice(cache_.begin(), cache_, it);
+        return cache_.front().second;
+      }
+    }
+    std::string name = buildSearch(phrases);
+    if (name.empty()) return "_default";
+    cache_.emplace_front(key, name);
+    if (cache_.size() > CONTEXT_CACHE_SIZE) {
+      ps_unset_search(decoder_, cache_.back().second.c_str());
+      cache_.pop_back();
+    }
+    return name;
+  }
+
+  std::string buildSearch(const std::vector<std::vector<std::string>>& phrases) {
+    addMissingWords(phrases);
+    std::vector<std::vector<std::string>> known;
+    for (const auto& words : phrases) {
+      bool all = std::all_of(words.begin(), words.end(), [&](const std::string& w) { return inDictionary(w); });
+      if (all) known.push_back(words);
+    }
+    if (known.empty()) return "";
+    ngram_model_t* phraseLm = readPhraseModel(known);
+    if (!phraseLm) return "";
+    ngram_model_t* models[2] = {mainLm_, phraseLm};
+    char mainName[] = "main";
+    char contextName[] = "context";
+    char* names[2] = {mainName, contextName};
+    const float32 weights[2] = {1.0f - CONTEXT_WEIGHT, CONTEXT_WEIGHT};
+    ngram_model_retain(mainLm_);
+    ngram_model_t* blended = ngram_model_set_init(config_, models, names, weights, 2);
+    if (!blended) {
+      ngram_model_free(mainLm_);
+      ngram_model_free(phraseLm);
+      return "";
+    }
+    std::string name = "context-" + std::to_string(++searchCounter_);
+    int rc = ps_set_lm(decoder_, name.c_str(), blended);
+    ngram_model_free(blended);
+    return rc < 0 ? "" : name;
+  }
+
+  bool inDictionary(const std::string& word) {
+    char* pron = ps_lookup_word(decoder_, word.c_str());
+    if (!pron) return false;
+    ckd_free(pron);
+    return true;
+  }
+
+  // Words the dictionary lacks get a pronunciation from the speech synthesiser's
+  // lexicon, which falls back to letter-to-sound rules.
+  void addMissingWords(const std::vector<std::vector<std::string>>& phrases) {
+    std::vector<std::pair<std::string, std::string>> missing;
+    std::set<std::string> seen;
+    for (const auto& words : phrases) {
+      for (const auto& w : words) {
+        if (!seen.insert(w).second || inDictionary(w)) continue;
+        std::string phones = pronounce(w);
+        if (!phones.empty()) missing.emplace_back(w, phones);
+      }
+    }
+    for (size_t i = 0; i < missing.size(); ++i) {
+      // Rebuilding the searches is costly: only after the last word.
+      ps_add_word(decoder_, missing[i].first.c_str(), missing[i].second.c_str(), i + 1 == missing.size());
+    }
+  }
+
+  std::string pronounce(const std::string& word) {
+    if (!lexicon_) lexicon_ = cmu_lex_init();
+    if (!lexicon_) return "";
+    cst_val* phones = lex_lookup(lexicon_, word.c_str(), nullptr, nullptr);
+    std::string out;
+    for (const cst_val* p = phones; p; p = val_cdr(p)) {
+      std::string phone = val_string(val_car(p));
+      while (!phone.empty() && std::isdigit(static_cast<unsigned char>(phone.back()))) phone.pop_back();
+      if (phone.empty() || phone == "pau") continue;
+      if (phone == "ax") phone = "ah";
+      out += (out.empty() ? "" : " ") + [&] {
+        std::string upper = phone;
+        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return upper;
+      }();
+    }
+    if (phones) delete_val(phones);
+    return out;
+  }
+
+  // A bigram model of the phrases in ARPA form, read back through a temporary
+  // file because the engine reads models only from files.
+  ngram_model_t* readPhraseModel(const std::vector<std::vector<std::string>>& phrases) {
+    std::map<std::string, double> unigrams;
+    std::map<std::pair<std::string, std::string>, double> bigrams;
+    std::map<std::string, double> histories;
+    double total = 0;
+    for (const auto& words : phrases) {
+      std::string previous = "<s>";
+      for (const auto& w : words) {
+        unigrams[w] += 1;
+        total += 1;
+        bigrams[{previous, w}] += 1;
+        histories[previous] += 1;
+        previous = w;
+      }
+      bigrams[{previous, "</s>"}] += 1;
+      histories[previous] += 1;
+      unigrams["</s>"] += 1;
+      total += 1;
+    }
+    constexpr double DISCOUNT = 0.5;
+    std::ostringstream arpa;
+    arpa << "\\data\\\nngram 1=" << unigrams.size() + 1 << "\nngram 2=" << bigrams.size() << "\n\n\\1-grams:\n";
+    arpa << "-99 <s> " << std::log10(DISCOUNT) << "\n";
+    for (const auto& [w, count] : unigrams) {
+      arpa << std::log10(count / total) << " " << w;
+      if (w != "</s>") arpa << " " << std::log10(DISCOUNT);
+      arpa << "\n";
+    }
+    arpa << "\n\\2-grams:\n";
+    for (const auto& [pair, count] : bigrams) {
+      arpa << std::log10((1.0 - DISCOUNT) * count / histories[pair.first]) << " " << pair.first << " " << pair.second
+           << "\n";
+    }
+    arpa << "\n\\end\\\n";
+
+    char path[] = "/tmp/sondra-context-XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0) return nullptr;
+    std::string text = arpa.str();
+    bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    ngram_model_t* model = written ? ngram_model_read(config_, path, NGRAM_ARPA, ps_get_logmath(decoder_)) : nullptr;
+    ::unlink(path);
+    return model;
+  }
+
+  cmd_ln_t* config_;
+  ps_decoder_t* decoder_;
+  ngram_model_t* mainLm_ = nullptr;
+  cst_lexicon* lexicon_ = nullptr;
+  // Most recently used first: (phrase set, search name).
+  std::list<std::pair<std::string, std::string>> cache_;
+  int searchCounter_ = 0;
+};
+
+PocketSpeech::PocketSpeech(std::string modelDir) : modelDir_(std::move(modelDir)) {}
+
+PocketSpeech::~PocketSpeech() = default;
+
+bool PocketSpeech::modelPresent() const {
+  std::error_code ec;
+  return std::filesystem::is_directory(modelDir_ + "/en-us", ec) &&
+         std::filesystem::is_regular_file(modelDir_ + "/en-us.lm.bin", ec) &&
+         std::filesystem::is_regular_file(modelDir_ + "/cmudict-en-us.dict", ec);
+}
+
+// Recognition runs on this machine only; there is no permission to ask for.
+SpeechAuthorization PocketSpeech::authorizationStatus() { return SpeechAuthorization::authorized; }
+
+void PocketSpeech::requestAuthorization(std::function<void()> completion) { completion(); }
+
+std::vector<std::string> PocketSpeech::supportedLocales() { return {ENGLISH}; }
+
+std::optional<std::string> PocketSpeech::supportedLocaleEquivalentTo(const std::string& localeId) {
+  if (namesEnglish(localeId)) return std::string(ENGLISH);
+  return std::nullopt;
+}
+
+SpeechAssetStatus PocketSpeech::assetStatus(const std::string& localeId) {
+  if (!namesEnglish(localeId)) return SpeechAssetStatus::unsupported;
+  return modelPresent() ? SpeechAssetStatus::installed : SpeechAssetStatus::supported;
+}
+
+std::unique_ptr<AssetInstallation> PocketSpeech::assetInstallationRequest(const std::string& localeId,
+                                                                          std::string& error) {
+  if (!namesEnglish(localeId)) {
+    error = "no speech model is available for locale " + localeId + " on this machine";
+    return nullptr;
+  }
+  if (!modelPresent()) {
+    error = "the US English speech model is missing from " + modelDir_ +
+            "; it comes with the system package pocketsphinx-en-us and cannot be downloaded from here";
+  }
+  return nullptr;
+}
+
+std::unique_ptr<SpeechAudioFile> PocketSpeech::openAudioFile(const std::string& path, std::string& error) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    error = "cannot open " + path;
+    return nullptr;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    error = path + " is a directory, not an audio file";
+    return nullptr;
+  }
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  if (!file) {
+    error = "cannot read " + path + " as audio: " + sf_strerror(nullptr);
+    return nullptr;
+  }
+  if (info.channels < 1 || info.samplerate < 1) {
+    sf_close(file);
+    error = "cannot read " + path + " as audio: no channels or no sample rate";
+    return nullptr;
+  }
+  return std::make_unique<SndAudioFile>(file, info);
+}
+
+std::optional<std::string> PocketSpeech::analyze(SpeechAudioFile& file, const std::string& localeId,
+                                                 const std::vector<std::string>& contextualStrings,
+                                                 const ResultHandler& onResult) {
+  if (!namesEnglish(localeId)) return "no speech model is available for locale " + localeId;
+  std::lock_guard lock(engineMutex_);
+  if (!engine_) {
+    if (!modelPresent()) return "the US English speech model is missing from " + modelDir_;
+    std::string error;
+    engine_ = Engine::load(modelDir_, error);
+    if (!engine_) return error;
+  }
+  return engine_->analyze(static_cast<SndAudioFile&>(file), contextualStrings, onResult);
+}
+
+}  // namespace nolari::platform
