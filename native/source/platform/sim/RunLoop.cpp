@@ -61,7 +61,8 @@ void VirtualRunLoop::advance(Duration duration) {
     if (due->first > now_.load()) now_ = due->first;
     due->second();
   }
-  now_ = end;
+  // A task that advanced the loop itself may have gone further.
+  if (end > now_.load()) now_ = end;
 }
 
 void VirtualRunLoop::runUntilIdle() { advance(Duration::zero()); }
