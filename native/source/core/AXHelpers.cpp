@@ -1,0 +1,121 @@
+#include "core/AXHelpers.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "platform/Platform.h"
+
+namespace nolari::AXHelpers {
+
+namespace {
+
+platform::Accessibility& accessibility() { return *platform::currentPlatform().accessibility; }
+
+// The platform's decimal rendering of a number: whole values without a
+// fraction, others in the shortest form that reads back as the same number.
+std::string decimalText(double number) {
+  char buffer[512];
+  const bool whole = std::isfinite(number) && number == std::trunc(number);
+  auto result = whole ? std::to_chars(buffer, buffer + sizeof buffer, number,
+                                      std::chars_format::fixed)
+                      : std::to_chars(buffer, buffer + sizeof buffer, number);
+  return std::string(buffer, result.ptr);
+}
+
+}  // namespace
+
+std::optional<AXValue> getRawAttribute(const AXUIElement& element, std::string_view attribute) {
+  AXValue value;
+  if (accessibility().copyAttributeValue(element, attribute, value) !=
+      platform::AXErrorCode::success) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::optional<std::string> stringFromValue(const AXValue& value) {
+  if (const auto* s = value.get<std::string>()) return *s;
+  if (const auto* n = value.get<double>()) return decimalText(*n);
+  if (const auto* b = value.get<bool>()) return std::string(*b ? "1" : "0");
+  if (const auto* url = value.get<platform::AXURL>()) {
+    if (url->absoluteString.empty()) return std::nullopt;
+    return url->absoluteString;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> getStringAttribute(const AXUIElement& element,
+                                              std::string_view attribute) {
+  auto value = getRawAttribute(element, attribute);
+  if (!value) return std::nullopt;
+  return stringFromValue(*value);
+}
+
+std::optional<AXUIElement> getElementAttribute(const AXUIElement& element,
+                                               std::string_view attribute) {
+  auto value = getRawAttribute(element, attribute);
+  if (!value) return std::nullopt;
+  const auto* found = value->get<AXUIElement>();
+  if (!found || !*found) return std::nullopt;
+  return *found;
+}
+
+std::optional<std::string> getURLAttribute(const AXUIElement& element) {
+  auto url = getStringAttribute(element, "AXURL");
+  if (!url || url->empty()) return std::nullopt;
+  return url;
+}
+
+std::optional<bool> getBoolAttribute(const AXUIElement& element, std::string_view attribute) {
+  auto value = getRawAttribute(element, attribute);
+  if (!value) return std::nullopt;
+  if (const auto* b = value->get<bool>()) return *b;
+  if (const auto* n = value->get<double>()) return *n != 0;
+  return std::nullopt;
+}
+
+std::optional<Rect> getFrame(const AXUIElement& element) {
+  auto position = getRawAttribute(element, "AXPosition");
+  if (!position) return std::nullopt;
+  auto size = getRawAttribute(element, "AXSize");
+  if (!size) return std::nullopt;
+  const auto* point = position->get<platform::Point>();
+  const auto* extent = size->get<platform::Size>();
+  if (!point || !extent || extent->width <= 0 || extent->height <= 0) return std::nullopt;
+  return Rect{*point, *extent};
+}
+
+std::vector<AXUIElement> getChildren(const AXUIElement& element, int limit) {
+  std::vector<AXUIElement> children;
+  if (limit <= 0) return children;
+  auto value = getRawAttribute(element, "AXChildren");
+  if (!value) return children;
+  const auto* items = value->get<platform::AXArray>();
+  if (!items) return children;
+  const std::size_t examined = std::min(items->size(), static_cast<std::size_t>(limit));
+  for (std::size_t i = 0; i < examined; ++i) {
+    const auto* child = (*items)[i].get<AXUIElement>();
+    if (child && *child) children.push_back(*child);
+  }
+  return children;
+}
+
+bool isAttributeSettable(const AXUIElement& element, std::string_view attribute) {
+  bool settable = false;
+  if (accessibility().isAttributeSettable(element, attribute, settable) !=
+      platform::AXErrorCode::success) {
+    return false;
+  }
+  return settable;
+}
+
+AXError setAttributeValue(const AXUIElement& element, std::string_view attribute,
+                          const AXValue& value) {
+  return accessibility().setAttributeValue(element, attribute, value);
+}
+
+bool isElementFocused(const AXUIElement& element) {
+  return getBoolAttribute(element, "AXFocused").value_or(false);
+}
+
+}  // namespace nolari::AXHelpers
