@@ -1,13 +1,17 @@
 #include "sondra/AssetManager.h"
 
 #include <memory>
+#include <mutex>
 
 namespace nolari::sondra::AssetManager {
 
 namespace {
 
-// One installation's progress task, touched on the main queue only.
+// One installation's progress task. Its ticks run on the main queue and the
+// installation may end on any thread: the lock makes sure that no progress line
+// follows the end.
 struct ProgressTask {
+  std::mutex mutex;
   std::shared_ptr<platform::AssetProgress> progress;
   std::shared_ptr<platform::WorkItem> pending;
   bool cancelled = false;
@@ -23,6 +27,7 @@ nlohmann::json errorLine(const std::string& requestId, const std::string& locale
 
 void tick(platform::RunLoop& runLoop, std::shared_ptr<ProgressTask> task, const std::string& requestId,
           const std::string& localeId, const Emit& emit) {
+  std::lock_guard lock(task->mutex);
   if (task->cancelled || task->progress->isFinished() || task->progress->isCancelled()) return;
   emit(progressLine(requestId, localeId, task->progress->fractionCompleted()));
   task->pending = runLoop.postAfter(PROGRESS_INTERVAL, [&runLoop, task, requestId, localeId, emit] {
@@ -30,6 +35,7 @@ void tick(platform::RunLoop& runLoop, std::shared_ptr<ProgressTask> task, const 
   });
 }
 
+// Called with the task's lock held.
 void stop(ProgressTask& task) {
   task.cancelled = true;
   if (task.pending) task.pending->cancel();
@@ -74,26 +80,27 @@ void installLocaleAsset(platform::Speech& speech, platform::RunLoop& runLoop, co
   std::shared_ptr<platform::AssetInstallation> installation = speech.assetInstallationRequest(localeId, error);
   if (!installation) {
     if (!error.empty()) emit(errorLine(requestId, localeId, error));
-    runLoop.post(std::move(completion));
+    completion();
     return;
   }
   auto task = std::make_shared<ProgressTask>();
   task->progress = installation->progress();
   // The first progress line goes out at once.
   runLoop.post([&runLoop, task, requestId, localeId, emit] { tick(runLoop, task, requestId, localeId, emit); });
-  installation->downloadAndInstall([&runLoop, installation, task, requestId, localeId, emit,
-                                    completion](const std::optional<std::string>& failure) {
-    runLoop.post([task, requestId, localeId, emit, completion, failure] {
-      // Stopped on failure too, so that no progress line follows the response.
-      stop(*task);
-      if (failure) {
-        emit(errorLine(requestId, localeId, *failure));
-      } else {
-        emit(progressLine(requestId, localeId, 1.0));
-      }
-      completion();
-    });
-  });
+  installation->downloadAndInstall(
+      [installation, task, requestId, localeId, emit, completion](const std::optional<std::string>& failure) {
+        {
+          std::lock_guard lock(task->mutex);
+          // Stopped on failure too, so that no progress line follows the response.
+          stop(*task);
+          if (failure) {
+            emit(errorLine(requestId, localeId, *failure));
+          } else {
+            emit(progressLine(requestId, localeId, 1.0));
+          }
+        }
+        completion();
+      });
 }
 
 }  // namespace nolari::sondra::AssetManager

@@ -26,7 +26,7 @@ std::string localeAssetStatus(platform::Speech& speech, const std::string& local
 // Installs the locale's assets. While the download runs, a task on the main
 // queue writes the progress every PROGRESS_INTERVAL; a success ends with
 // progress 1.0, a failure with an "asset_error" line. `completion` runs once on
-// the main queue when it is over, whatever the outcome.
+// any thread when it is over, whatever the outcome.
 inline constexpr std::chrono::milliseconds PROGRESS_INTERVAL{250};
 void installLocaleAsset(platform::Speech& speech, platform::RunLoop& runLoop, const std::string& localeId,
                         const std::string& requestId, Emit emit, std::function<void()> completion);

@@ -40,8 +40,14 @@ constexpr double MIN_UTTERANCE_SECONDS = 15.0;
 constexpr double MAX_UTTERANCE_SECONDS = 30.0;
 constexpr int CUT_PAUSE_FRAMES = 30;
 constexpr double QUIET_FRAME_RMS = 200.0;
+// Below this level throughout, an utterance is silence.
+constexpr double SILENT_FRAME_RMS = 30.0;
+// A frame at least this loud belongs to a word's sound.
+constexpr double ONSET_FRAME_RMS = 80.0;
 // A pause at least this long between two words starts a new phrase.
 constexpr double PHRASE_PAUSE_SECONDS = 0.5;
+// How far from the decoder's start of a phrase its sound's onset is looked for.
+constexpr double ONSET_REACH_SECONDS = 0.3;
 // Weight of the phrase model built from contextual strings beside the main one.
 constexpr float CONTEXT_WEIGHT = 0.15f;
 constexpr size_t CONTEXT_CACHE_SIZE = 4;
@@ -300,6 +306,11 @@ class PocketSpeech::Engine {
   Engine(cmd_ln_t* config, ps_decoder_t* decoder) : config_(config), decoder_(decoder) {}
 
   std::optional<std::vector<Word>> decodeUtterance(const std::vector<int16_t>& samples, double offset) {
+    std::vector<double> levels = frameLevels(samples);
+    // Digital silence or a faint hum has no words; the decoder would guess some.
+    if (std::none_of(levels.begin(), levels.end(), [](double rms) { return rms >= SILENT_FRAME_RMS; })) {
+      return std::vector<Word>{};
+    }
     if (ps_start_utt(decoder_) < 0) return std::nullopt;
     // The whole utterance at once, so that the model's batch normalisation sees
     // all of it.
@@ -309,6 +320,7 @@ class PocketSpeech::Engine {
     }
     if (ps_end_utt(decoder_) < 0) return std::nullopt;
     std::vector<Word> words;
+    int lastEnd = 0;
     int32 score = 0;
     const char* hyp = ps_get_hyp(decoder_, &score);
     // No hypothesis, or an empty one, means no speech.
@@ -321,10 +333,42 @@ class PocketSpeech::Engine {
       int sf = 0;
       int ef = 0;
       ps_seg_frames(seg, &sf, &ef);
+      bool afterPause = words.empty() || sf - lastEnd >= PHRASE_PAUSE_SECONDS * FRAMES_PER_SECOND;
+      if (afterPause) sf = onsetNear(levels, sf);
+      lastEnd = ef + 1;
       words.push_back({text, offset + static_cast<double>(sf) / FRAMES_PER_SECOND,
                        offset + static_cast<double>(ef + 1) / FRAMES_PER_SECOND});
     }
     return words;
+  }
+
+  static std::vector<double> frameLevels(const std::vector<int16_t>& samples) {
+    std::vector<double> levels;
+    levels.reserve(samples.size() / SAMPLES_PER_FRAME + 1);
+    for (size_t frame = 0; frame < samples.size(); frame += SAMPLES_PER_FRAME) {
+      size_t end = std::min(samples.size(), frame + SAMPLES_PER_FRAME);
+      double energy = 0;
+      for (size_t i = frame; i < end; ++i) energy += static_cast<double>(samples[i]) * samples[i];
+      levels.push_back(std::sqrt(energy / static_cast<double>(end - frame)));
+    }
+    return levels;
+  }
+
+  // The decoder places a word's start after a pause only roughly; the sound's
+  // onset near it is more exact: back over loud frames, or on to the first one.
+  static int onsetNear(const std::vector<double>& levels, int frame) {
+    const int reach = static_cast<int>(ONSET_REACH_SECONDS * FRAMES_PER_SECOND);
+    const int count = static_cast<int>(levels.size());
+    if (frame < 0 || frame >= count) return frame;
+    if (levels[frame] >= ONSET_FRAME_RMS) {
+      int start = frame;
+      while (start > 0 && frame - start < reach && levels[start - 1] >= ONSET_FRAME_RMS) --start;
+      return start;
+    }
+    for (int next = frame + 1; next < count && next - frame <= reach; ++next) {
+      if (levels[next] >= ONSET_FRAME_RMS) return next;
+    }
+    return frame;
   }
 
   // The search for a set of contextual strings: the main model alone when there

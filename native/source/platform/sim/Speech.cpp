@@ -60,7 +60,9 @@ class SimAssetInstallation : public AssetInstallation {
     auto interval = std::chrono::milliseconds(install_.value("interval_ms", 250));
     std::string failure = stringOr(install_, "fails", "");
     speech_.setLocaleStatus(localeId_, "downloading");
-    for (size_t i = 0; i < steps.size(); ++i) {
+    // The first fraction holds from the start, each next one from one interval later.
+    if (!steps.empty()) progress_->fraction = steps.front();
+    for (size_t i = 1; i < steps.size(); ++i) {
       speech_.runLoop_.postAfter(interval * static_cast<int>(i),
                                  [progress = progress_, fraction = steps[i]] { progress->fraction = fraction; });
     }

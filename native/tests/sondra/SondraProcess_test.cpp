@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "support/Subprocess.h"
+#include "support/TempDir.h"
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using nolari::test::ProcessOptions;
+using nolari::test::RunningProcess;
+using nolari::test::TempDir;
+
+namespace {
+
+const std::string TRANSCRIPTS = std::string(NOLARI_TESTS_DIR) + "/sondra/transcripts";
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// "\xHH" and "\t" written out, for bytes a transcript cannot hold as text.
+std::string unescape(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x') {
+      out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+      i += 3;
+    } else if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 't') {
+      out += '\t';
+      i += 1;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// Equal as JSON, where an expected "*" stands for any value.
+bool matches(const json& expected, const json& actual) {
+  if (expected == "*") return true;
+  if (expected.is_object()) {
+    if (!actual.is_object() || actual.size() != expected.size()) return false;
+    for (auto it = expected.begin(); it != expected.end(); ++it) {
+      if (!actual.contains(it.key()) || !matches(it.value(), actual[it.key()])) return false;
+    }
+    return true;
+  }
+  if (expected.is_array()) {
+    if (!actual.is_array() || actual.size() != expected.size()) return false;
+    for (size_t i = 0; i < expected.size(); ++i) {
+      if (!matches(expected[i], actual[i])) return false;
+    }
+    return true;
+  }
+  return expected == actual;
+}
+
+std::map<std::string, std::string> simEnvironment(const std::string& script) {
+  return {{"NOLARI_PLATFORM", "sim"}, {"NOLARI_SPEECH_SCRIPT", TRANSCRIPTS + "/" + script}};
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+}  // namespace
+
+class SondraTranscript : public testing::TestWithParam<std::string> {};
+
+TEST_P(SondraTranscript, RepliesMatch) {
+  TempDir dir;
+  for (const char* name : {"hello.wav", "empty.wav", "notes.txt"}) std::ofstream(dir.file(name)) << "x";
+  std::ifstream file(TRANSCRIPTS + "/" + GetParam());
+  ASSERT_TRUE(file) << GetParam();
+  std::string input;
+  std::vector<std::string> expected;
+  std::string script = "speech.json";
+  for (std::string line; std::getline(file, line);) {
+    line = replaceAll(line, "$DIR", dir.path());
+    if (line.rfind("# speech: ", 0) == 0) script = line.substr(10) + ".json";
+    if (line.rfind(">~ ", 0) == 0) input += unescape(line.substr(3)) + "\n";
+    else if (line.rfind("> ", 0) == 0) input += line.substr(2) + "\n";
+    else if (line == ">") input += "\n";
+    else if (line.rfind("< ", 0) == 0) expected.push_back(line.substr(2));
+  }
+  ProcessOptions options;
+  options.env = simEnvironment(script);
+  options.cwd = dir.path();
+  options.stdinData = input;
+  auto result = nolari::test::runProcess(nolari::test::programPath("sondra"), options);
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  auto got = lines(result.out);
+  ASSERT_EQ(got.size(), expected.size()) << result.out;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    json actual = json::parse(got[i], nullptr, false);
+    EXPECT_TRUE(matches(json::parse(expected[i]), actual)) << "line " << i + 1 << "\nexpected " << expected[i]
+                                                           << "\n     got " << got[i];
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Transcripts, SondraTranscript, testing::Values("operations.transcript", "errors.transcript",
+                                                                         "denied.transcript"),
+                         [](const auto& info) { return info.param.substr(0, info.param.find('.')); });
+
+TEST(SondraProcess, StartupLineComesBeforeAnyInputAndLinesAreAnsweredAsTheyCome) {
+  TempDir dir;
+  ProcessOptions options;
+  options.env = simEnvironment("speech.json");
+  options.cwd = dir.path();
+  auto child = RunningProcess::start(nolari::test::programPath("sondra"), options);
+  ASSERT_TRUE(child);
+  auto startup = child->readLine(5s);
+  ASSERT_TRUE(startup);
+  EXPECT_EQ(json::parse(*startup)["event"], "startup");
+  child->writeLine(R"({"id":"1","op":"ping"})");
+  auto pong = child->readLine(5s);
+  ASSERT_TRUE(pong);
+  EXPECT_EQ(json::parse(*pong)["id"], "1");
+  // Input closed in the middle of a line: the rest is still a request.
+  child->writeRaw(R"({"id":"2","op":"ping"})");
+  child->closeStdin();
+  auto last = child->readLine(5s);
+  ASSERT_TRUE(last);
+  EXPECT_EQ(json::parse(*last)["id"], "2");
+  auto result = child->wait(5s);
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.out, "");
+  // No "logs" directory under the working directory: nothing is created there.
+  EXPECT_FALSE(std::filesystem::exists(dir.file("logs")));
+}
+
+TEST(SondraProcess, LineOfSeveralMegabytesIsServed) {
+  TempDir dir;
+  json request = {{"id", "big"}, {"op", "ping"}, {"contextual_strings", json::array()}};
+  for (int i = 0; i < 200000; ++i) request["contextual_strings"].push_back("phrase number " + std::to_string(i));
+  ProcessOptions options;
+  options.env = simEnvironment("speech.json");
+  options.cwd = dir.path();
+  options.stdinData = request.dump() + "\n" + R"({"id":"after","op":"ping"})" + "\n";
+  ASSERT_GT(options.stdinData.size(), 4u * 1024 * 1024);
+  auto result = nolari::test::runProcess(nolari::test::programPath("sondra"), options);
+  EXPECT_EQ(result.exitStatus, 0);
+  auto got = lines(result.out);
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(json::parse(got[1])["id"], "big");
+  EXPECT_EQ(json::parse(got[2])["id"], "after");
+}
+
+TEST(SondraProcess, BadSpeechScriptIsReportedAndTheProgramStops) {
+  ProcessOptions options;
+  options.env = {{"NOLARI_PLATFORM", "sim"}, {"NOLARI_SPEECH_SCRIPT", "/nonexistent/script.json"}};
+  auto result = nolari::test::runProcess(nolari::test::programPath("sondra"), options);
+  EXPECT_NE(result.exitStatus, 0);
+  EXPECT_NE(result.err.find("/nonexistent/script.json"), std::string::npos) << result.err;
+}
