@@ -448,7 +448,8 @@ std::optional<AXValue> parsePlainValue(const json& value, const SimElementFactor
          "\"ref\", \"error\"");
     return std::nullopt;
   }
-  const auto& [tag, body] = *value.items().begin();
+  const std::string tag = value.begin().key();
+  const json& body = value.begin().value();
   std::vector<double> n;
   if (tag == "point") {
     if (!readNumbers(body, 2, n, path + ".point", error)) return std::nullopt;
