@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libboost-dev
+  nlohmann-json3-dev libboost-dev libicu-dev
   libsndfile1-dev libsamplerate0-dev
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx pocketsphinx-en-us
   flite flite1-dev

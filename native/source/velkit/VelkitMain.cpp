@@ -1,0 +1,39 @@
+#include <csignal>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/AXReadCache.h"
+#include "core/NolariLogger.h"
+#include "core/TextEncoding.h"
+#include "platform/Platform.h"
+#include "velkit/VelkitCommands.h"
+
+namespace {
+
+nolari::platform::Platform thePlatform;
+
+// Each read costs a round trip to the target application, so the command's
+// repeated reads of one element are answered from memory.
+bool connect(std::string& error) {
+  if (!nolari::platform::connectPlatform(thePlatform, error)) return false;
+  thePlatform.accessibility =
+      std::make_unique<nolari::AXReadCache>(std::move(thePlatform.accessibility));
+  nolari::platform::installPlatform(&thePlatform);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  nolari::NolariLogger::setComponent("Velkit");
+  nolari::NolariLogger::setLogToFile(true);
+  // A parent that stops reading must not kill the run before its log line.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  std::vector<std::string> args;
+  for (int i = 1; i < argc && i <= 2; ++i) {
+    args.push_back(nolari::TextEncoding::repairUTF8(argv[i]));
+  }
+  return nolari::Velkit::run(args, connect);
+}
