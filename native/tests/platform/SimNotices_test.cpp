@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include "platform/sim/RunLoop.h"
 #include "support/SimPlatform.h"
@@ -122,6 +123,31 @@ TEST_F(SimNotices, ActivationNoticesArriveOnTheMainLoop) {
   ASSERT_TRUE(sim_.desktop().activate(501));
   loop_->runUntilIdle();
   EXPECT_EQ(notices.size(), 2u);
+}
+
+TEST_F(SimNotices, ReadsFromAnotherThreadWhileTheDesktopIsDriven) {
+  auto observer = watch(501);
+  auto& ax = sim_.accessibility();
+  // A tap thread hit-tests and reads while the main thread moves focus and
+  // the front application.
+  std::thread reader([&] {
+    auto system = ax.createSystemWide();
+    for (int i = 0; i < 200; ++i) {
+      AXUIElement found;
+      AXValue value;
+      ax.copyElementAtPosition(system, 300, 300, found);
+      ax.copyAttributeValue(system, "AXFocusedUIElement", value);
+      ax.copyAttributeValue(found, "AXRole", value);
+    }
+  });
+  for (int i = 0; i < 50; ++i) {
+    sim_.desktop().focus(i % 2 ? "to_field" : "body");
+    sim_.desktop().activate(i % 2 ? 502 : 501);
+    loop_->runUntilIdle();
+  }
+  reader.join();
+  EXPECT_EQ(deliveries_.size(), 50u);
+  EXPECT_EQ(ax.counts()["copyElementAtPosition"]["total"], 200);
 }
 
 // --- Choosing the backend ----------------------------------------------------------
