@@ -3,20 +3,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/NolariLogger.h"
 #include "core/TextEncoding.h"
+#include "support/CaptureFd.h"
 #include "support/TempDir.h"
 
 namespace nolari {
@@ -126,29 +124,6 @@ TEST(NolariConfigHighlight, DerivedValuesPreferTheDebugWindowAndStayInRange) {
       << "a colour that does not parse still loads";
 }
 
-// The lines written to file descriptor 2 while `action` runs.
-std::vector<std::string> stderrLinesOf(const std::function<void()>& action) {
-  std::FILE* capture = std::tmpfile();
-  const int saved = dup(STDERR_FILENO);
-  dup2(fileno(capture), STDERR_FILENO);
-  action();
-  dup2(saved, STDERR_FILENO);
-  close(saved);
-
-  std::rewind(capture);
-  std::vector<std::string> lines;
-  std::string line;
-  for (int c; (c = std::fgetc(capture)) != EOF;) {
-    if (c != '\n') {
-      line += static_cast<char>(c);
-    } else {
-      lines.push_back(std::exchange(line, {}));
-    }
-  }
-  std::fclose(capture);
-  return lines;
-}
-
 std::string logLine(std::string_view level, const std::string& message) {
   return "[" + NolariLogger::component() + "] [" + std::string(level) + "] " + message;
 }
@@ -178,7 +153,10 @@ class NolariConfigLoad : public ::testing::Test {
 
   NolariConfig load() {
     NolariConfig config;
-    lines_ = stderrLinesOf([&] { config = NolariConfig::loadOrDefault(); });
+    test::CaptureFd capture(STDERR_FILENO);
+    config = NolariConfig::loadOrDefault();
+    capture.restore();
+    lines_ = capture.lines();
     return config;
   }
 
