@@ -6,6 +6,7 @@
 #include "platform/linux/RunLoop.h"
 #include "platform/linux/Workspace.h"
 #include "platform/sim/Accessibility.h"
+#include "platform/sim/ControlChannel.h"
 #include "platform/sim/Workspace.h"
 
 namespace nolari::platform {
@@ -32,6 +33,11 @@ bool connectPlatform(Platform& platform, std::string& error) {
     if (!desktop) return false;
     auto runLoop = std::make_unique<AsioRunLoop>();
     desktop->setMainRunLoop(runLoop.get());
+    if (const std::string control = environment("NOLARI_SIM_CONTROL"); !control.empty()) {
+      auto channel = SimControlChannel::open(control, desktop, *runLoop, error);
+      if (!channel) return false;
+      platform.backendState = std::move(channel);
+    }
     platform.runLoop = std::move(runLoop);
     platform.accessibility = std::make_unique<SimAccessibility>(desktop);
     platform.workspace = std::make_unique<SimWorkspace>(desktop);

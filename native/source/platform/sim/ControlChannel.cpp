@@ -1,0 +1,383 @@
+#include "platform/sim/ControlChannel.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "core/LineWriter.h"
+
+namespace nolari::platform {
+
+using nlohmann::json;
+
+namespace {
+
+// An "echo" waits at most this long.
+constexpr double MAX_ECHO_DELAY_SECONDS = 3600;
+// How much of an ignored line its report quotes.
+constexpr std::size_t QUOTED_BYTES = 200;
+
+void report(const std::string& what) {
+  LineWriter::writeToStandardError("[sim] [WARN] control channel: " + what + "\n");
+}
+
+std::string excerpt(std::string_view line) {
+  if (line.size() <= QUOTED_BYTES) return std::string(line);
+  return std::string(line.substr(0, QUOTED_BYTES)) + "...";
+}
+
+std::optional<std::string> stringMember(const json& command, const char* key, std::string& error) {
+  auto it = command.find(key);
+  if (it == command.end() || !it->is_string()) {
+    error = std::string("\"") + key + "\" must be a string";
+    return std::nullopt;
+  }
+  return it->get<std::string>();
+}
+
+std::optional<std::int32_t> int32Member(const json& command, const char* key, std::string& error) {
+  auto it = command.find(key);
+  if (it != command.end() && it->is_number_integer()) {
+    // Unsigned values are compared as unsigned, so a huge one is not taken as negative.
+    const bool fits = it->is_number_unsigned()
+                          ? it->get<std::uint64_t>() <=
+                                static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())
+                          : it->get<std::int64_t>() >= std::numeric_limits<std::int32_t>::min() &&
+                                it->get<std::int64_t>() <= std::numeric_limits<std::int32_t>::max();
+    if (fits) return static_cast<std::int32_t>(it->get<std::int64_t>());
+  }
+  error = std::string("\"") + key + "\" must be a 32-bit integer";
+  return std::nullopt;
+}
+
+using Handler = std::function<bool(const json& command, SimDesktop& desktop, RunLoop& loop,
+                                   std::string& error)>;
+
+bool activate(const json& command, SimDesktop& desktop, RunLoop&, std::string& error) {
+  auto pid = int32Member(command, "pid", error);
+  if (!pid) return false;
+  if (!desktop.activate(*pid)) {
+    error = "no running application has pid " + std::to_string(*pid);
+    return false;
+  }
+  return true;
+}
+
+bool activateWithoutApplication(const json&, SimDesktop& desktop, RunLoop&, std::string&) {
+  desktop.announceActivationWithoutApplication();
+  return true;
+}
+
+bool focus(const json& command, SimDesktop& desktop, RunLoop&, std::string& error) {
+  auto element = stringMember(command, "element", error);
+  if (!element) return false;
+  if (!desktop.focus(*element)) {
+    error = "no element of a running application has the id \"" + *element + "\"";
+    return false;
+  }
+  return true;
+}
+
+bool setAttribute(const json& command, SimDesktop& desktop, RunLoop&, std::string& error) {
+  auto element = stringMember(command, "element", error);
+  if (!element) return false;
+  auto attribute = stringMember(command, "attribute", error);
+  if (!attribute) return false;
+  auto value = command.find("value");
+  if (value == command.end()) {
+    error = "\"value\" is missing";
+    return false;
+  }
+  return desktop.setAttribute(*element, *attribute, *value, error);
+}
+
+bool quit(const json& command, SimDesktop& desktop, RunLoop&, std::string& error) {
+  auto pid = int32Member(command, "pid", error);
+  if (!pid) return false;
+  if (!desktop.quitApplication(*pid)) {
+    error = "no running application has pid " + std::to_string(*pid);
+    return false;
+  }
+  return true;
+}
+
+bool failNextObserverCreate(const json& command, SimDesktop& desktop, RunLoop&,
+                            std::string& error) {
+  auto code = int32Member(command, "code", error);
+  if (!code) return false;
+  desktop.failNextObserverCreate(*code);
+  return true;
+}
+
+bool failNextAddNotification(const json& command, SimDesktop& desktop, RunLoop&,
+                             std::string& error) {
+  auto code = int32Member(command, "code", error);
+  if (!code) return false;
+  desktop.failNextAddNotification(*code);
+  return true;
+}
+
+// Writes {"echo": data} on standard output from the main run loop, at once or
+// after "after" seconds of the loop's time: a fence a test can wait for, and
+// the round trip the benchmark compares the program's work against.
+bool echo(const json& command, SimDesktop&, RunLoop& loop, std::string& error) {
+  double after = 0;
+  if (auto it = command.find("after"); it != command.end()) {
+    if (!it->is_number() || !(it->get<double>() >= 0) ||
+        it->get<double>() > MAX_ECHO_DELAY_SECONDS) {
+      error = "\"after\" must be a number of seconds from 0 to 3600";
+      return false;
+    }
+    after = it->get<double>();
+  }
+  const json data = command.contains("data") ? command["data"] : json();
+  std::string line = json{{"echo", data}}.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+  auto write = [line = std::move(line)] { LineWriter::writeToStandardOutput(line); };
+  if (after == 0) {
+    write();
+  } else {
+    loop.postAfter(std::chrono::duration_cast<Duration>(std::chrono::duration<double>(after)),
+                   std::move(write));
+  }
+  return true;
+}
+
+const std::map<std::string, Handler, std::less<>>& handlers() {
+  static const std::map<std::string, Handler, std::less<>> table = {
+      {"activate", activate},
+      {"activate_without_application", activateWithoutApplication},
+      {"focus", focus},
+      {"set_attribute", setAttribute},
+      {"quit", quit},
+      {"fail_next_observer_create", failNextObserverCreate},
+      {"fail_next_add_notification", failNextAddNotification},
+      {"echo", echo},
+  };
+  return table;
+}
+
+bool isBlank(std::string_view line) {
+  return line.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+// One writer's bytes on their way to whole lines.
+struct Reader {
+  int fd;
+  std::string pending;
+  // Inside a line that grew past the limit: everything up to its end is dropped.
+  bool skipping = false;
+};
+
+}  // namespace
+
+struct SimControlChannel::Shared {
+  std::mutex mutex;
+  // Null once the channel is closed.
+  RunLoop* loop = nullptr;
+  std::shared_ptr<SimDesktop> desktop;
+  int source = -1;
+  bool listening = false;
+  std::string socketPath;
+  int wakeRead = -1;
+  int wakeWrite = -1;
+
+  // Hands lines to the main run loop as one task: lines that arrived together
+  // are applied together, before anything they cause (a focus notice, say).
+  static void deliver(const std::shared_ptr<Shared>& shared, std::vector<std::string> lines) {
+    if (lines.empty()) return;
+    std::lock_guard lock(shared->mutex);
+    if (!shared->loop) return;
+    shared->loop->post([shared, lines = std::move(lines)] {
+      RunLoop* loop;
+      {
+        std::lock_guard lock(shared->mutex);
+        loop = shared->loop;
+      }
+      if (!loop) return;
+      for (const auto& line : lines) {
+        std::string error;
+        if (!apply(line, *shared->desktop, *loop, error)) {
+          report("line ignored (" + error + "): " + excerpt(line));
+        }
+      }
+    });
+  }
+
+  // Takes the complete lines out of what `reader` has gathered.
+  static void takeLines(const std::shared_ptr<Shared>& shared, Reader& reader) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = reader.pending.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+      if (reader.skipping) {
+        reader.skipping = false;
+      } else {
+        lines.push_back(reader.pending.substr(start, end - start));
+      }
+    }
+    deliver(shared, std::move(lines));
+    reader.pending.erase(0, start);
+    if (reader.skipping) {
+      reader.pending.clear();
+    } else if (reader.pending.size() > MAX_LINE_BYTES) {
+      report("line longer than " + std::to_string(MAX_LINE_BYTES) + " bytes skipped");
+      reader.pending.clear();
+      reader.skipping = true;
+    }
+  }
+
+  static void run(std::shared_ptr<Shared> shared) {
+    std::vector<Reader> readers;
+    if (!shared->listening) readers.push_back({shared->source, {}, false});
+    std::vector<char> buffer(64 * 1024);
+    for (;;) {
+      std::vector<pollfd> polled = {{shared->wakeRead, POLLIN, 0}};
+      if (shared->listening) polled.push_back({shared->source, POLLIN, 0});
+      for (const auto& reader : readers) polled.push_back({reader.fd, POLLIN, 0});
+      if (::poll(polled.data(), polled.size(), -1) < 0) {
+        if (errno == EINTR) continue;
+        report(std::string("poll failed: ") + std::strerror(errno));
+        break;
+      }
+      if (polled[0].revents) break;
+      std::size_t first = 1;
+      if (shared->listening) {
+        first = 2;
+        if (polled[1].revents & POLLIN) {
+          int client = ::accept4(shared->source, nullptr, nullptr, SOCK_CLOEXEC);
+          if (client >= 0) readers.push_back({client, {}, false});
+        }
+      }
+      // Walk backwards so that closing a reader leaves the others' indices alone.
+      for (std::size_t i = polled.size(); i-- > first;) {
+        if (!polled[i].revents) continue;
+        Reader& reader = readers[i - first];
+        const ssize_t got = ::read(reader.fd, buffer.data(), buffer.size());
+        if (got > 0) {
+          reader.pending.append(buffer.data(), static_cast<std::size_t>(got));
+          takeLines(shared, reader);
+          continue;
+        }
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        // A writer that went away: a last line without its line feed still counts.
+        if (!reader.skipping && !reader.pending.empty()) deliver(shared, {reader.pending});
+        ::close(reader.fd);
+        readers.erase(readers.begin() + static_cast<std::ptrdiff_t>(i - first));
+      }
+    }
+    for (const auto& reader : readers) {
+      if (reader.fd != shared->source) ::close(reader.fd);
+    }
+    ::close(shared->source);
+    ::close(shared->wakeRead);
+  }
+};
+
+std::unique_ptr<SimControlChannel> SimControlChannel::open(const std::string& path,
+                                                           std::shared_ptr<SimDesktop> desktop,
+                                                           RunLoop& mainLoop, std::string& error) {
+  auto shared = std::make_shared<Shared>();
+  shared->loop = &mainLoop;
+  shared->desktop = std::move(desktop);
+  const std::string named = "control channel " + path + ": ";
+
+  struct stat info {};
+  const bool exists = ::stat(path.c_str(), &info) == 0;
+  if (exists && S_ISFIFO(info.st_mode)) {
+    // Opened for writing too, so that the FIFO never reads as ended when one
+    // writer closes it: writers may come and go.
+    shared->source = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (shared->source < 0) {
+      error = named + std::strerror(errno);
+      return nullptr;
+    }
+  } else {
+    if (exists && !S_ISSOCK(info.st_mode)) {
+      error = named + "exists and is neither a FIFO nor a socket";
+      return nullptr;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(address.sun_path)) {
+      error = named + "the path is too long for a socket";
+      return nullptr;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    // A socket left behind by an earlier run.
+    if (exists) ::unlink(path.c_str());
+    shared->source = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (shared->source < 0 ||
+        ::bind(shared->source, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(shared->source, 16) != 0) {
+      error = named + std::strerror(errno);
+      if (shared->source >= 0) ::close(shared->source);
+      return nullptr;
+    }
+    shared->listening = true;
+    shared->socketPath = path;
+  }
+
+  int wake[2];
+  if (::pipe2(wake, O_CLOEXEC) != 0) {
+    error = named + std::strerror(errno);
+    ::close(shared->source);
+    if (shared->listening) ::unlink(path.c_str());
+    return nullptr;
+  }
+  shared->wakeRead = wake[0];
+  shared->wakeWrite = wake[1];
+  // Detached: it blocks in poll until the channel closes.
+  std::thread(Shared::run, shared).detach();
+  return std::unique_ptr<SimControlChannel>(new SimControlChannel(shared));
+}
+
+SimControlChannel::~SimControlChannel() {
+  {
+    std::lock_guard lock(shared_->mutex);
+    shared_->loop = nullptr;
+  }
+  if (shared_->listening) ::unlink(shared_->socketPath.c_str());
+  // Closing the write end wakes the reading thread, which then closes the rest.
+  ::close(shared_->wakeWrite);
+}
+
+bool SimControlChannel::apply(std::string_view line, SimDesktop& desktop, RunLoop& mainLoop,
+                              std::string& error) {
+  if (isBlank(line)) return true;
+  const json command = json::parse(line, nullptr, false);
+  if (command.is_discarded()) {
+    error = "not valid JSON";
+    return false;
+  }
+  if (!command.is_object()) {
+    error = "not a JSON object";
+    return false;
+  }
+  auto op = stringMember(command, "op", error);
+  if (!op) return false;
+  auto handler = handlers().find(*op);
+  if (handler == handlers().end()) {
+    error = "unknown op \"" + *op + "\"";
+    return false;
+  }
+  return handler->second(command, desktop, mainLoop, error);
+}
+
+}  // namespace nolari::platform

@@ -1,0 +1,110 @@
+#include "tarnet/FocusObserver.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <string>
+
+#include "core/AXFocusResolver.h"
+#include "core/JSONOutput.h"
+#include "core/NolariLogger.h"
+#include "platform/Platform.h"
+#include "tarnet/FocusEmitter.h"
+
+namespace nolari {
+
+namespace {
+
+namespace AXErrorCode = platform::AXErrorCode;
+
+constexpr const char* FOCUS_CHANGED = "AXFocusedUIElementChanged";
+
+platform::Platform& desktop() { return platform::currentPlatform(); }
+
+std::string applicationName(std::int32_t pid) {
+  auto app = desktop().workspace->runningApplication(pid);
+  if (!app || !app->localizedName) return "Unknown";
+  return *app->localizedName;
+}
+
+// A configured delay in seconds as a run-loop duration; the file may hold any
+// number, and one outside the duration's range must not overflow it.
+platform::Duration retryDelay(double seconds) {
+  const double bounded =
+      std::isnan(seconds) ? 0 : std::clamp(seconds, 0.0, FocusObserver::MAX_RETRY_DELAY_SECONDS);
+  return std::chrono::duration_cast<platform::Duration>(std::chrono::duration<double>(bounded));
+}
+
+}  // namespace
+
+FocusObserver::~FocusObserver() {
+  if (activationToken_) desktop().workspace->removeActivationObserver(*activationToken_);
+  if (currentObserver_) desktop().accessibility->unscheduleObserver(*currentObserver_);
+}
+
+void FocusObserver::start(const NolariConfig& config) {
+  config_ = config;
+  std::weak_ptr<FocusObserver> weak = weak_from_this();
+  activationToken_ = desktop().workspace->addActivationObserver(
+      [weak](const std::optional<platform::RunningApplication>& app) {
+        auto self = weak.lock();
+        if (self && app) self->focusApp(app->pid);
+      });
+  if (auto front = desktop().workspace->frontmostApplication()) focusApp(front->pid);
+}
+
+void FocusObserver::focusApp(std::int32_t pid) {
+  if (pid == currentPid_) return;
+  auto& accessibility = *desktop().accessibility;
+  if (currentObserver_) {
+    accessibility.unscheduleObserver(*currentObserver_);
+    currentObserver_.reset();
+  }
+  currentPid_ = pid;
+  const std::string described = std::to_string(pid) + " (" + applicationName(pid) + ")";
+
+  std::weak_ptr<FocusObserver> weak = weak_from_this();
+  std::shared_ptr<platform::AXObserver> observer;
+  const platform::AXError created = accessibility.createObserver(
+      pid,
+      [weak](const platform::AXUIElement& element, const std::string&) {
+        if (auto self = weak.lock()) self->handleFocusChange(element);
+      },
+      observer);
+  if (created != AXErrorCode::success || !observer) {
+    JSONOutput::emitError("Failed to create observer for pid " + described +
+                          ", code: " + std::to_string(created));
+    return;
+  }
+
+  currentObserver_ = observer;
+  const platform::AXUIElement appElement = accessibility.createApplication(pid);
+  const platform::AXError added = accessibility.addNotification(*observer, appElement, FOCUS_CHANGED);
+  if (added == AXErrorCode::success) {
+    accessibility.scheduleObserver(*observer, *desktop().runLoop);
+    JSONOutput::emit({{"status", "Observing pid " + described}});
+  } else {
+    JSONOutput::emitError("Failed to add notification for pid " + described +
+                          ", code: " + std::to_string(added));
+  }
+
+  // No notice is sent for the focus that already exists when an application
+  // comes to the front, so it is looked up a few times after the switch.
+  for (double seconds : config_.observer.focusRetryDelays) {
+    desktop().runLoop->postAfter(retryDelay(seconds), [weak, pid, appElement] {
+      auto self = weak.lock();
+      if (self && self->currentPid_ == pid) self->handleFocusChange(appElement);
+    });
+  }
+}
+
+void FocusObserver::handleFocusChange(const platform::AXUIElement& appElement) {
+  const std::int32_t pid = currentPid_;
+  if (auto focused = AXFocusResolver::resolveFocusedElement(appElement, pid)) {
+    FocusEmitter::emitFocus(*focused, pid);
+  } else {
+    NolariLogger::debug("No focused element found for pid " + std::to_string(pid));
+  }
+}
+
+}  // namespace nolari

@@ -1,0 +1,39 @@
+// Tarnet, the focus observer: reports on standard output, one line per change,
+// which element has keyboard focus in the frontmost application. It reads
+// nothing and runs until the parent application ends it.
+
+#include <csignal>
+#include <memory>
+#include <string>
+
+#include "core/JSONOutput.h"
+#include "core/NolariConfig.h"
+#include "core/NolariLogger.h"
+#include "platform/Platform.h"
+#include "tarnet/FocusObserver.h"
+
+int main() {
+  using namespace nolari;
+  // A parent that stops reading must not end the program; lost lines are ignored.
+  std::signal(SIGPIPE, SIG_IGN);
+  NolariLogger::setComponent("Tarnet");
+
+  platform::Platform desktop;
+  std::string error;
+  if (!platform::connectPlatform(desktop, error)) {
+    NolariLogger::error(error);
+    return 2;
+  }
+  platform::installPlatform(&desktop);
+
+  const NolariConfig config = NolariConfig::loadOrDefault();
+  JSONOutput::emitTyped("status", {{"event", "started"}});
+  if (!desktop.accessibility->isProcessTrusted(true)) {
+    // Carry on: focus changes are then simply not reported.
+    JSONOutput::emitError("Accessibility permissions not granted");
+  }
+
+  auto observer = std::make_shared<FocusObserver>();
+  observer->start(config);
+  for (;;) desktop.runLoop->run();
+}

@@ -1,0 +1,116 @@
+#include "platform/sim/ControlChannel.h"
+
+#include <unistd.h>
+
+#include <chrono>
+
+#include <gtest/gtest.h>
+
+#include "platform/sim/RunLoop.h"
+#include "support/CaptureFd.h"
+#include "support/SimPlatform.h"
+
+namespace nolari::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ControlChannelApply : public ::testing::Test {
+ protected:
+  ControlChannelApply() : sim_("mail_compose", makeLoop()) {
+    sim_.desktop().addActivationObserver([this](const std::optional<RunningApplication>& app) {
+      activations_.push_back(app ? app->pid : 0);
+    });
+  }
+
+  std::unique_ptr<RunLoop> makeLoop() {
+    auto loop = std::make_unique<VirtualRunLoop>();
+    loop_ = loop.get();
+    return loop;
+  }
+
+  // The error of a line that is ignored, or "applied".
+  std::string apply(std::string_view line) {
+    std::string error;
+    return SimControlChannel::apply(line, sim_.desktop(), *loop_, error) ? "applied" : error;
+  }
+
+  VirtualRunLoop* loop_ = nullptr;
+  test::SimPlatform sim_;
+  std::vector<std::int32_t> activations_;
+};
+
+TEST_F(ControlChannelApply, LinesDriveTheDesktopThroughItsOwnOperations) {
+  EXPECT_EQ(apply(R"({"op":"activate","pid":502})"), "applied");
+  EXPECT_EQ(apply(R"({"op":"activate_without_application"})"), "applied");
+  loop_->runUntilIdle();
+  EXPECT_EQ(activations_, (std::vector<std::int32_t>{502, 0}));
+  EXPECT_EQ(sim_.desktop().frontmostApplication()->pid, 502);
+
+  EXPECT_EQ(apply(R"({"op":"set_attribute","element":"cc_field","attribute":"AXValue","value":{"size":[3,4]}})"),
+            "applied");
+  AXValue value;
+  ASSERT_EQ(sim_.accessibility().copyAttributeValue(sim_.desktop().element("cc_field"), "AXValue", value),
+            AXErrorCode::success);
+  EXPECT_EQ(*value.get<Size>(), (Size{3, 4}));
+
+  EXPECT_EQ(apply(R"({"op":"focus","element":"cc_field"})"), "applied");
+  ASSERT_EQ(sim_.accessibility().copyAttributeValue(sim_.accessibility().createApplication(501),
+                                                    "AXFocusedUIElement", value),
+            AXErrorCode::success);
+  EXPECT_EQ(*value.get<AXUIElement>(), sim_.desktop().element("cc_field"));
+
+  EXPECT_EQ(apply(R"({"op":"fail_next_observer_create","code":-25204})"), "applied");
+  EXPECT_EQ(apply(R"({"op":"fail_next_add_notification","code":-25209})"), "applied");
+  std::shared_ptr<AXObserver> observer;
+  auto callback = [](const AXUIElement&, const std::string&) {};
+  EXPECT_EQ(sim_.accessibility().createObserver(501, callback, observer), -25204);
+  ASSERT_EQ(sim_.accessibility().createObserver(501, callback, observer), AXErrorCode::success);
+  EXPECT_EQ(sim_.accessibility().addNotification(*observer, sim_.accessibility().createApplication(501),
+                                                 "AXFocusedUIElementChanged"),
+            -25209);
+
+  EXPECT_EQ(apply(R"({"op":"quit","pid":502})"), "applied");
+  EXPECT_FALSE(sim_.desktop().runningApplication(502));
+  EXPECT_EQ(apply(R"({"op":"quit","pid":502})"), "no running application has pid 502");
+  EXPECT_EQ(apply(R"({"op":"activate","pid":502})"), "no running application has pid 502");
+}
+
+TEST_F(ControlChannelApply, MalformedLinesSayWhy) {
+  EXPECT_EQ(apply(""), "applied");
+  EXPECT_EQ(apply(" \t\r"), "applied");
+  EXPECT_EQ(apply("{"), "not valid JSON");
+  EXPECT_EQ(apply("{\"op\":\"activate\",\"pid\":501}\xff"), "not valid JSON");
+  EXPECT_EQ(apply("\"activate\""), "not a JSON object");
+  EXPECT_EQ(apply(R"({"op":7})"), "\"op\" must be a string");
+  EXPECT_EQ(apply(R"({"op":"Activate","pid":501})"), "unknown op \"Activate\"");
+  EXPECT_EQ(apply(R"({"op":"activate","pid":501.5})"), "\"pid\" must be a 32-bit integer");
+  EXPECT_EQ(apply(R"({"op":"activate","pid":-2147483649})"), "\"pid\" must be a 32-bit integer");
+  EXPECT_EQ(apply(R"({"op":"activate","pid":18446744073709551615})"), "\"pid\" must be a 32-bit integer");
+  EXPECT_EQ(apply(R"({"op":"fail_next_observer_create"})"), "\"code\" must be a 32-bit integer");
+  EXPECT_EQ(apply(R"({"op":"focus","element":["body"]})"), "\"element\" must be a string");
+  EXPECT_EQ(apply(R"({"op":"focus","element":"to_label_typo"})"),
+            "no element of a running application has the id \"to_label_typo\"");
+  EXPECT_EQ(apply(R"({"op":"set_attribute","element":"body","attribute":"AXValue"})"), "\"value\" is missing");
+  EXPECT_NE(apply(R"({"op":"set_attribute","element":"body","attribute":"AXValue","value":{"point":1}})"),
+            "applied");
+  loop_->runUntilIdle();
+  EXPECT_TRUE(activations_.empty());
+}
+
+TEST_F(ControlChannelApply, EchoWritesItsDataAtOnceOrAfterItsDelay) {
+  test::CaptureFd out(STDOUT_FILENO);
+  EXPECT_EQ(apply(R"({"op":"echo","data":{"n":1}})"), "applied");
+  EXPECT_EQ(apply(R"({"op":"echo","data":"later","after":0.25})"), "applied");
+  EXPECT_EQ(apply(R"({"op":"echo"})"), "applied");
+  EXPECT_EQ(apply(R"({"op":"echo","after":3601})"), "\"after\" must be a number of seconds from 0 to 3600");
+  loop_->advance(249ms);
+  const auto before = out.lines();
+  loop_->advance(1ms);
+  out.restore();
+  EXPECT_EQ(before, (std::vector<std::string>{R"({"echo":{"n":1}})", R"({"echo":null})"}));
+  EXPECT_EQ(out.lines().back(), R"({"echo":"later"})");
+}
+
+}  // namespace
+}  // namespace nolari::platform

@@ -1,0 +1,270 @@
+// The tarnet program on the simulated desktop, driven through the desktop's
+// control channel the way a user and the real desktop would drive it. These
+// run on real time: each waits for lines with a time-out, never sleeps, and
+// the longest waits for the four default delayed checks (0.6 seconds).
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "support/Subprocess.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using nolari::test::ProcessOptions;
+using nolari::test::RunningProcess;
+using nolari::test::TempDir;
+
+const std::string TRANSCRIPTS = std::string(NOLARI_TESTS_DIR) + "/tarnet/transcripts";
+constexpr auto LINE_TIMEOUT = 5s;
+
+// Equal as JSON, where an expected "*" stands for any value.
+bool matches(const json& expected, const json& actual) {
+  if (expected == "*") return true;
+  if (expected.is_object()) {
+    if (!actual.is_object() || actual.size() != expected.size()) return false;
+    for (auto it = expected.begin(); it != expected.end(); ++it) {
+      if (!actual.contains(it.key()) || !matches(it.value(), actual[it.key()])) return false;
+    }
+    return true;
+  }
+  return expected == actual;
+}
+
+bool writeAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return false;
+    done += static_cast<std::size_t>(wrote);
+  }
+  return true;
+}
+
+// A running tarnet on a copy of a scene, with a control channel that is a FIFO
+// made here, or a socket that the program makes.
+class Tarnet {
+ public:
+  struct Setup {
+    std::string scene = "mail_compose";
+    json scenePatch = json::object();
+    std::optional<json> config;
+    bool socket = false;
+  };
+
+  explicit Tarnet(const Setup& setup) {
+    std::ifstream in(std::string(NOLARI_SCENES_DIR) + "/" + setup.scene + ".json");
+    json scene = json::parse(in);
+    // Top-level members replaced whole; null stays null ("frontmost": null is no frontmost).
+    for (auto it = setup.scenePatch.begin(); it != setup.scenePatch.end(); ++it) scene[it.key()] = it.value();
+    std::ofstream(dir_.file("scene.json")) << scene.dump(2);
+    control_ = dir_.file("control");
+    if (!setup.socket) {
+      EXPECT_EQ(::mkfifo(control_.c_str(), 0600), 0) << std::strerror(errno);
+    }
+    ProcessOptions options;
+    options.env = {{"NOLARI_PLATFORM", "sim"},
+                   {"NOLARI_SIM_SCENE", dir_.file("scene.json")},
+                   {"NOLARI_SIM_CONTROL", control_}};
+    if (setup.config) {
+      std::ofstream(dir_.file("config.json")) << setup.config->dump();
+      options.env["NOLARI_CONFIG_PATH"] = dir_.file("config.json");
+    } else {
+      options.unsetEnv = {"NOLARI_CONFIG_PATH"};
+    }
+    options.cwd = dir_.path();
+    process_ = RunningProcess::start(nolari::test::programPath("tarnet"), options);
+  }
+
+  ~Tarnet() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  bool running() const { return process_ != nullptr; }
+  const std::string& controlPath() const { return control_; }
+
+  // Writes control lines in one write, so that the program reads them together.
+  // The channel is open once the program has written its first line.
+  bool send(const std::string& lines) {
+    if (fd_ < 0) fd_ = ::open(control_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) {
+      ADD_FAILURE() << "cannot open the control FIFO: " << std::strerror(errno);
+      return false;
+    }
+    ::fcntl(fd_, F_SETFL, 0);
+    return writeAll(fd_, lines);
+  }
+
+  std::optional<std::string> line() { return process_->readLine(LINE_TIMEOUT); }
+  std::string errors() { return process_->stderrText(); }
+
+ private:
+  TempDir dir_;
+  std::string control_;
+  std::unique_ptr<RunningProcess> process_;
+  int fd_ = -1;
+};
+
+// A transcript: "> " control lines (consecutive ones are written together),
+// "< " expected standard output lines compared as JSON ("*" matches any
+// value, "$name" a line defined by "# line name: ..."), "<= " lines compared
+// byte for byte, "! " text that standard error must hold by then, and
+// "# scene: ", "# scene-patch: " (top-level members replaced) and "# config: "
+// set-up lines.
+struct Transcript {
+  Tarnet::Setup setup;
+  std::vector<std::pair<std::string, std::string>> steps;
+};
+
+Transcript readTranscript(const std::string& name) {
+  Transcript transcript;
+  std::ifstream file(TRANSCRIPTS + "/" + name);
+  EXPECT_TRUE(file) << name;
+  std::map<std::string, std::string> named;
+  for (std::string line; std::getline(file, line);) {
+    auto after = [&](const std::string& prefix) -> std::optional<std::string> {
+      if (line.rfind(prefix, 0) != 0) return std::nullopt;
+      return line.substr(prefix.size());
+    };
+    if (auto scene = after("# scene: ")) {
+      transcript.setup.scene = *scene;
+    } else if (auto patch = after("# scene-patch: ")) {
+      transcript.setup.scenePatch = json::parse(*patch);
+    } else if (auto config = after("# config: ")) {
+      transcript.setup.config = json::parse(*config);
+    } else if (auto definition = after("# line ")) {
+      auto colon = definition->find(": ");
+      named["$" + definition->substr(0, colon)] = definition->substr(colon + 2);
+    } else if (auto exact = after("<= ")) {
+      transcript.steps.emplace_back("<=", *exact);
+    } else if (auto expected = after("< ")) {
+      transcript.steps.emplace_back("<", named.contains(*expected) ? named[*expected] : *expected);
+    } else if (auto control = after("> ")) {
+      if (!transcript.steps.empty() && transcript.steps.back().first == ">") {
+        transcript.steps.back().second += *control + "\n";
+      } else {
+        transcript.steps.emplace_back(">", *control + "\n");
+      }
+    } else if (auto error = after("! ")) {
+      transcript.steps.emplace_back("!", *error);
+    }
+  }
+  return transcript;
+}
+
+class TarnetTranscript : public testing::TestWithParam<std::string> {};
+
+TEST_P(TarnetTranscript, LinesMatch) {
+  const Transcript transcript = readTranscript(GetParam());
+  Tarnet tarnet(transcript.setup);
+  ASSERT_TRUE(tarnet.running());
+  int number = 0;
+  for (const auto& [kind, text] : transcript.steps) {
+    ++number;
+    if (kind == ">") {
+      ASSERT_TRUE(tarnet.send(text)) << "step " << number;
+    } else if (kind == "!") {
+      EXPECT_NE(tarnet.errors().find(text), std::string::npos)
+          << "step " << number << ": standard error lacks " << text << "\n" << tarnet.errors();
+    } else {
+      auto got = tarnet.line();
+      ASSERT_TRUE(got) << "step " << number << ": no line, expected " << text << "\n" << tarnet.errors();
+      if (kind == "<=") {
+        EXPECT_EQ(*got, text) << "step " << number;
+      } else {
+        EXPECT_TRUE(matches(json::parse(text), json::parse(*got, nullptr, false)))
+            << "step " << number << "\nexpected " << text << "\n     got " << *got;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Transcripts, TarnetTranscript,
+                         testing::Values("startup.transcript", "untrusted.transcript",
+                                         "switching.transcript", "no_delays.transcript",
+                                         "failures.transcript", "focus_changes.transcript",
+                                         "control_errors.transcript"),
+                         [](const auto& info) { return info.param.substr(0, info.param.find('.')); });
+
+TEST(TarnetProcess, SocketChannelTakesSeveralWritersAndALastLineWithoutLineFeed) {
+  Tarnet::Setup setup;
+  setup.scenePatch = {{"frontmost", nullptr}};
+  setup.socket = true;
+  Tarnet tarnet(setup);
+  ASSERT_TRUE(tarnet.running());
+  ASSERT_EQ(tarnet.line(), R"x({"event":"started","type":"status"})x");
+  auto connect = [&] {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, tarnet.controlPath().c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << std::strerror(errno);
+    return fd;
+  };
+  int first = connect();
+  int second = connect();
+  ASSERT_TRUE(writeAll(first, R"x({"op":"echo","data":"first"})x" "\n"));
+  EXPECT_EQ(tarnet.line(), R"x({"echo":"first"})x");
+  ASSERT_TRUE(writeAll(second, R"x({"op":"activate","pid":502})x"));
+  ::close(second);
+  EXPECT_EQ(tarnet.line(), R"x({"status":"Observing pid 502 (Notes)"})x");
+  ::close(first);
+}
+
+TEST(TarnetProcess, HugeAndBrokenControlLinesAreSkippedAndTheNextLineIsApplied) {
+  Tarnet::Setup setup;
+  setup.config = json::parse(
+      R"x({"observer":{"enabled":true,"focus_retry_delays":[],"max_tree_depth":5,"max_tree_children":50}})x");
+  Tarnet tarnet(setup);
+  ASSERT_TRUE(tarnet.running());
+  ASSERT_TRUE(tarnet.line());
+  ASSERT_EQ(tarnet.line(), R"x({"status":"Observing pid 501 (Mail)"})x");
+  const std::string huge = "{\"op\":\"echo\",\"data\":\"" + std::string(3 * 1024 * 1024, 'x') + "\"}\n";
+  ASSERT_TRUE(tarnet.send(huge + "\xff\xfe{\n" + R"x({"op":"echo","data":"after"})x" + "\n"));
+  EXPECT_EQ(tarnet.line(), R"x({"echo":"after"})x");
+  const std::string errors = tarnet.errors();
+  EXPECT_NE(errors.find("line longer than 1048576 bytes skipped"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("line ignored (not valid JSON)"), std::string::npos) << errors;
+}
+
+TEST(TarnetProcess, PlatformThatCannotBeConnectedEndsTheProgramWithStatus2) {
+  TempDir dir;
+  std::ofstream(dir.file("not_a_channel")) << "x";
+  const std::pair<std::map<std::string, std::string>, std::string> cases[] = {
+      {{{"NOLARI_PLATFORM", "sim"}}, "NOLARI_SIM_SCENE"},
+      {{{"NOLARI_PLATFORM", "sim"},
+        {"NOLARI_SIM_SCENE", std::string(NOLARI_SCENES_DIR) + "/mail_compose.json"},
+        {"NOLARI_SIM_CONTROL", dir.file("not_a_channel")}},
+       dir.file("not_a_channel") + ": exists and is neither a FIFO nor a socket"},
+  };
+  for (const auto& [env, message] : cases) {
+    ProcessOptions options;
+    options.env = env;
+    options.unsetEnv = {"NOLARI_SIM_SCENE", "NOLARI_SIM_CONTROL"};
+    options.cwd = dir.path();
+    for (const auto& [name, value] : env) std::erase(options.unsetEnv, name);
+    auto result = nolari::test::runProcess(nolari::test::programPath("tarnet"), options);
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("[Tarnet] [ERROR] "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+  }
+}
+
+}  // namespace
