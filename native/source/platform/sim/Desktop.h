@@ -18,7 +18,9 @@
 // The simulated desktop: the state a scene file describes, shared by the
 // simulated accessibility and workspace, plus the drive operations that tests
 // and the control channel use to make things happen on it. Safe to use from
-// any thread; callbacks always run on a run loop, never under the lock.
+// any thread; callbacks always run on a run loop, never under the lock. What
+// the drive operations change stays in memory; only values written through
+// the accessibility interface are saved to the scene file.
 
 namespace nolari::platform {
 
