@@ -1,5 +1,6 @@
 #include "core/AXHelpers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 

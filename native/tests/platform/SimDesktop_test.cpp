@@ -71,6 +71,11 @@ TEST(SimSceneLoading, WrongShapesSayWhereAndWhat) {
             "screens[0].frame: expected an array of 4 numbers, found an array of 3");
   EXPECT_EQ(shapeError({{"applications", {{{"pid", "12"}}}}}),
             "applications[0].pid: expected a 32-bit integer, found a string");
+  EXPECT_EQ(shapeError({{"applications", {{{"pid", 18446744073709551615ull}}}}}),
+            "applications[0].pid: expected a 32-bit integer, found a number");
+  EXPECT_EQ(shapeError({{"applications",
+                         {{{"windows", {{{"AXSelectedTextRange", {{"range", {1e30, 0}}}}}}}}}}}),
+            "applications[0].windows[0].AXSelectedTextRange.range: expected whole numbers");
   EXPECT_EQ(shapeError({{"applications", {{{"pid", 1}}, {{"pid", 1}}}}}),
             "applications[1].pid: pid 1 is used twice");
   EXPECT_EQ(shapeError({{"frontmost", 9}, {"applications", {{{"pid", 1}}}}}),

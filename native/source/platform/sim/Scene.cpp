@@ -1,5 +1,6 @@
 #include "platform/sim/Scene.h"
 
+#include <cmath>
 #include <limits>
 #include <set>
 #include <unordered_map>
@@ -52,9 +53,14 @@ bool readRect(const json& value, Rect& rect, const std::string& path, std::strin
 }
 
 bool readInt32(const json& value, std::int32_t& out, const std::string& path, std::string& error) {
-  if (!value.is_number_integer() ||
-      value.get<std::int64_t>() < std::numeric_limits<std::int32_t>::min() ||
-      value.get<std::int64_t>() > std::numeric_limits<std::int32_t>::max()) {
+  const bool fits =
+      value.is_number_unsigned()
+          ? value.get<std::uint64_t>() <=
+                static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())
+          : value.is_number_integer() &&
+                value.get<std::int64_t>() >= std::numeric_limits<std::int32_t>::min() &&
+                value.get<std::int64_t>() <= std::numeric_limits<std::int32_t>::max();
+  if (!fits) {
     return fail(error, path, "expected a 32-bit integer, found " + describe(value));
   }
   out = value.get<std::int32_t>();
@@ -69,6 +75,20 @@ bool readOptionalString(const json& value, std::optional<std::string>& out,
   }
   if (!value.is_string()) return fail(error, path, "expected a string, found " + describe(value));
   out = value.get<std::string>();
+  return true;
+}
+
+// A text range: two whole numbers, as the platform packs them.
+bool readRange(const json& value, TextRange& range, const std::string& path, std::string& error) {
+  std::vector<double> n;
+  if (!readNumbers(value, 2, n, path, error)) return false;
+  constexpr double LIMIT = 9007199254740992.0;  // 2^53: every whole number below is exact
+  for (double x : n) {
+    if (x != std::trunc(x) || x < -LIMIT || x > LIMIT) {
+      return fail(error, path, "expected whole numbers");
+    }
+  }
+  range = TextRange{static_cast<long>(n[0]), static_cast<long>(n[1])};
   return true;
 }
 
@@ -393,9 +413,9 @@ class SceneReader {
         }
       }
       if (entry.contains("range")) {
-        std::vector<double> n;
-        if (!readNumbers(entry["range"], 2, n, p + ".range", error_)) return false;
-        bounds.range = TextRange{static_cast<long>(n[0]), static_cast<long>(n[1])};
+        TextRange range;
+        if (!readRange(entry["range"], range, p + ".range", error_)) return false;
+        bounds.range = range;
       }
       if (entry.contains("error") == entry.contains("rect")) {
         return fail(error_, p, "expected exactly one of \"rect\" and \"error\"");
@@ -465,8 +485,9 @@ std::optional<AXValue> parsePlainValue(const json& value, const SimElementFactor
     return AXValue(r);
   }
   if (tag == "range") {
-    if (!readNumbers(body, 2, n, path + ".range", error)) return std::nullopt;
-    return AXValue(TextRange{static_cast<long>(n[0]), static_cast<long>(n[1])});
+    TextRange range;
+    if (!readRange(body, range, path + ".range", error)) return std::nullopt;
+    return AXValue(range);
   }
   if (tag == "url") {
     if (!body.is_string()) {
