@@ -11,6 +11,7 @@ line it caused. Rate: all changes written at once, lines read per second.
 """
 
 import argparse
+import collections
 import json
 import os
 import select
@@ -60,7 +61,8 @@ class Tarnet:
         self.process = subprocess.Popen([program], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                         cwd=directory, env=env)
         self.out = self.process.stdout.fileno()
-        self.pending = b""
+        self.lines = collections.deque()
+        self.partial = b""
         first = json.loads(self.line())
         assert first.get("event") == "started", first
         self.control = os.open(self.control_path, os.O_WRONLY)
@@ -68,16 +70,16 @@ class Tarnet:
         assert observing.get("status", "").startswith("Observing pid 501"), observing
 
     def line(self, timeout=10.0):
-        while b"\n" not in self.pending:
+        while not self.lines:
             ready, _, _ = select.select([self.out], [], [], timeout)
             if not ready:
                 raise TimeoutError("no line from tarnet")
             chunk = os.read(self.out, 1 << 16)
             if not chunk:
                 raise EOFError("tarnet ended")
-            self.pending += chunk
-        line, _, self.pending = self.pending.partition(b"\n")
-        return line
+            *complete, self.partial = (self.partial + chunk).split(b"\n")
+            self.lines.extend(complete)
+        return self.lines.popleft()
 
     def send(self, text):
         data = text.encode()

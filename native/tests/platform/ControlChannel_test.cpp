@@ -1,8 +1,11 @@
 #include "platform/sim/ControlChannel.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -110,6 +113,35 @@ TEST_F(ControlChannelApply, EchoWritesItsDataAtOnceOrAfterItsDelay) {
   out.restore();
   EXPECT_EQ(before, (std::vector<std::string>{R"({"echo":{"n":1}})", R"({"echo":null})"}));
   EXPECT_EQ(out.lines().back(), R"({"echo":"later"})");
+}
+
+TEST(ControlChannelOpen, MakesItsSocketRemovesItAgainAndRefusesOtherFiles) {
+  test::TempDir dir;
+  test::SimPlatform sim("mail_compose");
+  VirtualRunLoop loop;
+  std::string error;
+  const std::string socket = dir.file("control.sock");
+  {
+    auto channel = SimControlChannel::open(socket, sim.desktop().shared_from_this(), loop, error);
+    ASSERT_TRUE(channel) << error;
+    struct stat info {};
+    ASSERT_EQ(::stat(socket.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISSOCK(info.st_mode));
+  }
+  EXPECT_FALSE(std::filesystem::exists(socket));
+
+  ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  EXPECT_TRUE(SimControlChannel::open(dir.file("fifo"), sim.desktop().shared_from_this(), loop, error));
+  EXPECT_TRUE(std::filesystem::exists(dir.file("fifo")));
+
+  std::ofstream(dir.file("plain")) << "x";
+  EXPECT_FALSE(SimControlChannel::open(dir.file("plain"), sim.desktop().shared_from_this(), loop, error));
+  EXPECT_EQ(error, "control channel " + dir.file("plain") + ": exists and is neither a FIFO nor a socket");
+  EXPECT_FALSE(SimControlChannel::open(dir.file(std::string(120, 'x')), sim.desktop().shared_from_this(),
+                                       loop, error));
+  EXPECT_NE(error.find("too long"), std::string::npos) << error;
+  EXPECT_FALSE(SimControlChannel::open(dir.file("missing/control"), sim.desktop().shared_from_this(), loop,
+                                       error));
 }
 
 }  // namespace

@@ -282,10 +282,10 @@ struct SimControlChannel::Shared {
         readers.erase(readers.begin() + static_cast<std::ptrdiff_t>(i - first));
       }
     }
-    for (const auto& reader : readers) {
-      if (reader.fd != shared->source) ::close(reader.fd);
-    }
-    ::close(shared->source);
+    // A FIFO is one of the readers (closed already if it failed); a listening
+    // socket is not.
+    for (const auto& reader : readers) ::close(reader.fd);
+    if (shared->listening) ::close(shared->source);
     ::close(shared->wakeRead);
   }
 };
