@@ -282,6 +282,12 @@ TEST(SimWriting, WrittenValuesSurviveAReload) {
   EXPECT_EQ(*reloaded->copyAttributeValue(reloaded->element("to_label"), "AXValue")
                  .value.get<std::string>(),
             "To:");
+  // The file keeps its members in the order they were written.
+  std::ifstream saved(sim.sceneFile());
+  std::string line;
+  std::getline(saved, line);
+  std::getline(saved, line);
+  EXPECT_TRUE(line.starts_with("  \"screens\":")) << line;
   // Only the scene itself is left in the folder: the temporary file was renamed.
   auto folder = std::filesystem::path(sim.sceneFile()).parent_path();
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),

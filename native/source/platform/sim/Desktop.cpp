@@ -106,6 +106,7 @@ std::shared_ptr<SimDesktop> SimDesktop::load(const std::string& path, std::strin
     return nullptr;
   }
   desktop->path_ = path;
+  desktop->document_ = nlohmann::ordered_json::parse(text.str());
   return desktop;
 }
 
@@ -118,7 +119,6 @@ std::shared_ptr<SimDesktop> SimDesktop::fromJSON(const json& scene, std::string&
 bool SimDesktop::read(const json& scene, std::string& error) {
   SimHandleMaker maker = [this](std::int32_t pid, int node) { return handle(pid, node); };
   if (!SimScene::parse(scene, model_, maker, error)) return false;
-  document_ = scene;
   for (const auto& app : model_.applications) {
     ids_[app.id] = {app.info.pid, -1};
     for (std::size_t i = 0; i < app.nodes.size(); ++i) {
@@ -478,8 +478,9 @@ bool SimDesktop::persist(const SimNode& node, std::string_view attribute, const 
     error = "the value names an element outside the scene";
     return false;
   }
-  json updated = document_;
-  updated[json::json_pointer(node.documentPointer)][std::string(attribute)] = std::move(*encoded);
+  using Pointer = nlohmann::ordered_json::json_pointer;
+  nlohmann::ordered_json updated = document_;
+  updated[Pointer(node.documentPointer)][std::string(attribute)] = std::move(*encoded);
   const std::string text = updated.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
   if (!writeFileAtomically(path_, text, error)) return false;
   document_ = std::move(updated);

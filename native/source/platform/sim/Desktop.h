@@ -129,8 +129,9 @@ class SimDesktop : public std::enable_shared_from_this<SimDesktop> {
   mutable std::mutex mutex_;
   SimSceneModel model_;
   std::map<std::string, std::pair<std::int32_t, int>, std::less<>> ids_;
-  // The scene document as loaded plus every value written since, and its file.
-  nlohmann::json document_;
+  // The scene file's document, members in their written order, plus every
+  // value written since.
+  nlohmann::ordered_json document_;
   std::string path_;
   RunLoop* mainLoop_ = nullptr;
   std::map<Workspace::ObserverToken, Workspace::ActivationHandler> activationObservers_;

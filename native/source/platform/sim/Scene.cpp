@@ -536,22 +536,22 @@ std::optional<SimAnswer> parseAnswer(const json& value, const SimElementFactory&
   return SimAnswer{AXErrorCode::success, std::move(*plain)};
 }
 
-std::optional<json> valueToJSON(const AXValue& value, const SimElementNamer& idOf) {
+std::optional<nlohmann::ordered_json> valueToJSON(const AXValue& value, const SimElementNamer& idOf) {
   return std::visit(
-      [&](const auto& v) -> std::optional<json> {
+      [&](const auto& v) -> std::optional<nlohmann::ordered_json> {
         using T = std::decay_t<decltype(v)>;
         if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, bool>) {
-          return json(v);
+          return nlohmann::ordered_json(v);
         } else if constexpr (std::is_same_v<T, double>) {
-          return json(v);
+          return nlohmann::ordered_json(v);
         } else if constexpr (std::is_same_v<T, AXURL>) {
-          return json{{"url", v.absoluteString}};
+          return nlohmann::ordered_json{{"url", v.absoluteString}};
         } else if constexpr (std::is_same_v<T, AXUIElement>) {
           auto id = idOf(v);
           if (!id) return std::nullopt;
-          return json{{"ref", *id}};
+          return nlohmann::ordered_json{{"ref", *id}};
         } else if constexpr (std::is_same_v<T, AXArray>) {
-          json items = json::array();
+          nlohmann::ordered_json items = nlohmann::ordered_json::array();
           for (const auto& item : v) {
             auto j = valueToJSON(item, idOf);
             if (!j) return std::nullopt;
@@ -559,13 +559,13 @@ std::optional<json> valueToJSON(const AXValue& value, const SimElementNamer& idO
           }
           return items;
         } else if constexpr (std::is_same_v<T, Point>) {
-          return json{{"point", {v.x, v.y}}};
+          return nlohmann::ordered_json{{"point", {v.x, v.y}}};
         } else if constexpr (std::is_same_v<T, Size>) {
-          return json{{"size", {v.width, v.height}}};
+          return nlohmann::ordered_json{{"size", {v.width, v.height}}};
         } else if constexpr (std::is_same_v<T, TextRange>) {
-          return json{{"range", {v.location, v.length}}};
+          return nlohmann::ordered_json{{"range", {v.location, v.length}}};
         } else {
-          return json{{"rect", {v.origin.x, v.origin.y, v.size.width, v.size.height}}};
+          return nlohmann::ordered_json{{"rect", {v.origin.x, v.origin.y, v.size.width, v.size.height}}};
         }
       },
       value.storage);

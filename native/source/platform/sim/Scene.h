@@ -89,7 +89,7 @@ std::optional<SimAnswer> parseAnswer(const nlohmann::json& value,
                                      const std::string& path, std::string& error);
 
 // The scene notation of a value; nothing for an element without a scene id.
-std::optional<nlohmann::json> valueToJSON(const AXValue& value, const SimElementNamer& idOf);
+std::optional<nlohmann::ordered_json> valueToJSON(const AXValue& value, const SimElementNamer& idOf);
 
 }  // namespace SimScene
 
