@@ -3,10 +3,12 @@
 thousands of elements, wide near the top and deep along one branch, with the
 focused text area far down that branch.
 
-usage: make_scene.py <app|browser> <out.json>
+usage: make_scene.py <app|browser|browser-sidebar> <out.json>
 
 "app" is a mail-like application whose header fields sit among the groups;
-"browser" puts the same content inside a web area below a toolbar.
+"browser" puts the same content inside a web area below a toolbar;
+"browser-sidebar" puts a wide sidebar before the page, so the depth-first
+search for the web area goes through the sidebar first, to its depth limit.
 """
 import json
 import sys
@@ -69,7 +71,14 @@ def headers():
 
 def scene(kind):
     body = headers() + content(1) + [deep_branch()]
-    if kind == "browser":
+    if kind == "browser-sidebar":
+        web_area = {"AXRole": "AXWebArea", "AXTitle": "Quarter numbers",
+                    "AXURL": {"url": "https://numbers.example.org/q3"},
+                    "children": headers() + [deep_branch()]}
+        children = [{"AXRole": "AXGroup", "AXDescription": "Sidebar", "children": content(1)},
+                    {"AXRole": "AXGroup", "children": [web_area]}]
+        name, bundle = "Meridian Browser", "com.example.meridian"
+    elif kind == "browser":
         toolbar = {"AXRole": "AXToolbar", "children": [
             {"AXRole": "AXButton", "AXTitle": f"Tool {i}"} for i in range(30)]}
         web_area = {"AXRole": "AXWebArea", "AXTitle": "Quarter numbers",

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs Velkit's commands on one scene and prints, per command, the
 accessibility requests it made (counted by the simulated desktop) and its
-wall time, next to check-permissions on the same scene, which loads the same
+best wall time, next to check-permissions on the same scene, which loads the same
 scene and makes no read.
 
 usage: measure.py <velkit binary> <scene.json> [runs]
@@ -9,7 +9,6 @@ usage: measure.py <velkit binary> <scene.json> [runs]
 import json
 import os
 import shutil
-import statistics
 import subprocess
 import sys
 import tempfile
@@ -36,7 +35,7 @@ def main():
     binary, scene, runs = sys.argv[1], sys.argv[2], int(sys.argv[3]) if len(sys.argv) > 3 else 5
     with tempfile.TemporaryDirectory() as tmp:
         print(f"{'command':<20}{'requests':>10}{'reads':>8}{'AXRole':>8}{'AXChildren':>12}"
-              f"{'median ms':>11}{'minus check ms':>16}")
+              f"{'best ms':>9}{'minus check ms':>16}")
         baseline = None
         for args in COMMANDS:
             # A fresh copy per command: write-text changes the scene.
@@ -52,11 +51,12 @@ def main():
             for _ in range(runs):
                 shutil.copy(scene, scene_file)
                 times.append(run(binary, scene_file, args, {}, tmp))
-            median = statistics.median(times) * 1000
+            # The best of several runs: the machine's other work only ever adds time.
+            best = min(times) * 1000
             if baseline is None:
-                baseline = median
+                baseline = best
             print(f"{args[0]:<20}{requests:>10}{reads.get('total', 0):>8}{reads.get('AXRole', 0):>8}"
-                  f"{reads.get('AXChildren', 0):>12}{median:>11.1f}{median - baseline:>16.1f}")
+                  f"{reads.get('AXChildren', 0):>12}{best:>9.1f}{best - baseline:>16.1f}")
 
 
 if __name__ == "__main__":

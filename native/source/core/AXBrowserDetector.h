@@ -44,9 +44,9 @@ inline constexpr std::array<std::string_view, 21> browserBundlePrefixes = {
 // marks a browser. The match is deliberately loose: "dia" also matches
 // Multimedia, "edge" Knowledge, and such applications count as browsers.
 inline constexpr std::array<std::string_view, 19> browserNameHints = {
-    "safari", "chrome", "chromium", "brave",      "edge",     "arc",     "firefox",
-    "vivaldi", "opera", "orion",    "zen",        "dia",      "sidekick", "sigmaos",
-    "duckduckgo", "waterfox", "floorp", "thorium", "ungoogled",
+    "safari",     "chrome",   "chromium", "brave",   "edge",      "arc",      "firefox",
+    "vivaldi",    "opera",    "orion",    "zen",     "dia",       "sidekick", "sigmaos",
+    "duckduckgo", "waterfox", "floorp",   "thorium", "ungoogled",
 };
 
 // A page's title and address; two empty strings mean no page is known.

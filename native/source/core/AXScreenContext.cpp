@@ -17,7 +17,7 @@ using nlohmann::json;
 
 const std::set<std::string, std::less<>>& composeFieldRoles() {
   static const std::set<std::string, std::less<>> roles = {
-      "AXTextField", "AXTextArea", "AXComboBox", "AXTokenField",
+      "AXTextField",   "AXTextArea",  "AXComboBox", "AXTokenField",
       "AXSearchField", "AXTextEntry", "AXTextEdit"};
   return roles;
 }
@@ -53,8 +53,8 @@ json buildBreadcrumbs(const AXUIElement& element, const std::string& excluding) 
   std::set<std::string> seen;
   if (!excluding.empty()) seen.insert(excluding);
   auto ancestor = AXHelpers::getElementAttribute(element, "AXParent");
-  for (int visited = 0; ancestor && visited < MAX_BREADCRUMB_ANCESTORS &&
-                        labels.size() < MAX_BREADCRUMBS;
+  for (int visited = 0;
+       ancestor && visited < MAX_BREADCRUMB_ANCESTORS && labels.size() < MAX_BREADCRUMBS;
        ++visited) {
     auto role = AXHelpers::getStringAttribute(*ancestor, "AXRole");
     if (!role || !isLayoutRole(*role)) {
@@ -125,7 +125,8 @@ json gatherComposeFields(const AXUIElement& window, const AXUIElement& skipEleme
       auto label = AXHelpers::getStringAttribute(current.element, "AXTitle");
       if (!label) label = AXHelpers::getStringAttribute(current.element, "AXDescription");
       if (!label) label = labelFromTitleElement(current.element);
-      const std::string key = UnicodeText::lowercased(UnicodeText::trimmingWhitespace(label.value_or("")));
+      const std::string key =
+          UnicodeText::lowercased(UnicodeText::trimmingWhitespace(label.value_or("")));
       if (!key.empty()) {
         for (const auto& [name, prefix] : COMPOSE_LABELS) {
           if (fields.contains(name) || !key.starts_with(prefix)) continue;
@@ -181,4 +182,3 @@ json build(const AXUIElement& focused, std::int32_t pid) {
 }
 
 }  // namespace nolari::AXScreenContext
-

@@ -65,10 +65,10 @@ json buildSystemContext(bool includeSelectedText) {
 
   auto focused = AXFocusResolver::resolveFocusedElement();
   if (!focused) {
-    for (const char* key : {"window_title", "focused_role", "focused_title", "browser_page_title",
-                            "browser_url", "focused_value", "focused_label", "focused_help",
-                            "focused_placeholder", "focused_role_description",
-                            "focused_parent_role", "focused_parent_title"}) {
+    for (const char* key :
+         {"window_title", "focused_role", "focused_title", "browser_page_title", "browser_url",
+          "focused_value", "focused_label", "focused_help", "focused_placeholder",
+          "focused_role_description", "focused_parent_role", "focused_parent_title"}) {
       context[key] = "";
     }
     context["is_browser"] = AXBrowserDetector::isBrowser(appName, bundleId);

@@ -1,8 +1,9 @@
+#include "core/AXBrowserDetector.h"
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
-#include "core/AXBrowserDetector.h"
 #include "support/SimPlatform.h"
 
 namespace {
@@ -16,20 +17,24 @@ using nolari::test::SimPlatform;
 
 int reads(SimPlatform& sim) {
   const json counts = sim.accessibility().counts();
-  return counts.contains("copyAttributeValue") ? counts["copyAttributeValue"]["total"].get<int>() : 0;
+  return counts.contains("copyAttributeValue") ? counts["copyAttributeValue"]["total"].get<int>()
+                                               : 0;
 }
 
 // A window whose only path down is a chain of groups, with a web area at `depth`.
 json chainScene(int depth) {
-  json node = {{"id", "page"}, {"AXRole", "AXWebArea"}, {"AXTitle", "Deep"},
+  json node = {{"id", "page"},
+               {"AXRole", "AXWebArea"},
+               {"AXTitle", "Deep"},
                {"AXURL", {{"url", "https://deep.example.org/"}}}};
   for (int level = depth - 1; level >= 1; --level) {
     node = {{"AXRole", "AXGroup"}, {"children", json::array({node})}};
   }
   json window = {{"id", "window"}, {"AXRole", "AXWindow"}, {"children", json::array({node})}};
-  return {{"applications",
-           json::array({{{"pid", 42}, {"name", "Safari"}, {"bundle_id", "com.apple.Safari"},
-                         {"windows", json::array({window})}}})}};
+  return {{"applications", json::array({{{"pid", 42},
+                                         {"name", "Safari"},
+                                         {"bundle_id", "com.apple.Safari"},
+                                         {"windows", json::array({window})}}})}};
 }
 
 TEST(AXBrowserDetector, KnownBundlePrefixesMatchWhateverTheirCase) {
@@ -69,14 +74,18 @@ TEST(AXBrowserDetector, PageFoundThroughTheWindowWhenTheFieldHasNoAddress) {
 }
 
 TEST(AXBrowserDetector, FocusedElementWithItsOwnAddressWins) {
-  SimPlatform sim(json{{"applications",
-                        json::array({{{"pid", 7},
-                                      {"windows", json::array({{{"AXRole", "AXWindow"},
-                                                                {"AXURL", {{"url", "https://w/"}}},
-                                                                {"children", json::array({{{"id", "f"},
-                                                                  {"AXRole", "AXTextField"},
-                                                                  {"AXURL", {{"url", "https://f/"}}}}})}}})}}})}});
-  EXPECT_EQ(resolveMetadata("Arc", "", sim.desktop().element("f"), 7), (PageMetadata{"", "https://f/"}));
+  SimPlatform sim(json{
+      {"applications",
+       json::array({{{"pid", 7},
+                     {"windows",
+                      json::array({{{"AXRole", "AXWindow"},
+                                    {"AXURL", {{"url", "https://w/"}}},
+                                    {"children",
+                                     json::array({{{"id", "f"},
+                                                   {"AXRole", "AXTextField"},
+                                                   {"AXURL", {{"url", "https://f/"}}}}})}}})}}})}});
+  EXPECT_EQ(resolveMetadata("Arc", "", sim.desktop().element("f"), 7),
+            (PageMetadata{"", "https://f/"}));
 }
 
 TEST(AXBrowserDetector, WebAreaWithEmptyAddressYieldsNoPage) {

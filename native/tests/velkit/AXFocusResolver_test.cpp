@@ -1,8 +1,9 @@
+#include "core/AXFocusResolver.h"
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
-#include "core/AXFocusResolver.h"
 #include "platform/Platform.h"
 #include "support/SimPlatform.h"
 
@@ -28,11 +29,14 @@ TEST(AXFocusResolver, FocusComesFromTheSystemWideElement) {
 TEST(AXFocusResolver, FallsBackToTheFrontmostApplication) {
   SimPlatform sim(json{
       {"system_wide", {{"AXFocusedUIElement", {{"error", -25204}}}}},
-      {"applications", json::array({{{"pid", 5},
-                                     {"focused", "field"},
-                                     {"windows", json::array({{{"AXRole", "AXWindow"},
-                                                               {"children", json::array({{{"id", "field"},
-                                                                 {"AXRole", "AXTextField"}}})}}})}}})}});
+      {"applications",
+       json::array(
+           {{{"pid", 5},
+             {"focused", "field"},
+             {"windows",
+              json::array({{{"AXRole", "AXWindow"},
+                            {"children",
+                             json::array({{{"id", "field"}, {"AXRole", "AXTextField"}}})}}})}}})}});
   auto focused = AXFocusResolver::resolveFocusedElement();
   ASSERT_TRUE(focused);
   EXPECT_EQ(*focused, sim.desktop().element("field"));
@@ -64,8 +68,8 @@ TEST(AXFocusResolver, UnfocusedOrNonTextElementDefersToTheSystemWideFocus) {
 }
 
 TEST(AXFocusResolver, TextInputRolesAreExact) {
-  for (const char* role : {"AXTextField", "AXTextArea", "AXComboBox", "AXSearchField", "AXTextEntry",
-                           "AXTextEdit", "AXText", "AXTextView"}) {
+  for (const char* role : {"AXTextField", "AXTextArea", "AXComboBox", "AXSearchField",
+                           "AXTextEntry", "AXTextEdit", "AXText", "AXTextView"}) {
     EXPECT_TRUE(AXFocusResolver::isTextInputRole(role)) << role;
   }
   EXPECT_EQ(AXFocusResolver::textInputRoles().size(), 8u);
@@ -78,16 +82,18 @@ TEST(AXFocusResolver, TextInputRolesAreExact) {
 // and main window are named explicitly.
 json titledWindowsScene(const json& focusedWindowTitle) {
   return {{"applications",
-           json::array({{{"pid", 9},
-                         {"AXFocusedWindow", {{"ref", "second"}}},
-                         {"AXMainWindow", {{"ref", "third"}}},
-                         {"windows", json::array({{{"id", "first"}, {"AXRole", "AXWindow"}, {"AXTitle", ""},
-                                                   {"children", json::array({{{"id", "field"},
-                                                                              {"AXRole", "AXTextField"}}})}},
-                                                  {{"id", "second"}, {"AXRole", "AXWindow"},
-                                                   {"AXTitle", focusedWindowTitle}},
-                                                  {{"id", "third"}, {"AXRole", "AXWindow"},
-                                                   {"AXTitle", "Main"}}})}}})}};
+           json::array(
+               {{{"pid", 9},
+                 {"AXFocusedWindow", {{"ref", "second"}}},
+                 {"AXMainWindow", {{"ref", "third"}}},
+                 {"windows",
+                  json::array(
+                      {{{"id", "first"},
+                        {"AXRole", "AXWindow"},
+                        {"AXTitle", ""},
+                        {"children", json::array({{{"id", "field"}, {"AXRole", "AXTextField"}}})}},
+                       {{"id", "second"}, {"AXRole", "AXWindow"}, {"AXTitle", focusedWindowTitle}},
+                       {{"id", "third"}, {"AXRole", "AXWindow"}, {"AXTitle", "Main"}}})}}})}};
 }
 
 TEST(AXFocusResolver, WindowTitleFallsThroughEmptyTitles) {

@@ -1,3 +1,5 @@
+#include "core/AXReadCache.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -7,7 +9,6 @@
 
 #include "core/AXFocusResolver.h"
 #include "core/AXHelpers.h"
-#include "core/AXReadCache.h"
 #include "support/CaptureFd.h"
 #include "support/SimPlatform.h"
 #include "velkit/VelkitCommands.h"
@@ -32,7 +33,9 @@ class ReadRecorder : public nolari::platform::Accessibility {
 
   bool isProcessTrusted(bool prompt) override { return inner_->isProcessTrusted(prompt); }
   AXUIElement createSystemWide() override { return inner_->createSystemWide(); }
-  AXUIElement createApplication(std::int32_t pid) override { return inner_->createApplication(pid); }
+  AXUIElement createApplication(std::int32_t pid) override {
+    return inner_->createApplication(pid);
+  }
   AXError copyAttributeValue(const AXUIElement& element, std::string_view attribute,
                              AXValue& value) override {
     const auto* ref = element.as<SimElementRef>();
@@ -129,7 +132,8 @@ TEST(AXReadCache, AWriteForgetsWhatWasReadOfItsElement) {
   SimPlatform sim("mail_compose");
   ReadRecorder& recording = installCache(sim);
   const AXUIElement body = sim.desktop().element("body");
-  EXPECT_EQ(nolari::AXHelpers::getStringAttribute(body, "AXValue"), "Hi Anna,\n\nthe report is attached.");
+  EXPECT_EQ(nolari::AXHelpers::getStringAttribute(body, "AXValue"),
+            "Hi Anna,\n\nthe report is attached.");
   EXPECT_TRUE(nolari::AXHelpers::isAttributeSettable(body, "AXValue"));
   EXPECT_EQ(nolari::AXHelpers::setAttributeValue(body, "AXValue", AXValue("new")), 0);
   EXPECT_EQ(nolari::AXHelpers::getStringAttribute(body, "AXValue"), "new");

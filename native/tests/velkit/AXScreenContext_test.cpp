@@ -1,8 +1,9 @@
+#include "core/AXScreenContext.h"
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
-#include "core/AXScreenContext.h"
 #include "core/UnicodeText.h"
 #include "support/SimPlatform.h"
 
@@ -20,11 +21,16 @@ std::string repeat(const std::string& piece, int times) {
 
 // One application (pid 3) with one window holding `children`; `focused` names
 // the focused element.
-json windowScene(const json& children, const std::string& focused, const json& window = json::object()) {
-  json w = {{"id", "window"}, {"AXRole", "AXWindow"}, {"AXTitle", "Window"}, {"children", children}};
+json windowScene(const json& children, const std::string& focused,
+                 const json& window = json::object()) {
+  json w = {
+      {"id", "window"}, {"AXRole", "AXWindow"}, {"AXTitle", "Window"}, {"children", children}};
   w.update(window);
-  return {{"applications", json::array({{{"pid", 3}, {"name", "App"}, {"AXTitle", nullptr},
-                                         {"focused", focused}, {"windows", json::array({w})}}})}};
+  return {{"applications", json::array({{{"pid", 3},
+                                         {"name", "App"},
+                                         {"AXTitle", nullptr},
+                                         {"focused", focused},
+                                         {"windows", json::array({w})}}})}};
 }
 
 json field(const std::string& id, const json& attributes = json::object()) {
@@ -46,15 +52,16 @@ TEST(AXScreenContextTrim, KeepsAtMost160UserPerceivedCharacters) {
   // points are one character each.
   EXPECT_EQ(AXScreenContext::trim(repeat("👍🏽", 200)), repeat("👍🏽", 160) + "…");
   EXPECT_EQ(AXScreenContext::trim(repeat("e\u0301", 160)), repeat("e\u0301", 160));
-  EXPECT_EQ(nolari::UnicodeText::characterCount(AXScreenContext::trim(repeat("e\u0301", 170))), 161u);
+  EXPECT_EQ(nolari::UnicodeText::characterCount(AXScreenContext::trim(repeat("e\u0301", 170))),
+            161u);
   EXPECT_EQ(AXScreenContext::trim("\t\u00a0 line\n\u2028"), "line");
   EXPECT_EQ(AXScreenContext::trim(" \n "), "");
 }
 
 TEST(AXScreenContext, FocusedTextsAreTrimmedAndMissingOnesEmpty) {
-  SimPlatform sim(windowScene(json::array({field("focused", {{"AXValue", "  hello  "},
-                                                             {"AXHelp", repeat("h", 200)}})}),
-                              "focused"));
+  SimPlatform sim(windowScene(
+      json::array({field("focused", {{"AXValue", "  hello  "}, {"AXHelp", repeat("h", 200)}})}),
+      "focused"));
   const json context = build(sim);
   EXPECT_EQ(context["focused_value"], "hello");
   EXPECT_EQ(context["focused_help"], repeat("h", 160) + "…");
@@ -66,20 +73,22 @@ TEST(AXScreenContext, FocusedTextsAreTrimmedAndMissingOnesEmpty) {
 }
 
 TEST(AXScreenContext, ParentTitleIsTheTitleEvenWhenEmpty) {
-  SimPlatform sim(windowScene(
-      json::array({{{"AXRole", "AXGroup"}, {"AXTitle", ""}, {"AXDescription", "Described"},
-                    {"children", json::array({field("focused")})}}}),
-      "focused"));
+  SimPlatform sim(windowScene(json::array({{{"AXRole", "AXGroup"},
+                                            {"AXTitle", ""},
+                                            {"AXDescription", "Described"},
+                                            {"children", json::array({field("focused")})}}}),
+                              "focused"));
   const json context = build(sim);
   EXPECT_EQ(context["focused_parent_role"], "AXGroup");
   EXPECT_EQ(context["focused_parent_title"], "");
 }
 
 TEST(AXScreenContext, ElementWithoutParentOrWindow) {
-  SimPlatform sim(json{{"applications",
-                        json::array({{{"pid", 3},
-                                      {"focused", "focused"},
-                                      {"windows", json::array({field("focused", {{"AXParent", nullptr}})})}}})}});
+  SimPlatform sim(json{
+      {"applications",
+       json::array({{{"pid", 3},
+                     {"focused", "focused"},
+                     {"windows", json::array({field("focused", {{"AXParent", nullptr}})})}}})}});
   const json context = build(sim);
   EXPECT_EQ(context["focused_parent_role"], "");
   EXPECT_EQ(context["focused_parent_title"], "");
@@ -89,14 +98,18 @@ TEST(AXScreenContext, ElementWithoutParentOrWindow) {
 }
 
 TEST(AXScreenContext, NoWindowAnywhereGivesEmptyTextsAndNoComposeKeys) {
-  SimPlatform sim(json{{"applications",
-                        json::array({{{"pid", 3},
-                                      {"focused", "focused"},
-                                      {"AXFocusedWindow", nullptr},
-                                      {"AXMainWindow", nullptr},
-                                      {"windows", json::array({{{"AXRole", "AXGroup"},
-                                                                {"children", json::array({field("focused"),
-                                                                  field("to", {{"AXTitle", "To"}, {"AXValue", "x"}})})}}})}}})}});
+  SimPlatform sim(json{
+      {"applications",
+       json::array(
+           {{{"pid", 3},
+             {"focused", "focused"},
+             {"AXFocusedWindow", nullptr},
+             {"AXMainWindow", nullptr},
+             {"windows",
+              json::array({{{"AXRole", "AXGroup"},
+                            {"children", json::array({field("focused"),
+                                                      field("to", {{"AXTitle", "To"},
+                                                                   {"AXValue", "x"}})})}}})}}})}});
   const json context = build(sim);
   EXPECT_EQ(context["visible_texts"], json::array());
   EXPECT_FALSE(context.contains("compose_to"));
@@ -128,31 +141,36 @@ json titled(const std::string& role, const std::string& title) {
 TEST(AXScreenContext, BreadcrumbsStopAtFourLabelsOrSixAncestors) {
   {
     // Window, then six titled panes: the four nearest are reported.
-    SimPlatform sim(windowScene(json::array({chain({titled("AXPane", "P1"), titled("AXPane", "P2"),
-                                                    titled("AXPane", "P3"), titled("AXPane", "P4"),
-                                                    titled("AXPane", "P5"), titled("AXPane", "P6")},
-                                                   field("focused"))}),
-                                "focused"));
+    SimPlatform sim(windowScene(
+        json::array({chain({titled("AXPane", "P1"), titled("AXPane", "P2"), titled("AXPane", "P3"),
+                            titled("AXPane", "P4"), titled("AXPane", "P5"), titled("AXPane", "P6")},
+                           field("focused"))}),
+        "focused"));
     EXPECT_EQ(build(sim)["breadcrumbs"], json::array({"P6", "P5", "P4", "P3"}));
   }
   {
     // Six unlabelled groups use up the walk before the titled pane above them.
-    SimPlatform sim(windowScene(
-        json::array({chain({titled("AXPane", "Far"), {{"AXRole", "AXGroup"}}, {{"AXRole", "AXGroup"}},
-                            {{"AXRole", "AXSplitGroup"}}, {{"AXRole", "AXScrollArea"}},
-                            {{"AXRole", "AXGroup"}}, {{"AXRole", "AXGroup"}}},
-                           field("focused"))}),
-        "focused"));
+    SimPlatform sim(windowScene(json::array({chain({titled("AXPane", "Far"),
+                                                    {{"AXRole", "AXGroup"}},
+                                                    {{"AXRole", "AXGroup"}},
+                                                    {{"AXRole", "AXSplitGroup"}},
+                                                    {{"AXRole", "AXScrollArea"}},
+                                                    {{"AXRole", "AXGroup"}},
+                                                    {{"AXRole", "AXGroup"}}},
+                                                   field("focused"))}),
+                                "focused"));
     EXPECT_EQ(build(sim)["breadcrumbs"], json::array());
   }
   {
     // Labels equal to the field's value, or already seen, are left out;
     // an ancestor without a title gives its description.
-    SimPlatform sim(windowScene(
-        json::array({chain({titled("AXPane", "Draft"), {{"AXRole", "AXPane"}, {"AXDescription", "Editor"}},
-                            titled("AXPane", "Window"), titled("AXPane", " Draft ")},
-                           field("focused", {{"AXValue", "Draft"}}))}),
-        "focused"));
+    SimPlatform sim(
+        windowScene(json::array({chain({titled("AXPane", "Draft"),
+                                        {{"AXRole", "AXPane"}, {"AXDescription", "Editor"}},
+                                        titled("AXPane", "Window"),
+                                        titled("AXPane", " Draft ")},
+                                       field("focused", {{"AXValue", "Draft"}}))}),
+                    "focused"));
     EXPECT_EQ(build(sim)["breadcrumbs"], json::array({"Window", "Editor"}));
   }
 }
@@ -160,7 +178,9 @@ TEST(AXScreenContext, BreadcrumbsStopAtFourLabelsOrSixAncestors) {
 TEST(AXScreenContext, VisibleTextsBreadthFirstWithoutShortOrRepeatedTexts) {
   SimPlatform sim(windowScene(
       json::array({{{"AXRole", "AXGroup"}, {"children", json::array({staticText("Deeper")})}},
-                   staticText("x"), staticText("First"), staticText("  First "),
+                   staticText("x"),
+                   staticText("First"),
+                   staticText("  First "),
                    {{"AXRole", "AXHeading"}, {"AXTitle", "Heading title"}},
                    {{"AXRole", "AXHeading"}, {"AXValue", "Heading value"}, {"AXTitle", "ignored"}},
                    {{"AXRole", "AXButton"}, {"AXTitle", "Not a text"}},
@@ -182,11 +202,17 @@ TEST(AXScreenContext, VisibleTextsStopAtTwelve) {
 
 TEST(AXScreenContext, VisibleTextsLookNoDeeperThanLevelSix) {
   SimPlatform sim(windowScene(
-      json::array({field("focused"),
-                   chain({{{"AXRole", "AXGroup"}}, {{"AXRole", "AXGroup"}}, {{"AXRole", "AXGroup"}},
-                          {{"AXRole", "AXGroup"}}},
-                         {{"AXRole", "AXGroup"}, {"children", json::array({staticText("Level six"),
-                           {{"AXRole", "AXGroup"}, {"children", json::array({staticText("Level seven")})}}})}})}),
+      json::array(
+          {field("focused"),
+           chain({{{"AXRole", "AXGroup"}},
+                  {{"AXRole", "AXGroup"}},
+                  {{"AXRole", "AXGroup"}},
+                  {{"AXRole", "AXGroup"}}},
+                 {{"AXRole", "AXGroup"},
+                  {"children",
+                   json::array({staticText("Level six"),
+                                {{"AXRole", "AXGroup"},
+                                 {"children", json::array({staticText("Level seven")})}}})}})}),
       "focused"));
   EXPECT_EQ(build(sim)["visible_texts"], json::array({"Level six"}));
 }
@@ -220,16 +246,19 @@ TEST(AXScreenContext, ComposeFieldsTakeTheFirstMatchingLabelInBreadthFirstOrder)
 
 TEST(AXScreenContext, ComposeLabelsMatchByPrefix) {
   SimPlatform sim(windowScene(
-      json::array({field("empty_to", {{"AXTitle", "To"}, {"AXValue", "  "}}),
-                   field("today", {{"AXTitle", " TODAY "}, {"AXValue", "Monday"}}),
-                   field("later_to", {{"AXTitle", "To:"}, {"AXValue", "ignored@example.com"}}),
-                   {{"AXRole", "AXTokenField"}, {"AXDescription", "Bcc"}, {"AXValue", "boss@example.com"}},
-                   {{"AXRole", "AXComboBox"}, {"AXTitle", "From"}, {"AXValue", "me@example.com"}},
-                   {{"AXRole", "AXStaticText"}, {"AXTitle", "Subject"}, {"AXValue", "Not a field"}},
-                   field("channel", {{"AXTitle", "Channel name"}, {"AXValue", repeat("c", 170)}}),
-                   field("focused", {{"AXTitle", "Thread"}, {"AXValue", "mine"},
-                                     {"children", json::array({field("inside", {{"AXTitle", "Subject"},
-                                                                                {"AXValue", "inside"}})})}})}),
+      json::array(
+          {field("empty_to", {{"AXTitle", "To"}, {"AXValue", "  "}}),
+           field("today", {{"AXTitle", " TODAY "}, {"AXValue", "Monday"}}),
+           field("later_to", {{"AXTitle", "To:"}, {"AXValue", "ignored@example.com"}}),
+           {{"AXRole", "AXTokenField"}, {"AXDescription", "Bcc"}, {"AXValue", "boss@example.com"}},
+           {{"AXRole", "AXComboBox"}, {"AXTitle", "From"}, {"AXValue", "me@example.com"}},
+           {{"AXRole", "AXStaticText"}, {"AXTitle", "Subject"}, {"AXValue", "Not a field"}},
+           field("channel", {{"AXTitle", "Channel name"}, {"AXValue", repeat("c", 170)}}),
+           field("focused",
+                 {{"AXTitle", "Thread"},
+                  {"AXValue", "mine"},
+                  {"children", json::array({field("inside", {{"AXTitle", "Subject"},
+                                                             {"AXValue", "inside"}})})}})}),
       "focused"));
   const json context = build(sim);
   // The empty To field stores nothing; "Today" is the next field to begin with "to".
@@ -244,13 +273,17 @@ TEST(AXScreenContext, ComposeLabelsMatchByPrefix) {
 TEST(AXScreenContext, ComposeSearchEndsBelowLevelSix) {
   SimPlatform sim(windowScene(
       json::array({field("focused"),
-                   chain({{{"AXRole", "AXGroup"}}, {{"AXRole", "AXGroup"}}, {{"AXRole", "AXGroup"}},
+                   chain({{{"AXRole", "AXGroup"}},
+                          {{"AXRole", "AXGroup"}},
+                          {{"AXRole", "AXGroup"}},
                           {{"AXRole", "AXGroup"}}},
                          {{"AXRole", "AXGroup"},
-                          {"children", json::array({field("cc", {{"AXTitle", "Cc"}, {"AXValue", "six"}}),
-                                                    {{"AXRole", "AXGroup"},
-                                                     {"children", json::array({field("to", {{"AXTitle", "To"},
-                                                                                            {"AXValue", "seven"}})})}}})}})}),
+                          {"children",
+                           json::array({field("cc", {{"AXTitle", "Cc"}, {"AXValue", "six"}}),
+                                        {{"AXRole", "AXGroup"},
+                                         {"children", json::array({field(
+                                                          "to", {{"AXTitle", "To"},
+                                                                 {"AXValue", "seven"}})})}}})}})}),
       "focused"));
   const json context = build(sim);
   EXPECT_EQ(context["compose_cc"], "six");

@@ -1,10 +1,11 @@
+#include "core/AXTextCapture.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 #include <nlohmann/json.hpp>
 
-#include "core/AXTextCapture.h"
 #include "support/SimPlatform.h"
 
 namespace {
@@ -12,8 +13,8 @@ namespace {
 using nlohmann::json;
 using nolari::AXTextCapture::captureSelectedText;
 using nolari::AXTextCapture::captureValue;
-using nolari::AXTextCapture::writeValue;
 using nolari::AXTextCapture::WriteResult;
+using nolari::AXTextCapture::writeValue;
 using nolari::test::SimPlatform;
 
 int requests(SimPlatform& sim, const std::string& operation) {
@@ -58,11 +59,14 @@ TEST(AXTextCapture, NotSettableSendsNothing) {
 }
 
 TEST(AXTextCapture, FailedSettableQueryCountsAsNotSettable) {
-  SimPlatform sim(json{{"applications",
-                        json::array({{{"pid", 4},
-                                      {"focused", "f"},
-                                      {"windows", json::array({{{"id", "f"}, {"AXRole", "AXTextField"},
-                                                                {"settable", {{"AXValue", {{"error", -25212}}}}}}})}}})}});
+  SimPlatform sim(json{
+      {"applications",
+       json::array(
+           {{{"pid", 4},
+             {"focused", "f"},
+             {"windows", json::array({{{"id", "f"},
+                                       {"AXRole", "AXTextField"},
+                                       {"settable", {{"AXValue", {{"error", -25212}}}}}}})}}})}});
   EXPECT_EQ(writeValue("x", std::nullopt), (WriteResult{false, "Focused element is not settable"}));
 }
 

@@ -35,7 +35,8 @@ std::string readFile(const fs::path& path) {
 
 std::vector<std::string> transcriptNames() {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(std::string(NOLARI_TESTS_DIR) + "/velkit/transcripts")) {
+  for (const auto& entry :
+       fs::directory_iterator(std::string(NOLARI_TESTS_DIR) + "/velkit/transcripts")) {
     if (entry.path().extension() == ".json") names.push_back(entry.path().stem().string());
   }
   std::sort(names.begin(), names.end());
@@ -112,6 +113,8 @@ TEST_P(Transcript, RunsAsWritten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Velkit, Transcript, testing::ValuesIn(transcriptNames()),
-                         [](const testing::TestParamInfo<std::string>& info) { return info.param; });
+                         [](const testing::TestParamInfo<std::string>& info) {
+                           return info.param;
+                         });
 
 }  // namespace
