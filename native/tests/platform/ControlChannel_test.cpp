@@ -43,42 +43,6 @@ class ControlChannelApply : public ::testing::Test {
   std::vector<std::int32_t> activations_;
 };
 
-TEST_F(ControlChannelApply, LinesDriveTheDesktopThroughItsOwnOperations) {
-  EXPECT_EQ(apply(R"({"op":"activate","pid":502})"), "applied");
-  EXPECT_EQ(apply(R"({"op":"activate_without_application"})"), "applied");
-  loop_->runUntilIdle();
-  EXPECT_EQ(activations_, (std::vector<std::int32_t>{502, 0}));
-  EXPECT_EQ(sim_.desktop().frontmostApplication()->pid, 502);
-
-  EXPECT_EQ(apply(R"({"op":"set_attribute","element":"cc_field","attribute":"AXValue","value":{"size":[3,4]}})"),
-            "applied");
-  AXValue value;
-  ASSERT_EQ(sim_.accessibility().copyAttributeValue(sim_.desktop().element("cc_field"), "AXValue", value),
-            AXErrorCode::success);
-  EXPECT_EQ(*value.get<Size>(), (Size{3, 4}));
-
-  EXPECT_EQ(apply(R"({"op":"focus","element":"cc_field"})"), "applied");
-  ASSERT_EQ(sim_.accessibility().copyAttributeValue(sim_.accessibility().createApplication(501),
-                                                    "AXFocusedUIElement", value),
-            AXErrorCode::success);
-  EXPECT_EQ(*value.get<AXUIElement>(), sim_.desktop().element("cc_field"));
-
-  EXPECT_EQ(apply(R"({"op":"fail_next_observer_create","code":-25204})"), "applied");
-  EXPECT_EQ(apply(R"({"op":"fail_next_add_notification","code":-25209})"), "applied");
-  std::shared_ptr<AXObserver> observer;
-  auto callback = [](const AXUIElement&, const std::string&) {};
-  EXPECT_EQ(sim_.accessibility().createObserver(501, callback, observer), -25204);
-  ASSERT_EQ(sim_.accessibility().createObserver(501, callback, observer), AXErrorCode::success);
-  EXPECT_EQ(sim_.accessibility().addNotification(*observer, sim_.accessibility().createApplication(501),
-                                                 "AXFocusedUIElementChanged"),
-            -25209);
-
-  EXPECT_EQ(apply(R"({"op":"quit","pid":502})"), "applied");
-  EXPECT_FALSE(sim_.desktop().runningApplication(502));
-  EXPECT_EQ(apply(R"({"op":"quit","pid":502})"), "no running application has pid 502");
-  EXPECT_EQ(apply(R"({"op":"activate","pid":502})"), "no running application has pid 502");
-}
-
 TEST_F(ControlChannelApply, MalformedLinesSayWhy) {
   EXPECT_EQ(apply(""), "applied");
   EXPECT_EQ(apply(" \t\r"), "applied");
