@@ -15,26 +15,18 @@ using nolari::AXBrowserDetector::PageMetadata;
 using nolari::AXBrowserDetector::resolveMetadata;
 using nolari::test::SimPlatform;
 
-int reads(SimPlatform& sim) {
-  const json counts = sim.accessibility().counts();
-  return counts.contains("copyAttributeValue") ? counts["copyAttributeValue"]["total"].get<int>()
-                                               : 0;
-}
-
 // A window whose only path down is a chain of groups, with a web area at `depth`.
 json chainScene(int depth) {
-  json node = {{"id", "page"},
-               {"AXRole", "AXWebArea"},
-               {"AXTitle", "Deep"},
-               {"AXURL", {{"url", "https://deep.example.org/"}}}};
+  json node = json::parse(R"({"id": "page", "AXRole": "AXWebArea", "AXTitle": "Deep",
+                              "AXURL": {"url": "https://deep.example.org/"}})");
   for (int level = depth - 1; level >= 1; --level) {
     node = {{"AXRole", "AXGroup"}, {"children", json::array({node})}};
   }
-  json window = {{"id", "window"}, {"AXRole", "AXWindow"}, {"children", json::array({node})}};
-  return {{"applications", json::array({{{"pid", 42},
-                                         {"name", "Safari"},
-                                         {"bundle_id", "com.apple.Safari"},
-                                         {"windows", json::array({window})}}})}};
+  return {{"applications",
+           json::array({{{"pid", 42},
+                         {"windows", json::array({{{"id", "window"},
+                                                   {"AXRole", "AXWindow"},
+                                                   {"children", json::array({node})}}})}}})}};
 }
 
 TEST(AXBrowserDetector, KnownBundlePrefixesMatchWhateverTheirCase) {
@@ -53,7 +45,6 @@ TEST(AXBrowserDetector, NameHintsMatchLooselyInNameOrBundle) {
     EXPECT_TRUE(isBrowser("Tool", "org.example." + std::string(hint))) << hint;
   }
   EXPECT_TRUE(isBrowser("Encyclopedia", "org.example.reference"));
-  EXPECT_TRUE(isBrowser("Multimedia Player", "org.example.player"));
   EXPECT_TRUE(isBrowser("Knowledge Base", "org.example.kb"));
   EXPECT_TRUE(isBrowser("SEARCH", "org.example.tool"));
   EXPECT_FALSE(isBrowser("Notes", "com.example.notes"));
@@ -63,45 +54,21 @@ TEST(AXBrowserDetector, NonBrowserReadsNothing) {
   SimPlatform sim("mail_compose");
   EXPECT_EQ(resolveMetadata("Mail", "com.example.mail", sim.desktop().element("body"), 501),
             PageMetadata{});
-  EXPECT_EQ(reads(sim), 0);
-}
-
-TEST(AXBrowserDetector, PageFoundThroughTheWindowWhenTheFieldHasNoAddress) {
-  SimPlatform sim("browser_page");
-  EXPECT_EQ(resolveMetadata("Meridian Browser", "com.example.browser",
-                            sim.desktop().element("search_field"), 601),
-            (PageMetadata{"Weekend recipes", "https://recipes.example.org/weekend"}));
+  EXPECT_FALSE(sim.accessibility().counts().contains("copyAttributeValue"));
 }
 
 TEST(AXBrowserDetector, FocusedElementWithItsOwnAddressWins) {
-  SimPlatform sim(json{
-      {"applications",
-       json::array({{{"pid", 7},
-                     {"windows",
-                      json::array({{{"AXRole", "AXWindow"},
-                                    {"AXURL", {{"url", "https://w/"}}},
-                                    {"children",
-                                     json::array({{{"id", "f"},
-                                                   {"AXRole", "AXTextField"},
-                                                   {"AXURL", {{"url", "https://f/"}}}}})}}})}}})}});
+  SimPlatform sim(json::parse(R"({"applications": [{"pid": 7, "windows": [
+      {"AXRole": "AXWindow", "AXURL": {"url": "https://w/"},
+       "children": [{"id": "f", "AXRole": "AXTextField", "AXURL": {"url": "https://f/"}}]}]}]})"));
   EXPECT_EQ(resolveMetadata("Arc", "", sim.desktop().element("f"), 7),
             (PageMetadata{"", "https://f/"}));
-}
-
-TEST(AXBrowserDetector, WebAreaWithEmptyAddressYieldsNoPage) {
-  json scene = chainScene(2);
-  scene["applications"][0]["windows"][0]["children"][0]["children"][0]["AXURL"] = "";
-  SimPlatform sim(scene);
-  EXPECT_EQ(resolveMetadata("Safari", "com.apple.Safari", sim.desktop().element("window"), 42),
-            PageMetadata{});
 }
 
 TEST(AXBrowserDetector, WebAreaSearchExaminesSixLevels) {
   {
     SimPlatform sim(chainScene(5));
-    auto found = findWebArea(sim.desktop().element("window"));
-    ASSERT_TRUE(found);
-    EXPECT_EQ(*found, sim.desktop().element("page"));
+    EXPECT_EQ(findWebArea(sim.desktop().element("window")), sim.desktop().element("page"));
   }
   {
     SimPlatform sim(chainScene(6));
