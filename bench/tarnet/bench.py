@@ -7,7 +7,9 @@ the report with its frame walk, and with echo lines, which only cross the same
 channel and the same main run loop (the baseline).
 
 Latency: one change at a time, from writing the control line to reading the
-line it caused. Rate: all changes written at once, lines read per second.
+line it caused. Rate: all changes written at once, lines read per second, and
+the processor time the program spent per line (which a busy machine disturbs
+less than the wall-clock figures).
 """
 
 import argparse
@@ -81,6 +83,12 @@ class Tarnet:
             self.lines.extend(complete)
         return self.lines.popleft()
 
+    def cpu_seconds(self):
+        """User and system time the program has used so far."""
+        with open(f"/proc/{self.process.pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
     def send(self, text):
         data = text.encode()
         while data:
@@ -120,7 +128,9 @@ def latencies(tarnet, count, make, accept):
 
 
 def rate(tarnet, count, make, accept):
+    """Lines per second, and the program's processor time per line in us."""
     text = "".join(make(i) for i in range(count))
+    cpu = tarnet.cpu_seconds()
     start = time.perf_counter()
     writer = threading.Thread(target=tarnet.send, args=(text,))
     writer.start()
@@ -130,7 +140,7 @@ def rate(tarnet, count, make, accept):
             got += 1
     elapsed = time.perf_counter() - start
     writer.join()
-    return count / elapsed
+    return count / elapsed, (tarnet.cpu_seconds() - cpu) / count * 1e6
 
 
 def percentile(values, p):
@@ -160,9 +170,10 @@ def main():
             tarnet.close()
 
     print(f"tarnet: {args.count} changes through the simulated desktop's control channel")
-    print(f"{'':28} {'median us':>10} {'p99 us':>10} {'lines/s':>10}")
-    for name, (lat, per_second) in results.items():
-        print(f"{name:28} {statistics.median(lat):10.1f} {percentile(lat, 99):10.1f} {per_second:10.0f}")
+    print(f"{'':28} {'median us':>10} {'p99 us':>10} {'lines/s':>10} {'cpu us/line':>12}")
+    for name, (lat, (per_second, cpu)) in results.items():
+        print(f"{name:28} {statistics.median(lat):10.1f} {percentile(lat, 99):10.1f} {per_second:10.0f}"
+              f" {cpu:12.1f}")
     base = statistics.median(results["channel echo (baseline)"][0])
     work = statistics.median(results["focus change -> focus_info"][0])
     print(f"Tarnet's own work per report (median difference): {work - base:.1f} us")
