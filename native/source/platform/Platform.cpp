@@ -47,9 +47,10 @@ bool connectPlatform(Platform& platform, std::string& error) {
     error = "NOLARI_PLATFORM=" + which + " is not a known platform (\"sim\", or unset for the real desktop)";
     return false;
   }
-  platform.runLoop = std::make_unique<AsioRunLoop>();
+  auto runLoop = std::make_unique<AsioRunLoop>();
   platform.accessibility = std::make_unique<LinuxAccessibility>();
-  platform.workspace = std::make_unique<LinuxWorkspace>();
+  platform.workspace = std::make_unique<LinuxWorkspace>(*runLoop);
+  platform.runLoop = std::move(runLoop);
   return true;
 }
 

@@ -1,54 +1,799 @@
 #include "platform/linux/Accessibility.h"
 
+#include <atspi/atspi.h>
+
+#include <cmath>
+#include <deque>
+
+#include "platform/RunLoop.h"
+#include "platform/linux/AtspiMapping.h"
+#include "platform/linux/AtspiSession.h"
+#include "platform/linux/X11Desktop.h"
+
 namespace nolari::platform {
 
-bool LinuxAccessibility::isProcessTrusted(bool) { return false; }
+namespace {
 
-AXUIElement LinuxAccessibility::createSystemWide() { return {}; }
+using Kind = AtspiElementRef::Kind;
 
-AXUIElement LinuxAccessibility::createApplication(std::int32_t) { return {}; }
+constexpr const char* FOCUS_CHANGED = "AXFocusedUIElementChanged";
+// Bounds on what one request reads from another application.
+constexpr gint MAX_CHILDREN_READ = 1000;
+constexpr gint MAX_TEXT_CHARS = 1 << 20;
+constexpr int MAX_PARENT_STEPS = 64;
+constexpr int MAX_HIT_DEPTH = 64;
+constexpr std::size_t MAX_FOCUS_SEARCH = 2000;
 
-AXError LinuxAccessibility::copyAttributeValue(const AXUIElement&, std::string_view, AXValue&) {
-  return AXErrorCode::apiDisabled;
+struct Answer {
+  AXError error = AXErrorCode::success;
+  AXValue value;
+};
+
+Answer failed(AXError error) { return {error, {}}; }
+
+// Ownership of the library's reference-counted objects and strings.
+struct Unref {
+  void operator()(gpointer object) const { g_object_unref(object); }
+};
+template <class T>
+using Ref = std::unique_ptr<T, Unref>;
+struct Free {
+  void operator()(gpointer memory) const { g_free(memory); }
+};
+using Text = std::unique_ptr<gchar, Free>;
+
+// Reads the error a call left and clears it; success when there was none.
+AXError take(GError*& error) {
+  if (!error) return AXErrorCode::success;
+  AXError code = AtspiMapping::errorFromMessage(error->message ? error->message : "");
+  g_clear_error(&error);
+  return code;
 }
 
-AXError LinuxAccessibility::isAttributeSettable(const AXUIElement&, std::string_view, bool&) {
-  return AXErrorCode::apiDisabled;
+AtspiAccessible* newRef(AtspiAccessible* object) {
+  return static_cast<AtspiAccessible*>(g_object_ref(object));
 }
 
-AXError LinuxAccessibility::setAttributeValue(const AXUIElement&, std::string_view,
-                                              const AXValue&) {
-  return AXErrorCode::apiDisabled;
+// The object behind an element, as a new reference; the application element
+// is looked up by its process. nullptr for the system-wide element.
+Ref<AtspiAccessible> objectOf(const AtspiElementRef& ref, AXError& error) {
+  error = AXErrorCode::success;
+  if (ref.kind == Kind::object) return Ref<AtspiAccessible>(newRef(ref.object));
+  if (ref.kind == Kind::application) {
+    if (auto* app = AtspiSession::shared().applicationOf(ref.pid)) return Ref<AtspiAccessible>(app);
+    error = AXErrorCode::invalidUIElement;
+  } else {
+    error = AXErrorCode::attributeUnsupported;
+  }
+  return nullptr;
 }
 
-AXError LinuxAccessibility::copyParameterizedAttributeValue(const AXUIElement&, std::string_view,
-                                                            const AXValue&, AXValue&) {
-  return AXErrorCode::apiDisabled;
+struct Facts {
+  AtspiRole role = ATSPI_ROLE_INVALID;
+  Ref<AtspiStateSet> states;
+  bool has(AtspiStateType state) const {
+    return states && atspi_state_set_contains(states.get(), state);
+  }
+  AtspiMapping::RoleStates roleStates() const {
+    return {has(ATSPI_STATE_MULTI_LINE), has(ATSPI_STATE_EDITABLE)};
+  }
+};
+
+// The role and states every judgement about an object starts from. An object
+// the application has destroyed is gone.
+AXError factsOf(AtspiAccessible* object, Facts& facts) {
+  GError* error = nullptr;
+  facts.role = atspi_accessible_get_role(object, &error);
+  if (AXError code = take(error)) return code;
+  facts.states.reset(atspi_accessible_get_state_set(object));
+  if (facts.has(ATSPI_STATE_DEFUNCT)) return AXErrorCode::invalidUIElement;
+  return AXErrorCode::success;
 }
 
-AXError LinuxAccessibility::copyElementAtPosition(const AXUIElement&, float, float, AXUIElement&) {
-  return AXErrorCode::apiDisabled;
+Answer stringAnswer(gchar* raw, GError*& error) {
+  Text text(raw);
+  if (AXError code = take(error)) return failed(code);
+  if (!text || !*text) return failed(AXErrorCode::noValue);
+  return {AXErrorCode::success, std::string(text.get())};
 }
 
-AXError LinuxAccessibility::getPid(const AXUIElement&, std::int32_t&) {
-  return AXErrorCode::apiDisabled;
+Answer childrenOf(AtspiAccessible* object) {
+  GError* error = nullptr;
+  const gint count = atspi_accessible_get_child_count(object, &error);
+  if (AXError code = take(error)) return failed(code);
+  AXArray children;
+  for (gint i = 0; i < std::min(count, MAX_CHILDREN_READ); ++i) {
+    AtspiAccessible* child = atspi_accessible_get_child_at_index(object, i, &error);
+    if (AXError code = take(error)) return failed(code);
+    if (child) children.emplace_back(AtspiElementRef::adopt(child));
+  }
+  return {AXErrorCode::success, std::move(children)};
 }
 
-AXError LinuxAccessibility::setMessagingTimeout(const AXUIElement&, float) {
-  return AXErrorCode::apiDisabled;
+Answer textOf(AtspiAccessible* object) {
+  Ref<AtspiText> text(atspi_accessible_get_text_iface(object));
+  if (!text) return failed(AXErrorCode::attributeUnsupported);
+  GError* error = nullptr;
+  const gint count = atspi_text_get_character_count(text.get(), &error);
+  if (AXError code = take(error)) return failed(code);
+  Text contents(atspi_text_get_text(text.get(), 0, std::min(count, MAX_TEXT_CHARS), &error));
+  if (AXError code = take(error)) return failed(code);
+  return {AXErrorCode::success, std::string(contents ? contents.get() : "")};
 }
 
-AXError LinuxAccessibility::createObserver(std::int32_t, AXObserverCallback,
-                                           std::shared_ptr<AXObserver>&) {
-  return AXErrorCode::apiDisabled;
+// The selection, or the caret as an empty range when nothing is selected.
+AXError selectionOf(AtspiText* text, TextRange& range) {
+  GError* error = nullptr;
+  const gint selections = atspi_text_get_n_selections(text, &error);
+  if (AXError code = take(error)) return code;
+  if (selections > 0) {
+    std::unique_ptr<AtspiRange, Free> selected(atspi_text_get_selection(text, 0, &error));
+    if (AXError code = take(error)) return code;
+    if (selected && selected->end_offset > selected->start_offset) {
+      range = {selected->start_offset, selected->end_offset - selected->start_offset};
+      return AXErrorCode::success;
+    }
+  }
+  const gint caret = atspi_text_get_caret_offset(text, &error);
+  if (AXError code = take(error)) return code;
+  range = {std::max(caret, 0), 0};
+  return AXErrorCode::success;
 }
 
-AXError LinuxAccessibility::addNotification(AXObserver&, const AXUIElement&, std::string_view) {
-  return AXErrorCode::apiDisabled;
+Answer selectedText(AtspiAccessible* object, bool asRange) {
+  Ref<AtspiText> text(atspi_accessible_get_text_iface(object));
+  if (!text) return failed(AXErrorCode::attributeUnsupported);
+  TextRange range;
+  if (AXError code = selectionOf(text.get(), range)) return failed(code);
+  if (asRange) return {AXErrorCode::success, range};
+  if (range.length == 0) return {AXErrorCode::success, std::string()};
+  GError* error = nullptr;
+  Text contents(atspi_text_get_text(text.get(), static_cast<gint>(range.location),
+                                    static_cast<gint>(range.location + range.length), &error));
+  if (AXError code = take(error)) return failed(code);
+  return {AXErrorCode::success, std::string(contents ? contents.get() : "")};
 }
 
-void LinuxAccessibility::scheduleObserver(AXObserver&, RunLoop&) {}
+Answer extentsOf(AtspiAccessible* object, bool position) {
+  Ref<AtspiComponent> component(atspi_accessible_get_component_iface(object));
+  if (!component) return failed(AXErrorCode::attributeUnsupported);
+  GError* error = nullptr;
+  std::unique_ptr<AtspiRect, Free> rect(
+      atspi_component_get_extents(component.get(), ATSPI_COORD_TYPE_SCREEN, &error));
+  if (AXError code = take(error)) return failed(code);
+  if (!rect) return failed(AXErrorCode::noValue);
+  if (position) return {AXErrorCode::success, Point{double(rect->x), double(rect->y)}};
+  return {AXErrorCode::success, Size{double(rect->width), double(rect->height)}};
+}
 
-void LinuxAccessibility::unscheduleObserver(AXObserver&) {}
+// The value of a control that is neither text nor a toggle: a slider's
+// position, a progress bar's amount.
+Answer numericValueOf(AtspiAccessible* object) {
+  Ref<AtspiValue> value(atspi_accessible_get_value_iface(object));
+  if (!value) return failed(AXErrorCode::attributeUnsupported);
+  GError* error = nullptr;
+  const gdouble current = atspi_value_get_current_value(value.get(), &error);
+  if (AXError code = take(error)) return failed(code);
+  return {AXErrorCode::success, double(current)};
+}
+
+Answer valueOf(AtspiAccessible* object, const Facts& facts) {
+  switch (facts.role) {
+    // A password's characters never leave the application.
+    case ATSPI_ROLE_PASSWORD_TEXT:
+      return failed(AXErrorCode::noValue);
+    case ATSPI_ROLE_CHECK_BOX:
+    case ATSPI_ROLE_RADIO_BUTTON:
+    case ATSPI_ROLE_TOGGLE_BUTTON:
+    case ATSPI_ROLE_CHECK_MENU_ITEM:
+    case ATSPI_ROLE_RADIO_MENU_ITEM:
+      return {AXErrorCode::success, facts.has(ATSPI_STATE_CHECKED) ? 1 : 0};
+    default:
+      break;
+  }
+  if (AtspiMapping::hasTextValue(facts.role, facts.roleStates())) {
+    Answer text = textOf(object);
+    if (text.error != AXErrorCode::attributeUnsupported) return text;
+    GError* error = nullptr;
+    return stringAnswer(atspi_accessible_get_name(object, &error), error);
+  }
+  return numericValueOf(object);
+}
+
+Answer objectAttribute(AtspiAccessible* object, const std::string& name) {
+  GError* error = nullptr;
+  GHashTable* table = atspi_accessible_get_attributes(object, &error);
+  if (AXError code = take(error)) {
+    if (table) g_hash_table_unref(table);
+    return failed(code);
+  }
+  if (!table) return failed(AXErrorCode::noValue);
+  Answer answer = failed(AXErrorCode::noValue);
+  if (const auto* value = static_cast<const gchar*>(g_hash_table_lookup(table, name.c_str()));
+      value && *value) {
+    answer = {AXErrorCode::success, std::string(value)};
+  }
+  g_hash_table_unref(table);
+  return answer;
+}
+
+// A link's target, or the address of a web document.
+Answer urlOf(AtspiAccessible* object, const Facts& facts) {
+  GError* error = nullptr;
+  if (facts.role == ATSPI_ROLE_LINK) {
+    Ref<AtspiHyperlink> link(atspi_accessible_get_hyperlink(object));
+    if (!link) return failed(AXErrorCode::noValue);
+    Text uri(atspi_hyperlink_get_uri(link.get(), 0, &error));
+    if (AXError code = take(error)) return failed(code);
+    if (!uri || !*uri) return failed(AXErrorCode::noValue);
+    return {AXErrorCode::success, AXURL{uri.get()}};
+  }
+  Ref<AtspiDocument> document(atspi_accessible_get_document_iface(object));
+  if (!document) return failed(AXErrorCode::attributeUnsupported);
+  for (std::string key : {"DocURL", "URI"}) {
+    Text value(atspi_document_get_document_attribute_value(document.get(), key.data(), &error));
+    g_clear_error(&error);
+    if (value && *value) return {AXErrorCode::success, AXURL{value.get()}};
+  }
+  return failed(AXErrorCode::noValue);
+}
+
+Answer labelledBy(AtspiAccessible* object) {
+  GError* error = nullptr;
+  GArray* relations = atspi_accessible_get_relation_set(object, &error);
+  if (AXError code = take(error)) {
+    if (relations) g_array_free(relations, TRUE);
+    return failed(code);
+  }
+  Answer answer = failed(AXErrorCode::noValue);
+  for (guint i = 0; relations && i < relations->len; ++i) {
+    auto* relation = g_array_index(relations, AtspiRelation*, i);
+    if (answer.error != AXErrorCode::success &&
+        atspi_relation_get_relation_type(relation) == ATSPI_RELATION_LABELLED_BY &&
+        atspi_relation_get_n_targets(relation) > 0) {
+      if (AtspiAccessible* label = atspi_relation_get_target(relation, 0)) {
+        answer = {AXErrorCode::success, AtspiElementRef::adopt(label)};
+      }
+    }
+    g_object_unref(relation);
+  }
+  if (relations) g_array_free(relations, TRUE);
+  return answer;
+}
+
+bool isApplication(AtspiAccessible* object) {
+  return atspi_accessible_get_role(object, nullptr) == ATSPI_ROLE_APPLICATION;
+}
+
+// The parent, except that applications have none: above them is the bus's
+// desktop, which stands for no element of the model.
+Answer parentOf(AtspiAccessible* object, const Facts& facts) {
+  if (facts.role == ATSPI_ROLE_APPLICATION) return failed(AXErrorCode::noValue);
+  GError* error = nullptr;
+  Ref<AtspiAccessible> parent(atspi_accessible_get_parent(object, &error));
+  if (AXError code = take(error)) return failed(code);
+  if (!parent) return failed(AXErrorCode::noValue);
+  if (atspi_accessible_get_role(parent.get(), nullptr) == ATSPI_ROLE_DESKTOP_FRAME) {
+    return failed(AXErrorCode::noValue);
+  }
+  return {AXErrorCode::success, AtspiElementRef::adopt(parent.release())};
+}
+
+// The window holding an object: the ancestor (or the object itself) that is
+// a child of its application.
+Answer windowOf(AtspiAccessible* object) {
+  Ref<AtspiAccessible> current(newRef(object));
+  for (int step = 0; step < MAX_PARENT_STEPS; ++step) {
+    GError* error = nullptr;
+    Ref<AtspiAccessible> parent(atspi_accessible_get_parent(current.get(), &error));
+    if (AXError code = take(error)) return failed(code);
+    if (!parent) return failed(AXErrorCode::noValue);
+    if (isApplication(parent.get())) {
+      return {AXErrorCode::success, AtspiElementRef::adopt(current.release())};
+    }
+    current = std::move(parent);
+  }
+  return failed(AXErrorCode::noValue);
+}
+
+// The window an application shows in front: the active one, or for the main
+// window, failing that, the first one showing.
+Answer windowOfApplication(AtspiAccessible* app, bool activeOnly) {
+  GError* error = nullptr;
+  const gint count = atspi_accessible_get_child_count(app, &error);
+  if (AXError code = take(error)) return failed(code);
+  Ref<AtspiAccessible> showing;
+  for (gint i = 0; i < std::min(count, MAX_CHILDREN_READ); ++i) {
+    Ref<AtspiAccessible> window(atspi_accessible_get_child_at_index(app, i, &error));
+    if (AXError code = take(error)) return failed(code);
+    if (!window) continue;
+    Ref<AtspiStateSet> states(atspi_accessible_get_state_set(window.get()));
+    if (atspi_state_set_contains(states.get(), ATSPI_STATE_ACTIVE)) {
+      return {AXErrorCode::success, AtspiElementRef::adopt(window.release())};
+    }
+    if (!showing && atspi_state_set_contains(states.get(), ATSPI_STATE_SHOWING)) {
+      showing = std::move(window);
+    }
+  }
+  if (activeOnly || !showing) return failed(AXErrorCode::noValue);
+  return {AXErrorCode::success, AtspiElementRef::adopt(showing.release())};
+}
+
+// The focused object under an application: one request through the
+// collection interface where the toolkit offers it, else a breadth-first walk
+// over the showing objects of its active window.
+Answer focusedUnder(AtspiAccessible* app) {
+  if (Ref<AtspiCollection> collection{atspi_accessible_get_collection_iface(app)}) {
+    Ref<AtspiStateSet> states(atspi_state_set_new(nullptr));
+    atspi_state_set_add(states.get(), ATSPI_STATE_FOCUSED);
+    Ref<AtspiMatchRule> rule(atspi_match_rule_new(
+        states.get(), ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL, nullptr,
+        ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL, FALSE));
+    GError* error = nullptr;
+    GArray* matches = atspi_collection_get_matches(collection.get(), rule.get(),
+                                                   ATSPI_Collection_SORT_ORDER_CANONICAL, 1,
+                                                   TRUE, &error);
+    const AXError code = take(error);
+    AtspiAccessible* match = nullptr;
+    for (guint i = 0; matches && i < matches->len; ++i) {
+      auto* found = g_array_index(matches, AtspiAccessible*, i);
+      if (!match) {
+        match = found;
+      } else {
+        g_object_unref(found);
+      }
+    }
+    if (matches) g_array_free(matches, TRUE);
+    if (match) return {AXErrorCode::success, AtspiElementRef::adopt(match)};
+    if (code == AXErrorCode::invalidUIElement) return failed(code);
+  }
+  Answer window = windowOfApplication(app, true);
+  if (window.error) return failed(AXErrorCode::noValue);
+  const auto* ref = (*window.value.get<AXUIElement>()).as<AtspiElementRef>();
+  std::deque<Ref<AtspiAccessible>> queue;
+  queue.emplace_back(newRef(ref->object));
+  for (std::size_t taken = 0; !queue.empty() && taken < MAX_FOCUS_SEARCH; ++taken) {
+    Ref<AtspiAccessible> next = std::move(queue.front());
+    queue.pop_front();
+    Ref<AtspiStateSet> states(atspi_accessible_get_state_set(next.get()));
+    if (atspi_state_set_contains(states.get(), ATSPI_STATE_FOCUSED)) {
+      return {AXErrorCode::success, AtspiElementRef::adopt(next.release())};
+    }
+    if (!atspi_state_set_contains(states.get(), ATSPI_STATE_SHOWING)) continue;
+    const gint count = atspi_accessible_get_child_count(next.get(), nullptr);
+    for (gint i = 0; i < std::min(count, MAX_CHILDREN_READ); ++i) {
+      if (auto* child = atspi_accessible_get_child_at_index(next.get(), i, nullptr)) {
+        queue.emplace_back(child);
+      }
+    }
+  }
+  return failed(AXErrorCode::noValue);
+}
+
+// The application in front: the owner of the active window, else the first
+// application with an active window.
+std::int32_t frontmostPid() {
+  if (auto active = X11Desktop::shared().activeWindow()) return active->pid;
+  Ref<AtspiAccessible> desktop(atspi_get_desktop(0));
+  if (!desktop) return 0;
+  const gint count = atspi_accessible_get_child_count(desktop.get(), nullptr);
+  for (gint i = 0; i < count; ++i) {
+    Ref<AtspiAccessible> app(atspi_accessible_get_child_at_index(desktop.get(), i, nullptr));
+    if (app && windowOfApplication(app.get(), true).error == AXErrorCode::success) {
+      return AtspiSession::shared().processOf(app.get());
+    }
+  }
+  return 0;
+}
+
+Answer systemWideAttribute(const std::string& attribute) {
+  if (attribute == "AXRole") return {AXErrorCode::success, "AXSystemWide"};
+  if (attribute != "AXFocusedApplication" && attribute != "AXFocusedUIElement") {
+    return failed(AXErrorCode::attributeUnsupported);
+  }
+  const std::int32_t pid = frontmostPid();
+  if (pid <= 0) return failed(AXErrorCode::noValue);
+  Ref<AtspiAccessible> app(AtspiSession::shared().applicationOf(pid));
+  if (!app) return failed(AXErrorCode::noValue);
+  if (attribute == "AXFocusedApplication") {
+    return {AXErrorCode::success, AtspiElementRef::application(pid)};
+  }
+  return focusedUnder(app.get());
+}
+
+Answer readAttribute(const AtspiElementRef& ref, const std::string& attribute) {
+  if (ref.kind == Kind::systemWide) return systemWideAttribute(attribute);
+  AXError error = AXErrorCode::success;
+  Ref<AtspiAccessible> object = objectOf(ref, error);
+  if (!object) return failed(error);
+  Facts facts;
+  if (AXError code = factsOf(object.get(), facts)) {
+    if (ref.kind == Kind::application) AtspiSession::shared().forgetApplication(ref.pid);
+    return failed(code);
+  }
+  GError* gerror = nullptr;
+  AtspiAccessible* o = object.get();
+  const bool application = facts.role == ATSPI_ROLE_APPLICATION;
+
+  if (attribute == "AXRole") {
+    return {AXErrorCode::success, AtspiMapping::axRole(facts.role, facts.roleStates())};
+  }
+  if (attribute == "AXRoleDescription") {
+    return stringAnswer(atspi_accessible_get_localized_role_name(o, &gerror), gerror);
+  }
+  if (attribute == "AXTitle") return stringAnswer(atspi_accessible_get_name(o, &gerror), gerror);
+  if (attribute == "AXDescription") {
+    return stringAnswer(atspi_accessible_get_description(o, &gerror), gerror);
+  }
+  if (attribute == "AXPlaceholderValue") return objectAttribute(o, "placeholder-text");
+  if (attribute == "AXValue") return valueOf(o, facts);
+  if (attribute == "AXParent") return parentOf(o, facts);
+  if (attribute == "AXChildren" || (application && attribute == "AXWindows")) {
+    return childrenOf(o);
+  }
+  if (attribute == "AXFocused") return {AXErrorCode::success, facts.has(ATSPI_STATE_FOCUSED)};
+  if (application) {
+    if (attribute == "AXFocusedUIElement") return focusedUnder(o);
+    if (attribute == "AXFocusedWindow") return windowOfApplication(o, true);
+    if (attribute == "AXMainWindow") return windowOfApplication(o, false);
+    return failed(AXErrorCode::attributeUnsupported);
+  }
+  if (attribute == "AXWindow") return windowOf(o);
+  if (attribute == "AXPosition") return extentsOf(o, true);
+  if (attribute == "AXSize") return extentsOf(o, false);
+  if (attribute == "AXURL") return urlOf(o, facts);
+  if (attribute == "AXDocument") {
+    if (facts.role == ATSPI_ROLE_LINK) return failed(AXErrorCode::attributeUnsupported);
+    return urlOf(o, facts);
+  }
+  if (attribute == "AXSelectedText") return selectedText(o, false);
+  if (attribute == "AXSelectedTextRange") return selectedText(o, true);
+  if (attribute == "AXTitleUIElement") return labelledBy(o);
+  return failed(AXErrorCode::attributeUnsupported);
+}
+
+// Only a field's text can be written, and only while the field is editable.
+Answer valueSettable(const AtspiElementRef& ref) {
+  if (ref.kind != Kind::object) return {AXErrorCode::success, false};
+  Facts facts;
+  if (AXError code = factsOf(ref.object, facts)) return failed(code);
+  if (!facts.has(ATSPI_STATE_EDITABLE)) return {AXErrorCode::success, false};
+  Ref<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(ref.object));
+  return {AXErrorCode::success, editable != nullptr};
+}
+
+AXError writeValue(const AtspiElementRef& ref, const std::string& text) {
+  Answer settable = valueSettable(ref);
+  if (settable.error) return settable.error;
+  if (!*settable.value.get<bool>()) return AXErrorCode::attributeUnsupported;
+  Ref<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(ref.object));
+  GError* error = nullptr;
+  const gboolean accepted =
+      atspi_editable_text_set_text_contents(editable.get(), text.c_str(), &error);
+  if (AXError code = take(error)) return code;
+  return accepted ? AXErrorCode::success : AXErrorCode::cannotComplete;
+}
+
+Answer boundsForRange(const AtspiElementRef& ref, const TextRange& range) {
+  if (ref.kind != Kind::object) return failed(AXErrorCode::parameterizedAttributeUnsupported);
+  Ref<AtspiText> text(atspi_accessible_get_text_iface(ref.object));
+  if (!text) return failed(AXErrorCode::parameterizedAttributeUnsupported);
+  GError* error = nullptr;
+  std::unique_ptr<AtspiRect, Free> rect(atspi_text_get_range_extents(
+      text.get(), static_cast<gint>(range.location),
+      static_cast<gint>(range.location + range.length), ATSPI_COORD_TYPE_SCREEN, &error));
+  if (AXError code = take(error)) return failed(code);
+  if (!rect) return failed(AXErrorCode::noValue);
+  return {AXErrorCode::success, Rect{{double(rect->x), double(rect->y)},
+                                     {double(rect->width), double(rect->height)}}};
+}
+
+// The bus answers a point with the direct child under it: ask again below
+// until nothing lies deeper.
+Ref<AtspiAccessible> deepestAt(Ref<AtspiAccessible> start, gint x, gint y) {
+  for (int depth = 0; depth < MAX_HIT_DEPTH; ++depth) {
+    Ref<AtspiComponent> component(atspi_accessible_get_component_iface(start.get()));
+    if (!component) break;
+    GError* error = nullptr;
+    Ref<AtspiAccessible> child(atspi_component_get_accessible_at_point(
+        component.get(), x, y, ATSPI_COORD_TYPE_SCREEN, &error));
+    g_clear_error(&error);
+    if (!child || atspi_accessible_get_role(child.get(), nullptr) == ATSPI_ROLE_INVALID) break;
+    start = std::move(child);
+  }
+  return start;
+}
+
+bool windowContains(AtspiAccessible* window, gint x, gint y) {
+  Ref<AtspiComponent> component(atspi_accessible_get_component_iface(window));
+  if (!component) return false;
+  Ref<AtspiStateSet> states(atspi_accessible_get_state_set(window));
+  if (!atspi_state_set_contains(states.get(), ATSPI_STATE_SHOWING)) return false;
+  return atspi_component_contains(component.get(), x, y, ATSPI_COORD_TYPE_SCREEN, nullptr);
+}
+
+AXError elementAt(const AtspiElementRef& ref, gint x, gint y, AXUIElement& found) {
+  std::vector<Ref<AtspiAccessible>> starts;
+  if (ref.kind == Kind::object) {
+    starts.emplace_back(newRef(ref.object));
+  } else {
+    // Through an application or the system-wide element: the windows of the
+    // application in front first, then those of the others.
+    std::vector<Ref<AtspiAccessible>> apps;
+    if (ref.kind == Kind::application) {
+      if (auto* app = AtspiSession::shared().applicationOf(ref.pid)) apps.emplace_back(app);
+      if (apps.empty()) return AXErrorCode::invalidUIElement;
+    } else {
+      const std::int32_t front = frontmostPid();
+      if (auto* app = front > 0 ? AtspiSession::shared().applicationOf(front) : nullptr) {
+        apps.emplace_back(app);
+      }
+      Ref<AtspiAccessible> desktop(atspi_get_desktop(0));
+      const gint count = desktop ? atspi_accessible_get_child_count(desktop.get(), nullptr) : 0;
+      for (gint i = 0; i < count; ++i) {
+        Ref<AtspiAccessible> app(atspi_accessible_get_child_at_index(desktop.get(), i, nullptr));
+        if (app && AtspiSession::shared().processOf(app.get()) != front) {
+          apps.push_back(std::move(app));
+        }
+      }
+    }
+    for (auto& app : apps) {
+      const gint count = atspi_accessible_get_child_count(app.get(), nullptr);
+      for (gint i = 0; i < std::min(count, MAX_CHILDREN_READ); ++i) {
+        Ref<AtspiAccessible> window(atspi_accessible_get_child_at_index(app.get(), i, nullptr));
+        if (window && windowContains(window.get(), x, y)) starts.push_back(std::move(window));
+      }
+    }
+  }
+  for (auto& start : starts) {
+    Ref<AtspiAccessible> deepest = deepestAt(std::move(start), x, y);
+    if (deepest) {
+      found = AtspiElementRef::adopt(deepest.release());
+      return AXErrorCode::success;
+    }
+  }
+  return AXErrorCode::noValue;
+}
+
+const AtspiElementRef* refOf(const AXUIElement& element) {
+  return element.as<AtspiElementRef>();
+}
+
+// Runs one request on the session thread; an unreachable bus refuses it and
+// a request that overruns its bound cannot complete.
+template <class Work>
+AXError request(Work work) {
+  if (!AtspiSession::shared().connect()) return AXErrorCode::apiDisabled;
+  auto error = std::make_shared<AXError>(AXErrorCode::cannotComplete);
+  if (!AtspiSession::shared().run([error, work = std::move(work)] { *error = work(); })) {
+    return AXErrorCode::cannotComplete;
+  }
+  return *error;
+}
+
+template <class Work>
+Answer answer(Work work) {
+  auto out = std::make_shared<Answer>();
+  AXError error = request([out, work = std::move(work)] {
+    *out = work();
+    return out->error;
+  });
+  if (error) return failed(error);
+  return std::move(*out);
+}
+
+}  // namespace
+
+// --- Observers ---------------------------------------------------------------
+
+// An observer watches one process; a notice is posted to the run loop it is
+// scheduled on, and dropped on arrival if the observer went or was
+// unscheduled meanwhile.
+class LinuxObserver : public AXObserver, public std::enable_shared_from_this<LinuxObserver> {
+ public:
+  LinuxObserver(std::int32_t pid, AXObserverCallback callback)
+      : pid(pid), callback(std::move(callback)) {}
+
+  const std::int32_t pid;
+  const AXObserverCallback callback;
+  std::mutex mutex;
+  bool focusRegistered = false;
+  RunLoop* loop = nullptr;
+};
+
+struct LinuxAccessibility::Observers {
+  std::mutex mutex;
+  std::vector<std::weak_ptr<LinuxObserver>> all;
+
+  void deliver(AtspiAccessible* source) {
+    std::vector<std::shared_ptr<LinuxObserver>> live;
+    {
+      std::lock_guard lock(mutex);
+      std::erase_if(all, [](const auto& weak) { return weak.expired(); });
+      for (auto& weak : all) {
+        if (auto observer = weak.lock()) live.push_back(std::move(observer));
+      }
+    }
+    if (live.empty()) return;
+    const std::int32_t pid = AtspiSession::shared().processOf(source);
+    for (auto& observer : live) {
+      if (observer->pid != pid) continue;
+      std::lock_guard lock(observer->mutex);
+      if (!observer->focusRegistered || !observer->loop) continue;
+      AXUIElement element = AtspiElementRef::adopt(newRef(source));
+      RunLoop* loop = observer->loop;
+      loop->post([weak = std::weak_ptr(observer), loop, element] {
+        auto alive = weak.lock();
+        if (!alive) return;
+        {
+          std::lock_guard lock(alive->mutex);
+          if (alive->loop != loop) return;
+        }
+        alive->callback(element, FOCUS_CHANGED);
+      });
+    }
+  }
+};
+
+// --- The interface -----------------------------------------------------------
+
+LinuxAccessibility::LinuxAccessibility() : observers_(std::make_shared<Observers>()) {}
+
+LinuxAccessibility::~LinuxAccessibility() = default;
+
+bool LinuxAccessibility::isProcessTrusted(bool) { return AtspiSession::shared().connect(); }
+
+AXUIElement LinuxAccessibility::createSystemWide() { return AtspiElementRef::systemWide(); }
+
+AXUIElement LinuxAccessibility::createApplication(std::int32_t pid) {
+  return AtspiElementRef::application(pid);
+}
+
+AXError LinuxAccessibility::copyAttributeValue(const AXUIElement& element,
+                                               std::string_view attribute, AXValue& value) {
+  if (!refOf(element)) return AXErrorCode::illegalArgument;
+  Answer result = answer([element, name = std::string(attribute)] {
+    return readAttribute(*refOf(element), name);
+  });
+  if (result.error == AXErrorCode::success) value = std::move(result.value);
+  return result.error;
+}
+
+AXError LinuxAccessibility::isAttributeSettable(const AXUIElement& element,
+                                                std::string_view attribute, bool& settable) {
+  if (!refOf(element)) return AXErrorCode::illegalArgument;
+  if (attribute != "AXValue") {
+    // Other attributes are read-only here; whether they exist is still told.
+    AXValue ignored;
+    AXError error = copyAttributeValue(element, attribute, ignored);
+    if (error && error != AXErrorCode::noValue) return error;
+    settable = false;
+    return AXErrorCode::success;
+  }
+  Answer result = answer([element] { return valueSettable(*refOf(element)); });
+  if (result.error == AXErrorCode::success) settable = *result.value.get<bool>();
+  return result.error;
+}
+
+AXError LinuxAccessibility::setAttributeValue(const AXUIElement& element,
+                                              std::string_view attribute, const AXValue& value) {
+  if (!refOf(element)) return AXErrorCode::illegalArgument;
+  if (attribute != "AXValue") return AXErrorCode::attributeUnsupported;
+  const auto* text = value.get<std::string>();
+  if (!text) return AXErrorCode::illegalArgument;
+  return request([element, text = *text] { return writeValue(*refOf(element), text); });
+}
+
+AXError LinuxAccessibility::copyParameterizedAttributeValue(const AXUIElement& element,
+                                                            std::string_view attribute,
+                                                            const AXValue& parameter,
+                                                            AXValue& value) {
+  if (!refOf(element)) return AXErrorCode::illegalArgument;
+  if (attribute != "AXBoundsForRange") return AXErrorCode::parameterizedAttributeUnsupported;
+  const auto* range = parameter.get<TextRange>();
+  if (!range || range->location < 0 || range->length < 0) return AXErrorCode::illegalArgument;
+  Answer result = answer([element, range = *range] { return boundsForRange(*refOf(element), range); });
+  if (result.error == AXErrorCode::success) value = std::move(result.value);
+  return result.error;
+}
+
+AXError LinuxAccessibility::copyElementAtPosition(const AXUIElement& element, float x, float y,
+                                                  AXUIElement& found) {
+  if (!refOf(element) || !std::isfinite(x) || !std::isfinite(y)) {
+    return AXErrorCode::illegalArgument;
+  }
+  auto out = std::make_shared<AXUIElement>();
+  AXError error = request([element, out, x, y] {
+    return elementAt(*refOf(element), static_cast<gint>(std::lround(x)),
+                     static_cast<gint>(std::lround(y)), *out);
+  });
+  if (error == AXErrorCode::success) found = *out;
+  return error;
+}
+
+AXError LinuxAccessibility::getPid(const AXUIElement& element, std::int32_t& pid) {
+  const AtspiElementRef* ref = refOf(element);
+  if (!ref || ref->kind == Kind::systemWide) return AXErrorCode::illegalArgument;
+  auto out = std::make_shared<std::int32_t>(0);
+  AXError error = request([element, out] {
+    const AtspiElementRef& target = *refOf(element);
+    if (target.kind == Kind::application) {
+      Ref<AtspiAccessible> app(AtspiSession::shared().applicationOf(target.pid));
+      if (!app) return AXErrorCode::invalidUIElement;
+      *out = target.pid;
+      return AXErrorCode::success;
+    }
+    *out = AtspiSession::shared().processOf(target.object);
+    return *out > 0 ? AXErrorCode::success : AXErrorCode::invalidUIElement;
+  });
+  if (error == AXErrorCode::success) pid = *out;
+  return error;
+}
+
+// The bus has one time-out for every request, so only the system-wide element
+// sets it; zero restores the default.
+AXError LinuxAccessibility::setMessagingTimeout(const AXUIElement& element, float seconds) {
+  const AtspiElementRef* ref = refOf(element);
+  if (!ref || !std::isfinite(seconds) || seconds < 0) return AXErrorCode::illegalArgument;
+  if (ref->kind != Kind::systemWide) return AXErrorCode::notImplemented;
+  if (!AtspiSession::shared().connect()) return AXErrorCode::apiDisabled;
+  AtspiSession::shared().setRequestTimeout(
+      std::chrono::milliseconds(static_cast<long>(std::lround(seconds * 1000))));
+  return AXErrorCode::success;
+}
+
+AXError LinuxAccessibility::createObserver(std::int32_t pid, AXObserverCallback callback,
+                                           std::shared_ptr<AXObserver>& observer) {
+  if (pid <= 0 || !callback) return AXErrorCode::illegalArgument;
+  if (!AtspiSession::shared().connect()) return AXErrorCode::apiDisabled;
+  auto created = std::make_shared<LinuxObserver>(pid, std::move(callback));
+  {
+    std::lock_guard lock(observers_->mutex);
+    std::erase_if(observers_->all, [](const auto& weak) { return weak.expired(); });
+    observers_->all.push_back(created);
+  }
+  observer = std::move(created);
+  return AXErrorCode::success;
+}
+
+AXError LinuxAccessibility::addNotification(AXObserver& observer, const AXUIElement& element,
+                                            std::string_view notification) {
+  auto* watched = dynamic_cast<LinuxObserver*>(&observer);
+  if (!watched) return AXErrorCode::invalidUIElementObserver;
+  const AtspiElementRef* ref = refOf(element);
+  if (!ref || ref->kind == Kind::systemWide) return AXErrorCode::illegalArgument;
+  if (notification != FOCUS_CHANGED) return AXErrorCode::notificationUnsupported;
+  std::int32_t pid = 0;
+  if (AXError error = getPid(element, pid)) return error;
+  if (pid != watched->pid) return AXErrorCode::illegalArgument;
+  {
+    std::lock_guard lock(watched->mutex);
+    if (watched->focusRegistered) return AXErrorCode::notificationAlreadyRegistered;
+  }
+  // Notices for every observer come from one bus listener, registered once.
+  std::weak_ptr<Observers> observers = observers_;
+  if (!AtspiSession::shared().listenForFocus([observers](AtspiAccessible* source) {
+        if (auto live = observers.lock()) live->deliver(source);
+      })) {
+    return AXErrorCode::cannotComplete;
+  }
+  std::lock_guard lock(watched->mutex);
+  watched->focusRegistered = true;
+  return AXErrorCode::success;
+}
+
+void LinuxAccessibility::scheduleObserver(AXObserver& observer, RunLoop& runLoop) {
+  if (auto* watched = dynamic_cast<LinuxObserver*>(&observer)) {
+    std::lock_guard lock(watched->mutex);
+    watched->loop = &runLoop;
+  }
+}
+
+void LinuxAccessibility::unscheduleObserver(AXObserver& observer) {
+  if (auto* watched = dynamic_cast<LinuxObserver*>(&observer)) {
+    std::lock_guard lock(watched->mutex);
+    watched->loop = nullptr;
+  }
+}
 
 }  // namespace nolari::platform

@@ -1,15 +1,25 @@
 #pragma once
 
+#include <memory>
+#include <mutex>
+#include <vector>
+
 #include "platform/Accessibility.h"
 
-// The desktop's accessibility interface on Linux. The accessibility bus is not
-// wired yet: the process reports itself untrusted and every request fails with
-// `apiDisabled`, so programs behave as without permission.
+// The desktop's accessibility interface on Linux: the accessibility bus
+// (AT-SPI), read and written through its client library. The process counts
+// as trusted when the bus can be reached. Every request is bounded in time;
+// an unreachable bus makes every request fail at once with `apiDisabled`.
+// Focus notices come from the bus's focus events, filtered to the observed
+// application and delivered on the run loop the observer is scheduled on.
 
 namespace nolari::platform {
 
 class LinuxAccessibility : public Accessibility {
  public:
+  LinuxAccessibility();
+  ~LinuxAccessibility() override;
+
   bool isProcessTrusted(bool prompt) override;
   AXUIElement createSystemWide() override;
   AXUIElement createApplication(std::int32_t pid) override;
@@ -31,6 +41,10 @@ class LinuxAccessibility : public Accessibility {
                           std::string_view notification) override;
   void scheduleObserver(AXObserver& observer, RunLoop& runLoop) override;
   void unscheduleObserver(AXObserver& observer) override;
+
+ private:
+  struct Observers;
+  std::shared_ptr<Observers> observers_;
 };
 
 }  // namespace nolari::platform

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/Geometry.h"
+
+// The X window system as the workspace and the accessibility backend see it:
+// the active window and its process, top-level windows by process, the screen
+// and the pointer. Every answer is read afresh from the server. Without a
+// display every answer is empty; a display that goes away is reconnected.
+
+struct _XDisplay;
+
+namespace nolari::platform {
+
+// What the window manager and the toolkit say about one top-level window.
+struct X11WindowFacts {
+  std::int32_t pid = 0;
+  std::string resName;        // WM_CLASS instance, the program's own name
+  std::string resClass;       // WM_CLASS class, the application's display name
+  std::string applicationId;  // _GTK_APPLICATION_ID, a reverse-domain identifier
+};
+
+class X11Desktop {
+ public:
+  // The process's connection, opened on first use from DISPLAY.
+  static X11Desktop& shared();
+
+  std::optional<X11WindowFacts> activeWindow();
+  // The first top-level window the window manager lists for the process.
+  std::optional<X11WindowFacts> windowOfProcess(std::int32_t pid);
+  // The root window's size, and the window manager's work area within it,
+  // both in top-left coordinates.
+  std::optional<Rect> screenFrame();
+  std::optional<Rect> workArea();
+  // The pointer in top-left coordinates.
+  std::optional<Point> pointer();
+
+  // A connection of its own for a watching thread; nullptr without a display.
+  static _XDisplay* openDisplay();
+  static void closeDisplay(_XDisplay* display);
+  static std::optional<X11WindowFacts> activeWindowOn(_XDisplay* display);
+  // The atom of _NET_ACTIVE_WINDOW on `display`.
+  static unsigned long activeWindowAtom(_XDisplay* display);
+  static bool isBroken(_XDisplay* display);
+
+ private:
+  X11Desktop() = default;
+  _XDisplay* displayLocked();
+
+  std::mutex mutex_;
+  _XDisplay* display_ = nullptr;
+  bool tried_ = false;
+  std::chrono::steady_clock::time_point triedAt_;
+};
+
+}  // namespace nolari::platform

@@ -1,0 +1,181 @@
+#include "HeadlessDesktop.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+namespace nolari::test {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const char* const PYTHON = "/usr/bin/python3";
+
+std::optional<std::string> onPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/bin:/bin";
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    std::size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    std::string candidate = dirs.substr(start, end - start) + "/" + program;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return std::nullopt;
+}
+
+std::string toolPath(const std::string& program) {
+  if (program == "velkit" || program == "tarnet") return programPath(program);
+  return onPath(program).value_or(program);
+}
+
+}  // namespace
+
+std::string composerScript() { return std::string(NOLARI_TESTS_DIR) + "/desktop/apps/compose.py"; }
+
+std::string HeadlessDesktop::missingPrograms() {
+  std::string missing;
+  for (const char* program : {"Xvfb", "openbox", "dbus-daemon", "xdotool", "xprop"}) {
+    if (!onPath(program)) missing += std::string(missing.empty() ? "" : ", ") + program;
+  }
+  ProcessOptions check;
+  check.args = {"-c", "import gi; gi.require_version('Gtk', '3.0'); from gi.repository import Gtk"};
+  if (::access(PYTHON, X_OK) != 0 || runProcess(PYTHON, check).exitStatus != 0) {
+    missing += std::string(missing.empty() ? "" : ", ") + "GTK 3 for /usr/bin/python3";
+  }
+  return missing;
+}
+
+bool HeadlessDesktop::start(std::string& error) {
+  // The server picks a free display itself and writes its number on stdout.
+  ProcessOptions x;
+  x.args = {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"};
+  display_ = RunningProcess::start(*onPath("Xvfb"), x);
+  auto number = display_ ? display_->readLine(15s) : std::nullopt;
+  if (!number || number->empty()) {
+    error = "the X server did not start";
+    return false;
+  }
+  displayName_ = ":" + *number;
+
+  // Services the bus starts (the accessibility bus and its registry) inherit
+  // its environment: this display, and a runtime directory of this desktop's
+  // own, where the accessibility bus puts its socket.
+  runtimeDir_ = std::make_unique<TempDir>();
+  ::chmod(runtimeDir_->path().c_str(), 0700);
+  ProcessOptions bus;
+  bus.args = {"--session", "--nofork", "--nopidfile", "--print-address=1"};
+  bus.env = {{"DISPLAY", displayName_}, {"XDG_RUNTIME_DIR", runtimeDir_->path()}};
+  bus.unsetEnv = {"DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS"};
+  bus_ = RunningProcess::start(*onPath("dbus-daemon"), bus);
+  auto address = bus_ ? bus_->readLine(10s) : std::nullopt;
+  if (!address || address->empty()) {
+    error = "the D-Bus session did not start";
+    return false;
+  }
+  busAddress_ = *address;
+
+  // Without a window manager no window is ever active.
+  ProcessOptions wm;
+  wm.args = {"--sm-disable"};
+  wm.env = environment();
+  windowManager_ = RunningProcess::start(*onPath("openbox"), wm);
+  if (!windowManager_) {
+    error = "the window manager did not start";
+    return false;
+  }
+  for (auto deadline = std::chrono::steady_clock::now() + 10s;
+       std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
+    ProcessResult probe = run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}, 5s);
+    if (probe.exitStatus == 0 && probe.out.find("window id") != std::string::npos) return true;
+  }
+  error = "the window manager did not take over the display";
+  return false;
+}
+
+HeadlessDesktop::~HeadlessDesktop() {
+  for (auto* process : {&composer_, &windowManager_, &display_, &bus_}) {
+    if (*process) {
+      (*process)->kill(SIGTERM);
+      (*process)->wait(5s);
+    }
+  }
+}
+
+std::map<std::string, std::string> HeadlessDesktop::environment() const {
+  return {{"DISPLAY", displayName_},
+          {"DBUS_SESSION_BUS_ADDRESS", busAddress_},
+          {"XDG_RUNTIME_DIR", runtimeDir_ ? runtimeDir_->path() : ""},
+          {"NOLARI_PLATFORM", "linux"}};
+}
+
+void HeadlessDesktop::exportEnvironment() const {
+  for (const auto& [name, value] : environment()) ::setenv(name.c_str(), value.c_str(), 1);
+  ::unsetenv("AT_SPI_BUS_ADDRESS");
+}
+
+bool HeadlessDesktop::startComposer(const std::string& focusedField, std::string& error) {
+  ProcessOptions app;
+  app.args = {composerScript(), focusedField};
+  app.env = environment();
+  app.unsetEnv = {"NO_AT_BRIDGE", "AT_SPI_BUS_ADDRESS"};
+  if (composer_) {
+    composer_->kill(SIGTERM);
+    composer_->wait(5s);
+  }
+  composer_ = RunningProcess::start(PYTHON, app);
+  auto ready = nextComposerReport(20s);
+  if (!ready || (*ready)["field"] != "ready") {
+    error = "the compose window did not open: " + (composer_ ? composer_->stderrText() : "");
+    return false;
+  }
+  // The field has focus once the window is active; the toolkit reports it.
+  while (auto report = nextComposerReport(10s)) {
+    if ((*report)["field"] == "focus" && (*report)["text"] == focusedField) return true;
+  }
+  error = "the compose window never took focus";
+  return false;
+}
+
+std::optional<nlohmann::json> HeadlessDesktop::nextComposerReport(std::chrono::milliseconds timeout) {
+  if (!composer_) return std::nullopt;
+  auto line = composer_->readLine(timeout);
+  if (!line) return std::nullopt;
+  auto parsed = nlohmann::json::parse(*line, nullptr, false);
+  if (parsed.is_discarded()) return std::nullopt;
+  return parsed;
+}
+
+ProcessResult HeadlessDesktop::run(const std::string& program, const std::vector<std::string>& args,
+                                   std::chrono::milliseconds timeout) const {
+  ProcessOptions options;
+  options.args = args;
+  options.env = environment();
+  options.unsetEnv = {"AT_SPI_BUS_ADDRESS"};
+  options.timeout = timeout;
+  return runProcess(toolPath(program), options);
+}
+
+std::unique_ptr<RunningProcess> HeadlessDesktop::start(const std::string& program,
+                                                       const std::vector<std::string>& args) const {
+  ProcessOptions options;
+  options.args = args;
+  options.env = environment();
+  options.unsetEnv = {"AT_SPI_BUS_ADDRESS"};
+  return RunningProcess::start(toolPath(program), options);
+}
+
+nlohmann::json HeadlessDesktop::runTool(const std::string& program,
+                                        const std::vector<std::string>& args) const {
+  ProcessResult result = run(program, args);
+  auto parsed = nlohmann::json::parse(result.out, nullptr, false);
+  if (parsed.is_discarded()) return {{"unparsed", result.out}, {"stderr", result.err}};
+  return parsed;
+}
+
+}  // namespace nolari::test

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "support/Subprocess.h"
+#include "support/TempDir.h"
+
+// A desktop of its own for a test: a virtual X server on a free display, a
+// window manager, a D-Bus session (the accessibility bus starts from it on
+// first use) and the mail-compose window. Everything is stopped again, by the
+// process ids started here, when the object goes.
+
+namespace nolari::test {
+
+class HeadlessDesktop {
+ public:
+  // Why the desktop cannot run on this machine (a program missing), or "".
+  static std::string missingPrograms();
+
+  // Starts the desktop; `error` says what failed.
+  bool start(std::string& error);
+  ~HeadlessDesktop();
+
+  // The variables a program needs to reach this desktop.
+  std::map<std::string, std::string> environment() const;
+  // Points this process at the desktop, for in-process backend tests.
+  void exportEnvironment() const;
+
+  // Starts the compose window with the named field ("to", "subject", "body")
+  // focused and waits for it to be shown and active.
+  bool startComposer(const std::string& focusedField, std::string& error);
+  int composerPid() const { return composer_ ? composer_->pid() : 0; }
+  // The next field change the composer reports: {"field": ..., "text": ...}.
+  std::optional<nlohmann::json> nextComposerReport(std::chrono::milliseconds timeout);
+
+  // Runs a program against this desktop (xdotool, velkit, ...).
+  ProcessResult run(const std::string& program, const std::vector<std::string>& args,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
+  // Starts a long-running program against this desktop (tarnet).
+  std::unique_ptr<RunningProcess> start(const std::string& program,
+                                        const std::vector<std::string>& args) const;
+  // The line a one-shot tool printed, parsed.
+  nlohmann::json runTool(const std::string& program, const std::vector<std::string>& args) const;
+
+ private:
+  std::unique_ptr<TempDir> runtimeDir_;
+  std::unique_ptr<RunningProcess> bus_;
+  std::unique_ptr<RunningProcess> display_;
+  std::unique_ptr<RunningProcess> windowManager_;
+  std::unique_ptr<RunningProcess> composer_;
+  std::string displayName_;
+  std::string busAddress_;
+};
+
+std::string composerScript();
+
+}  // namespace nolari::test

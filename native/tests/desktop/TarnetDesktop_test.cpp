@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include "DesktopFixture.h"
+
+// Tarnet following focus in the live compose window.
+
+namespace nolari::test {
+namespace {
+
+using namespace std::chrono_literals;
+using json = nlohmann::json;
+
+class TarnetDesktopTest : public DesktopFixture {};
+
+// The next line matching `wanted`, skipping others; null at the deadline.
+json nextLine(RunningProcess& tarnet, const std::function<bool(const json&)>& wanted,
+              std::chrono::milliseconds within) {
+  const auto deadline = std::chrono::steady_clock::now() + within;
+  while (std::chrono::steady_clock::now() < deadline) {
+    auto line = tarnet.readLine(std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now()));
+    if (!line) break;
+    json parsed = json::parse(*line, nullptr, false);
+    if (!parsed.is_discarded() && wanted(parsed)) return parsed;
+  }
+  return nullptr;
+}
+
+bool isFocusOf(const json& line, const std::string& value) {
+  return line.value("type", "") == "focus_info" && line.value("value_preview", "") == value;
+}
+
+TEST_F(TarnetDesktopTest, ReportsTheFocusATabKeyMoves) {
+  openComposer("to");
+  if (IsSkipped() || HasFatalFailure()) return;
+  auto tarnet = desktop_->start("tarnet", {});
+  ASSERT_TRUE(tarnet);
+
+  json started = nextLine(*tarnet, [](const json&) { return true; }, 10s);
+  EXPECT_EQ(started.value("event", ""), "started") << started.dump();
+  const std::string pid = std::to_string(desktop_->composerPid());
+  json observing = nextLine(
+      *tarnet, [](const json& l) { return l.contains("status") || l.contains("error"); }, 10s);
+  EXPECT_EQ(observing, (json{{"status", "Observing pid " + pid + " (Nolari Mail)"}}));
+
+  // The delayed checks report the field focused when the window came up.
+  json to = nextLine(*tarnet, [](const json& l) { return isFocusOf(l, "ann@example.com"); }, 10s);
+  ASSERT_FALSE(to.is_null()) << tarnet->stderrText();
+  EXPECT_EQ(to["pid"], desktop_->composerPid());
+  EXPECT_EQ(to["app_name"], "Nolari Mail");
+  EXPECT_EQ(to["role"], "AXTextField");
+  EXPECT_EQ(to["role_category"], "text_input");
+  EXPECT_EQ(to["value_settable"], true);
+  EXPECT_EQ(to["frame_source"], (json{{"strategy", "focused"}, {"depth", 0}, {"role", "AXTextField"}}));
+
+  // Let the checks run out, then move focus with the keyboard.
+  nextLine(*tarnet, [](const json&) { return false; }, 1500ms);
+  ASSERT_EQ(desktop_->run("xdotool", {"key", "Tab"}).exitStatus, 0);
+  json subject = nextLine(*tarnet, [](const json&) { return true; }, 5s);
+  ASSERT_TRUE(isFocusOf(subject, "Lunch on Friday")) << subject.dump();
+  EXPECT_EQ(subject["role"], "AXTextField");
+  EXPECT_EQ(subject["value_length"], 15);
+  EXPECT_EQ(subject["frame_source"]["strategy"], "focused");
+  // The subject field lies right below the recipient field, the same size.
+  EXPECT_EQ(subject["frame"]["x"], to["frame"]["x"]);
+  EXPECT_EQ(subject["frame"]["w"], to["frame"]["w"]);
+  EXPECT_EQ(subject["frame"]["h"], to["frame"]["h"]);
+  EXPECT_GT(subject["frame"]["y"].get<double>(), to["frame"]["y"].get<double>());
+
+  // Into the message body: a text area whose preview is cut at 50 characters.
+  ASSERT_EQ(desktop_->run("xdotool", {"key", "Tab"}).exitStatus, 0);
+  json body = nextLine(*tarnet, [](const json& l) { return l.value("role", "") == "AXTextArea"; }, 5s);
+  EXPECT_EQ(body["role"], "AXTextArea") << body.dump();
+  EXPECT_EQ(body["value_length"], 44);
+  tarnet->kill(SIGTERM);
+}
+
+}  // namespace
+}  // namespace nolari::test
