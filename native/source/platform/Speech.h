@@ -42,7 +42,6 @@ class AssetInstallation {
 class SpeechAudioFile {
  public:
   virtual ~SpeechAudioFile() = default;
-  virtual double durationSeconds() const = 0;
 };
 
 // One recognised stretch of speech, times in seconds from the start of the audio.

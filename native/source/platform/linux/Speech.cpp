@@ -101,9 +101,6 @@ class SndAudioFile : public SpeechAudioFile {
  public:
   SndAudioFile(SNDFILE* file, SF_INFO info) : file(file), info(info) {}
   ~SndAudioFile() override { sf_close(file); }
-  double durationSeconds() const override {
-    return info.samplerate > 0 ? static_cast<double>(info.frames) / info.samplerate : 0.0;
-  }
 
   SNDFILE* file;
   SF_INFO info;

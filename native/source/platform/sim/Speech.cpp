@@ -25,7 +25,6 @@ std::string stringOr(const nlohmann::json& object, const char* key, const std::s
 class SimAudioFile : public SpeechAudioFile {
  public:
   explicit SimAudioFile(std::string name) : name(std::move(name)) {}
-  double durationSeconds() const override { return 0; }
   std::string name;
 };
 
