@@ -165,3 +165,30 @@ TEST(SondraProcess, BadSpeechScriptIsReportedAndTheProgramStops) {
   EXPECT_NE(result.exitStatus, 0);
   EXPECT_NE(result.err.find("/nonexistent/script.json"), std::string::npos) << result.err;
 }
+
+TEST(SondraProcess, OnDeviceEngineWithoutItsModel) {
+  TempDir dir;
+  ProcessOptions options;
+  options.cwd = dir.path();
+  options.unsetEnv = {"NOLARI_PLATFORM", "NOLARI_SPEECH_SCRIPT"};
+  options.env = {{"NOLARI_SPEECH_MODEL_DIR", dir.file("no-model")}};
+  options.stdinData = R"({"id":"1","op":"check-permission"})" "\n"
+                      R"({"id":"2","op":"check-locale","locale":"en_US"})" "\n"
+                      R"({"id":"3","op":"install-locale"})" "\n"
+                      R"({"id":"4","op":"check-locale","locale":"de-DE"})" "\n"
+                      R"({"id":"5","op":"install-locale","locale":"de-DE"})" "\n";
+  auto result = nolari::test::runProcess(nolari::test::programPath("sondra"), options);
+  EXPECT_EQ(result.exitStatus, 0);
+  auto got = lines(result.out);
+  ASSERT_EQ(got.size(), 8u) << result.out;
+  EXPECT_EQ(json::parse(got[1])["authorization"], "authorized");
+  EXPECT_EQ(json::parse(got[2])["asset_status"], "supported");
+  json missing = json::parse(got[3]);
+  EXPECT_EQ(missing["type"], "asset_error");
+  EXPECT_NE(missing["message"].get<std::string>().find("pocketsphinx-en-us"), std::string::npos);
+  EXPECT_EQ(json::parse(got[4])["installed"], true);
+  EXPECT_EQ(json::parse(got[5])["asset_status"], "unsupported");
+  EXPECT_EQ(json::parse(got[6])["type"], "asset_error");
+  EXPECT_EQ(json::parse(got[7]), json({{"id", "5"}, {"type", "response"}, {"status", "ok"}, {"locale", "de-DE"},
+                                        {"installed", true}}));
+}
