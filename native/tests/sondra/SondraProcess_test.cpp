@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -191,4 +192,30 @@ TEST(SondraProcess, OnDeviceEngineWithoutItsModel) {
   EXPECT_EQ(json::parse(got[6])["type"], "asset_error");
   EXPECT_EQ(json::parse(got[7]), json({{"id", "5"}, {"type", "response"}, {"status", "ok"}, {"locale", "de-DE"},
                                         {"installed", true}}));
+}
+
+TEST(SondraProcess, InstallationProgressOnRealTime) {
+  TempDir dir;
+  std::ofstream(dir.file("speech.json")) << R"({"locales":{"de-DE":{"status":"supported",
+      "install":{"progress":[0.0,0.5],"interval_ms":300}}}})";
+  ProcessOptions options;
+  options.cwd = dir.path();
+  options.env = {{"NOLARI_PLATFORM", "sim"}, {"NOLARI_SPEECH_SCRIPT", dir.file("speech.json")}};
+  options.stdinData = R"({"id":"i","op":"install-locale","locale":"de-DE"})" "\n" R"({"id":"p","op":"ping"})" "\n";
+  auto result = nolari::test::runProcess(nolari::test::programPath("sondra"), options);
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  auto got = lines(result.out);
+  ASSERT_GE(got.size(), 5u) << result.out;
+  // Progress from a second task while the request waits, then 1.0, the response and the next request.
+  std::vector<double> fractions;
+  for (size_t i = 1; i + 2 < got.size(); ++i) {
+    json line = json::parse(got[i]);
+    ASSERT_EQ(line["type"], "asset_progress") << got[i];
+    fractions.push_back(line["progress"].get<double>());
+  }
+  EXPECT_EQ(fractions.front(), 0.0);
+  EXPECT_EQ(fractions.back(), 1.0);
+  EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+  EXPECT_EQ(json::parse(got[got.size() - 2])["installed"], true);
+  EXPECT_EQ(json::parse(got.back())["id"], "p");
 }
