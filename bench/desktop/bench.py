@@ -8,18 +8,42 @@
 """
 import json
 import os
+import queue
 import shutil
 import signal
 import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 COMPOSER = os.path.join(HERE, "..", "..", "native", "tests", "desktop", "apps", "compose.py")
 FOCUS_CHANGES = 200
 RUNS = 30
+
+
+class Lines:
+    """The JSON lines of a child's standard output, read on a thread of their own."""
+
+    def __init__(self, process):
+        self.lines = queue.Queue()
+        threading.Thread(target=self.pump, args=(process.stdout,), daemon=True).start()
+
+    def pump(self, stream):
+        for line in stream:
+            try:
+                self.lines.put(json.loads(line))
+            except ValueError:
+                pass
+
+    def next(self, wanted=lambda line: True, timeout=10):
+        deadline = time.time() + timeout
+        while True:
+            line = self.lines.get(timeout=max(0.001, deadline - time.time()))
+            if wanted(line):
+                return line
 
 
 def percentile(values, p):
@@ -52,9 +76,9 @@ class Desktop:
 
     def composer(self, field):
         app = self.spawn(["/usr/bin/python3", COMPOSER, field], self.env)
-        while json.loads(app.stdout.readline()).get("field") != "focus":
-            pass
-        return app
+        lines = Lines(app)
+        lines.next(lambda line: line["field"] == "focus")
+        return app, lines
 
     def stop(self):
         for process in reversed(self.processes):
@@ -81,29 +105,23 @@ def messages(desktop, program, args):
         return sum(1 for line in open(trace.name) if "sendmsg(" in line)
 
 
-def tarnet_delays(desktop, tarnet, app):
+def tarnet_delays(desktop, tarnet, app_lines):
     process = subprocess.Popen([tarnet], env=desktop.env, stdout=subprocess.PIPE,
                                stderr=subprocess.DEVNULL, text=True)
+    lines = Lines(process)
     try:
-        deadline = time.time() + 3  # the delayed checks after start-up run out
-        while time.time() < deadline:
-            line = json.loads(process.stdout.readline())
-            if line.get("type") == "focus_info" and time.time() > deadline - 1.5:
-                break
+        # The delayed checks after start-up run out within a second and a half.
+        lines.next(lambda line: line.get("type") == "focus_info")
         time.sleep(1.5)
+        while not lines.lines.empty():
+            lines.lines.get()
         from_key, from_app = [], []
         expected = ["Lunch on Friday", "ann@example.com"]
         for i in range(FOCUS_CHANGES):
             pressed = time.time()
             subprocess.run(["xdotool", "key", "Tab" if i % 2 == 0 else "shift+Tab"], env=desktop.env, check=True)
-            while True:
-                line = json.loads(process.stdout.readline())
-                if line.get("type") == "focus_info" and line.get("value_preview") == expected[i % 2]:
-                    break
-            while True:
-                report = json.loads(app.stdout.readline())
-                if report["field"] == "focus":
-                    break
+            line = lines.next(lambda l: l.get("type") == "focus_info" and l.get("value_preview") == expected[i % 2])
+            report = app_lines.next(lambda r: r["field"] == "focus")
             from_key.append((line["timestamp"] - pressed) * 1000)
             from_app.append((line["timestamp"] - report["time"]) * 1000)
         return from_key, from_app
@@ -118,7 +136,7 @@ def main():
     tarnet = os.path.join(build, "native", "source", "tarnet", "tarnet")
     desktop = Desktop()
     try:
-        body = desktop.composer("body")
+        body, _ = desktop.composer("body")
         figures = {
             "velkit_check_permissions_ms": wall(desktop, velkit, ["check-permissions"]),
             "velkit_get_context_ms": wall(desktop, velkit, ["get-context"]),
@@ -130,8 +148,8 @@ def main():
         }
         body.send_signal(signal.SIGTERM)
         body.wait(timeout=5)
-        to = desktop.composer("to")
-        from_key, from_app = tarnet_delays(desktop, tarnet, to)
+        _, to_lines = desktop.composer("to")
+        from_key, from_app = tarnet_delays(desktop, tarnet, to_lines)
         figures.update({
             "tarnet_focus_changes": len(from_key),
             "tarnet_key_to_focus_info_ms": {"median": round(statistics.median(from_key), 2),
