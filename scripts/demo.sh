@@ -6,6 +6,8 @@ set -euo pipefail
 build=${1:?usage: scripts/demo.sh <build dir>}
 sondra=$(cd "$build" && pwd)/native/source/sondra/sondra
 [[ -x "$sondra" ]] || { echo "demo: $sondra is not built" >&2; exit 1; }
+desktop_demo=$(cd "$(dirname "$0")" && pwd)/demo_desktop.sh
+build=$(cd "$build" && pwd)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -30,9 +32,15 @@ send '{"id":"1","op":"ping"}'
 send '{"id":"2","op":"check-permission"}'
 send '{"id":"3","op":"check-locale","locale":"en-US"}'
 send "{\"id\":\"4\",\"op\":\"transcribe\",\"audio_path\":\"$work/dictation.wav\",\"locale\":\"en-US\",\"contextual_strings\":[\"Margaret\"]}"
+transcription=$reply
 
 exec {SONDRA[1]}>&-
 status=0
 wait "$SONDRA_PID" || status=$?
 echo
 echo "sondra exited with status $status at the end of its input"
+
+# The transcribed text, written into a live application on a headless desktop.
+text=$(printf '%s' "$transcription" | /usr/bin/python3 -c 'import json, sys; r = json.load(sys.stdin); print(r.get("text") or r.get("result", {}).get("text", ""))')
+echo
+bash "$desktop_demo" "$build" "${text:-$sentence}"
