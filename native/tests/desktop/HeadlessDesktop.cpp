@@ -1,5 +1,7 @@
 #include "HeadlessDesktop.h"
 
+#include <gtest/gtest.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -107,6 +109,13 @@ HeadlessDesktop::~HeadlessDesktop() {
   }
 }
 
+void HeadlessDesktop::stopDisplay() {
+  if (!display_) return;
+  display_->kill(SIGKILL);
+  display_->wait(5s);
+  display_.reset();
+}
+
 std::map<std::string, std::string> HeadlessDesktop::environment() const {
   return {{"DISPLAY", displayName_},
           {"DBUS_SESSION_BUS_ADDRESS", busAddress_},
@@ -134,11 +143,26 @@ bool HeadlessDesktop::startComposer(const std::string& focusedField, std::string
     error = "the compose window did not open: " + (composer_ ? composer_->stderrText() : "");
     return false;
   }
-  // The field has focus once the window is active; the toolkit reports it.
+  // The toolkit reports the field's focus as soon as the window has the
+  // keyboard; the window manager names the active window a moment later.
+  bool focused = false;
   while (auto report = nextComposerReport(10s)) {
-    if ((*report)["field"] == "focus" && (*report)["text"] == focusedField) return true;
+    if ((*report)["field"] == "focus" && (*report)["text"] == focusedField) {
+      focused = true;
+      break;
+    }
   }
-  error = "the compose window never took focus";
+  if (!focused) {
+    error = "the compose window never took focus";
+    return false;
+  }
+  const std::string pid = std::to_string(composer_->pid());
+  for (auto deadline = std::chrono::steady_clock::now() + 10s;
+       std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(20ms)) {
+    ProcessResult active = run("xdotool", {"getactivewindow", "getwindowpid"}, 5s);
+    if (active.exitStatus == 0 && active.out.find(pid) == 0) return true;
+  }
+  error = "the compose window never became the active window";
   return false;
 }
 
@@ -173,6 +197,7 @@ std::unique_ptr<RunningProcess> HeadlessDesktop::start(const std::string& progra
 nlohmann::json HeadlessDesktop::runTool(const std::string& program,
                                         const std::vector<std::string>& args) const {
   ProcessResult result = run(program, args);
+  EXPECT_EQ(result.exitStatus, 0) << program << " ended badly: " << result.err;
   auto parsed = nlohmann::json::parse(result.out, nullptr, false);
   if (parsed.is_discarded()) return {{"unparsed", result.out}, {"stderr", result.err}};
   return parsed;

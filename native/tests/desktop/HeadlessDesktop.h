@@ -42,6 +42,9 @@ class HeadlessDesktop {
   // Runs a program against this desktop (xdotool, velkit, ...).
   ProcessResult run(const std::string& program, const std::vector<std::string>& args,
                     std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
+  // Ends the X server, as when a display goes away under the programs.
+  void stopDisplay();
+
   // Starts a long-running program against this desktop (tarnet).
   std::unique_ptr<RunningProcess> start(const std::string& program,
                                         const std::vector<std::string>& args) const;

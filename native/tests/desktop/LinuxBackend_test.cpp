@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <csignal>
 #include <thread>
 
@@ -196,6 +198,33 @@ TEST_F(LinuxBackendTest, WritesHitTestsAndFollowsFocusAndActivation) {
   }
   EXPECT_NE(gone, AXErrorCode::success);
   EXPECT_LT(std::chrono::steady_clock::now() - startedKill, 10s);
+}
+
+class LinuxWorkspaceTest : public test::DesktopFixture {};
+
+TEST_F(LinuxWorkspaceTest, ADisplayThatGoesAwayGivesEmptyAnswers) {
+  openComposer("to");
+  if (IsSkipped() || HasFatalFailure()) return;
+  desktop_->exportEnvironment();
+  AsioRunLoop loop;
+  LinuxWorkspace workspace(loop);
+  std::vector<std::optional<RunningApplication>> notices;
+  workspace.addActivationObserver([&](const auto& app) { notices.push_back(app); });
+  ASSERT_TRUE(workspace.frontmostApplication());
+  ASSERT_EQ(workspace.screens().size(), 1u);
+  const Point pointer = workspace.mouseLocation();
+  EXPECT_TRUE((Rect{{0, 0}, {1280, 1025}}.contains(pointer)));
+
+  desktop_->stopDisplay();
+  EXPECT_FALSE(workspace.frontmostApplication());
+  EXPECT_TRUE(workspace.screens().empty());
+  EXPECT_FALSE(workspace.mainScreen());
+  EXPECT_EQ(workspace.mouseLocation(), (Point{}));
+  // A process without a window is known by its kernel name.
+  auto app = workspace.runningApplication(::getpid());
+  ASSERT_TRUE(app);
+  EXPECT_EQ(app->localizedName, "desktop_tests");
+  EXPECT_FALSE(workspace.runningApplication(-1));
 }
 
 }  // namespace

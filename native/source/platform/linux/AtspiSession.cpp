@@ -154,39 +154,54 @@ void AtspiSession::startThread() {
       std::lock_guard lock(mutex_);
       threadId_ = std::this_thread::get_id();
     }
+    static GSourceFuncs queueWatch = {
+        [](GSource*, gint* timeout) -> gboolean {
+          *timeout = -1;
+          return AtspiSession::shared().hasWork();
+        },
+        [](GSource*) -> gboolean { return AtspiSession::shared().hasWork(); },
+        [](GSource*, GSourceFunc, gpointer) -> gboolean {
+          AtspiSession::shared().runQueued();
+          return G_SOURCE_CONTINUE;
+        },
+        nullptr, nullptr, nullptr};
     GMainContext* context = g_main_context_default();
+    GSource* source = g_source_new(&queueWatch, sizeof(GSource));
+    g_source_attach(source, context);
     GMainLoop* loop = g_main_loop_new(context, FALSE);
     g_main_loop_run(loop);
   }).detach();
 }
 
 // Always queued for the session thread, never run by the caller, even while
-// the thread has not taken the context yet. The work itself passes through
-// our own locked queue, so the hand-over is visible to thread checkers that
-// do not see inside GLib.
+// the thread has not started its loop yet. The work passes through our own
+// locked queue, watched by one source the session thread made itself, so no
+// GLib object crosses threads and the hand-over is visible to thread checkers
+// that do not see inside GLib.
 void AtspiSession::invoke(std::function<void()> work) {
   {
     std::lock_guard lock(queueMutex_);
     queue_.push_back(std::move(work));
   }
-  GSource* source = g_idle_source_new();
-  g_source_set_priority(source, G_PRIORITY_DEFAULT);
-  g_source_set_callback(source, runNext, this, nullptr);
-  g_source_attach(source, g_main_context_default());
-  g_source_unref(source);
+  g_main_context_wakeup(g_main_context_default());
 }
 
-int AtspiSession::runNext(void* data) {
-  auto* session = static_cast<AtspiSession*>(data);
-  std::function<void()> work;
-  {
-    std::lock_guard lock(session->queueMutex_);
-    if (session->queue_.empty()) return G_SOURCE_REMOVE;
-    work = std::move(session->queue_.front());
-    session->queue_.pop_front();
+bool AtspiSession::hasWork() {
+  std::lock_guard lock(queueMutex_);
+  return !queue_.empty();
+}
+
+void AtspiSession::runQueued() {
+  for (;;) {
+    std::function<void()> work;
+    {
+      std::lock_guard lock(queueMutex_);
+      if (queue_.empty()) return;
+      work = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    work();
   }
-  work();
-  return G_SOURCE_REMOVE;
 }
 
 bool AtspiSession::connect() {

@@ -80,7 +80,8 @@ class AtspiSession {
   AtspiSession() = default;
   void startThread();
   void invoke(std::function<void()> work);
-  static int runNext(void* session);
+  bool hasWork();
+  void runQueued();
   std::chrono::milliseconds waitLimit() const;
 
   std::mutex mutex_;

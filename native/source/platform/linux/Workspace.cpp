@@ -165,7 +165,7 @@ void LinuxWorkspace::watch() {
     }
     if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
     if (fds[1].revents & POLLIN) break;
-    if (fds[0].revents & (POLLHUP | POLLERR)) break;
+    if (X11Desktop::isBroken(display)) break;
   }
   X11Desktop::closeDisplay(display);
 }

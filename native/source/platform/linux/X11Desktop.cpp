@@ -4,9 +4,16 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <poll.h>
+
 #include <cstdlib>
 #include <set>
 #include <vector>
+
+// For the display's flags; it defines min and max as macros.
+#include <X11/Xlibint.h>
+#undef min
+#undef max
 
 namespace nolari::platform {
 
@@ -96,7 +103,10 @@ Display* X11Desktop::openDisplay() {
   const char* name = std::getenv("DISPLAY");
   if (!name || !*name) return nullptr;
   static std::once_flag handlers;
+  // The watching thread has a connection of its own; both may open theirs
+  // at the same moment.
   std::call_once(handlers, [] {
+    XInitThreads();
     XSetErrorHandler(ignoreError);
     XSetIOErrorHandler(noteBrokenDisplay);
   });
@@ -105,18 +115,28 @@ Display* X11Desktop::openDisplay() {
   return display;
 }
 
+// A display whose server went away is marked as Xlib marks one after an I/O
+// error, so that closing it frees it without talking to the server.
 void X11Desktop::closeDisplay(Display* display) {
   if (!display) return;
   {
     std::lock_guard lock(brokenMutex);
-    if (brokenDisplays.erase(display)) return;  // its connection is already gone
+    if (brokenDisplays.erase(display)) display->flags = display->flags | XlibDisplayIOError;
   }
   XCloseDisplay(display);
 }
 
+// A server that went away is seen on the socket before any request is made,
+// which keeps Xlib's own error path, and its state afterwards, out of the way.
 bool X11Desktop::isBroken(Display* display) {
   std::lock_guard lock(brokenMutex);
-  return brokenDisplays.contains(display);
+  if (brokenDisplays.contains(display)) return true;
+  pollfd socket{ConnectionNumber(display), POLLRDHUP, 0};
+  if (::poll(&socket, 1, 0) > 0 && (socket.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL))) {
+    brokenDisplays.insert(display);
+    return true;
+  }
+  return false;
 }
 
 unsigned long X11Desktop::activeWindowAtom(Display* display) {
@@ -130,13 +150,15 @@ std::optional<X11WindowFacts> X11Desktop::activeWindowOn(Display* display) {
   return factsOf(display, static_cast<Window>(active.front()));
 }
 
-// A display that went away is given up, and a new connection is tried at
-// most once a second, so a restarted server is found again.
+// A display that went away is given up and a new connection tried at once;
+// without one, a connection is tried at most once a second, so a restarted
+// server is found again.
 Display* X11Desktop::displayLocked() {
   const auto now = std::chrono::steady_clock::now();
   if (display_ && isBroken(display_)) {
     closeDisplay(display_);
     display_ = nullptr;
+    tried_ = false;
   }
   if (!display_ && (!tried_ || now - triedAt_ >= std::chrono::seconds(1))) {
     tried_ = true;
@@ -147,54 +169,50 @@ Display* X11Desktop::displayLocked() {
 }
 
 std::optional<X11WindowFacts> X11Desktop::activeWindow() {
-  std::lock_guard lock(mutex_);
-  return activeWindowOn(displayLocked());
+  return ask([](Display* display) { return activeWindowOn(display); });
 }
 
 std::optional<X11WindowFacts> X11Desktop::windowOfProcess(std::int32_t pid) {
-  std::lock_guard lock(mutex_);
-  Display* display = displayLocked();
-  if (!display || pid <= 0) return std::nullopt;
-  for (unsigned long window :
-       cardinals(display, DefaultRootWindow(display), "_NET_CLIENT_LIST", XA_WINDOW)) {
-    auto facts = factsOf(display, static_cast<Window>(window));
-    if (facts && facts->pid == pid) return facts;
-  }
-  return std::nullopt;
+  if (pid <= 0) return std::nullopt;
+  return ask([pid](Display* display) -> std::optional<X11WindowFacts> {
+    for (unsigned long window :
+         cardinals(display, DefaultRootWindow(display), "_NET_CLIENT_LIST", XA_WINDOW)) {
+      auto facts = factsOf(display, static_cast<Window>(window));
+      if (facts && facts->pid == pid) return facts;
+    }
+    return std::nullopt;
+  });
 }
 
 std::optional<Rect> X11Desktop::screenFrame() {
-  std::lock_guard lock(mutex_);
-  Display* display = displayLocked();
-  if (!display) return std::nullopt;
-  const int screen = DefaultScreen(display);
-  return Rect{{0, 0},
-              {static_cast<double>(DisplayWidth(display, screen)),
-               static_cast<double>(DisplayHeight(display, screen))}};
+  return ask([](Display* display) -> std::optional<Rect> {
+    const int screen = DefaultScreen(display);
+    return Rect{{0, 0},
+                {static_cast<double>(DisplayWidth(display, screen)),
+                 static_cast<double>(DisplayHeight(display, screen))}};
+  });
 }
 
 std::optional<Rect> X11Desktop::workArea() {
-  std::lock_guard lock(mutex_);
-  Display* display = displayLocked();
-  if (!display) return std::nullopt;
-  auto area = cardinals(display, DefaultRootWindow(display), "_NET_WORKAREA", XA_CARDINAL);
-  if (area.size() < 4 || area[2] == 0 || area[3] == 0) return std::nullopt;
-  return Rect{{static_cast<double>(area[0]), static_cast<double>(area[1])},
-              {static_cast<double>(area[2]), static_cast<double>(area[3])}};
+  return ask([](Display* display) -> std::optional<Rect> {
+    auto area = cardinals(display, DefaultRootWindow(display), "_NET_WORKAREA", XA_CARDINAL);
+    if (area.size() < 4 || area[2] == 0 || area[3] == 0) return std::nullopt;
+    return Rect{{static_cast<double>(area[0]), static_cast<double>(area[1])},
+                {static_cast<double>(area[2]), static_cast<double>(area[3])}};
+  });
 }
 
 std::optional<Point> X11Desktop::pointer() {
-  std::lock_guard lock(mutex_);
-  Display* display = displayLocked();
-  if (!display) return std::nullopt;
-  Window root = 0, child = 0;
-  int rootX = 0, rootY = 0, winX = 0, winY = 0;
-  unsigned int mask = 0;
-  if (!XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rootX, &rootY, &winX,
-                     &winY, &mask)) {
-    return std::nullopt;
-  }
-  return Point{static_cast<double>(rootX), static_cast<double>(rootY)};
+  return ask([](Display* display) -> std::optional<Point> {
+    Window root = 0, child = 0;
+    int rootX = 0, rootY = 0, winX = 0, winY = 0;
+    unsigned int mask = 0;
+    if (!XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rootX, &rootY, &winX,
+                       &winY, &mask)) {
+      return std::nullopt;
+    }
+    return Point{static_cast<double>(rootX), static_cast<double>(rootY)};
+  });
 }
 
 }  // namespace nolari::platform

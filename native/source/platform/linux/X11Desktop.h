@@ -51,6 +51,21 @@ class X11Desktop {
  private:
   X11Desktop() = default;
   _XDisplay* displayLocked();
+  // Asks on the shared connection; a request that finds the server gone is
+  // asked once more on a new connection, as the server may have been replaced.
+  template <class Request>
+  auto ask(Request request) -> decltype(request(nullptr)) {
+    std::lock_guard lock(mutex_);
+    _XDisplay* display = displayLocked();
+    if (!display) return std::nullopt;
+    auto answer = request(display);
+    if (!isBroken(display)) return answer;
+    display = displayLocked();
+    if (!display) return std::nullopt;
+    answer = request(display);
+    if (isBroken(display)) return std::nullopt;
+    return answer;
+  }
 
   std::mutex mutex_;
   _XDisplay* display_ = nullptr;
