@@ -79,12 +79,15 @@ struct Facts {
   }
 };
 
-// The role and states every judgement about an object starts from. An object
-// the application has destroyed is gone.
-AXError factsOf(AtspiAccessible* object, Facts& facts) {
+// The role every judgement about an object starts from (the library keeps it
+// after the first request), and the states where the answer depends on them,
+// each state set being one more request. An object the application has
+// destroyed is gone.
+AXError factsOf(AtspiAccessible* object, Facts& facts, bool withStates) {
   GError* error = nullptr;
   facts.role = atspi_accessible_get_role(object, &error);
   if (AXError code = take(error)) return code;
+  if (!withStates) return AXErrorCode::success;
   facts.states.reset(atspi_accessible_get_state_set(object));
   if (facts.has(ATSPI_STATE_DEFUNCT)) return AXErrorCode::invalidUIElement;
   return AXErrorCode::success;
@@ -407,7 +410,9 @@ Answer readAttribute(const AtspiElementRef& ref, const std::string& attribute) {
   Ref<AtspiAccessible> object = objectOf(ref, error);
   if (!object) return failed(error);
   Facts facts;
-  if (AXError code = factsOf(object.get(), facts)) {
+  const bool withStates =
+      attribute == "AXRole" || attribute == "AXValue" || attribute == "AXFocused";
+  if (AXError code = factsOf(object.get(), facts, withStates)) {
     if (ref.kind == Kind::application) AtspiSession::shared().forgetApplication(ref.pid);
     return failed(code);
   }
@@ -456,7 +461,7 @@ Answer readAttribute(const AtspiElementRef& ref, const std::string& attribute) {
 Answer valueSettable(const AtspiElementRef& ref) {
   if (ref.kind != Kind::object) return {AXErrorCode::success, false};
   Facts facts;
-  if (AXError code = factsOf(ref.object, facts)) return failed(code);
+  if (AXError code = factsOf(ref.object, facts, true)) return failed(code);
   if (!facts.has(ATSPI_STATE_EDITABLE)) return {AXErrorCode::success, false};
   Ref<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(ref.object));
   return {AXErrorCode::success, editable != nullptr};
