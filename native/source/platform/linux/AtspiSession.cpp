@@ -292,7 +292,6 @@ void AtspiSession::setRequestTimeout(std::chrono::milliseconds timeout) {
 }
 
 bool AtspiSession::listenForFocus(FocusHandler handler) {
-  if (!handler) return true;
   bool registered = false;
   auto ok = std::make_shared<bool>(false);
   {
