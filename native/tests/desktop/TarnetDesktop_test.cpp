@@ -72,6 +72,17 @@ TEST_F(TarnetDesktopTest, ReportsTheFocusATabKeyMoves) {
   json body = nextLine(*tarnet, [](const json& l) { return l.value("role", "") == "AXTextArea"; }, 5s);
   EXPECT_EQ(body["role"], "AXTextArea") << body.dump();
   EXPECT_EQ(body["value_length"], 44);
+
+  // The application quits and another one comes to the front: Tarnet
+  // follows the activation.
+  std::string error;
+  ASSERT_TRUE(desktop_->startComposer("subject", error)) << error;
+  const std::string next = std::to_string(desktop_->composerPid());
+  json switched = nextLine(*tarnet, [](const json& l) { return l.contains("status"); }, 10s);
+  EXPECT_EQ(switched, (json{{"status", "Observing pid " + next + " (Nolari Mail)"}}));
+  json focused = nextLine(*tarnet, [](const json& l) { return l.value("type", "") == "focus_info"; }, 10s);
+  EXPECT_EQ(focused["pid"], desktop_->composerPid());
+  EXPECT_EQ(focused["value_preview"], "Lunch on Friday");
   tarnet->kill(SIGTERM);
 }
 
