@@ -127,7 +127,7 @@ TEST_F(LinuxBackendTest, ReadsTheComposeWindowThroughTheSystemWideElement) {
   EXPECT_TRUE(findByRole(ax, window, "AXTextArea", "Hello Ann,\nare you free for lunch on Friday?"));
 }
 
-TEST_F(LinuxBackendTest, WritesHitTestsAndFollowsFocusAndActivation) {
+TEST_F(LinuxBackendTest, WritesHitTestsAndFollowsFocus) {
   LinuxAccessibility ax;
   AsioRunLoop loop;
   LinuxWorkspace workspace(loop);
@@ -208,8 +208,6 @@ TEST_F(LinuxWorkspaceTest, ADisplayThatGoesAwayGivesEmptyAnswers) {
   desktop_->exportEnvironment();
   AsioRunLoop loop;
   LinuxWorkspace workspace(loop);
-  std::vector<std::optional<RunningApplication>> notices;
-  workspace.addActivationObserver([&](const auto& app) { notices.push_back(app); });
   ASSERT_TRUE(workspace.frontmostApplication());
   ASSERT_EQ(workspace.screens().size(), 1u);
   const Point pointer = workspace.mouseLocation();
