@@ -36,6 +36,16 @@ std::string toolPath(const std::string& program) {
   return onPath(program).value_or(program);
 }
 
+// Starts a program of the desktop that ends with the test process, even when
+// that process crashes before it can stop it.
+std::unique_ptr<RunningProcess> startOwned(const std::string& path, ProcessOptions options) {
+  if (auto setpriv = onPath("setpriv")) {
+    options.args.insert(options.args.begin(), {"--pdeathsig", "KILL", "--", path});
+    return RunningProcess::start(*setpriv, options);
+  }
+  return RunningProcess::start(path, options);
+}
+
 }  // namespace
 
 std::string composerScript() { return std::string(NOLARI_TESTS_DIR) + "/desktop/apps/compose.py"; }
@@ -57,7 +67,7 @@ bool HeadlessDesktop::start(std::string& error) {
   // The server picks a free display itself and writes its number on stdout.
   ProcessOptions x;
   x.args = {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"};
-  display_ = RunningProcess::start(*onPath("Xvfb"), x);
+  display_ = startOwned(*onPath("Xvfb"), x);
   auto number = display_ ? display_->readLine(15s) : std::nullopt;
   if (!number || number->empty()) {
     error = "the X server did not start";
@@ -74,7 +84,7 @@ bool HeadlessDesktop::start(std::string& error) {
   bus.args = {"--session", "--nofork", "--nopidfile", "--print-address=1"};
   bus.env = {{"DISPLAY", displayName_}, {"XDG_RUNTIME_DIR", runtimeDir_->path()}};
   bus.unsetEnv = {"DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS"};
-  bus_ = RunningProcess::start(*onPath("dbus-daemon"), bus);
+  bus_ = startOwned(*onPath("dbus-daemon"), bus);
   auto address = bus_ ? bus_->readLine(10s) : std::nullopt;
   if (!address || address->empty()) {
     error = "the D-Bus session did not start";
@@ -86,7 +96,7 @@ bool HeadlessDesktop::start(std::string& error) {
   ProcessOptions wm;
   wm.args = {"--sm-disable"};
   wm.env = environment();
-  windowManager_ = RunningProcess::start(*onPath("openbox"), wm);
+  windowManager_ = startOwned(*onPath("openbox"), wm);
   if (!windowManager_) {
     error = "the window manager did not start";
     return false;
@@ -137,7 +147,7 @@ bool HeadlessDesktop::startComposer(const std::string& focusedField, std::string
     composer_->kill(SIGTERM);
     composer_->wait(5s);
   }
-  composer_ = RunningProcess::start(PYTHON, app);
+  composer_ = startOwned(PYTHON, app);
   auto ready = nextComposerReport(20s);
   if (!ready || (*ready)["field"] != "ready") {
     error = "the compose window did not open: " + (composer_ ? composer_->stderrText() : "");
