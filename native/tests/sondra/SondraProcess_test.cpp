@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/JsonMatch.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
 
@@ -16,6 +17,7 @@ using nlohmann::json;
 using nolari::test::ProcessOptions;
 using nolari::test::RunningProcess;
 using nolari::test::TempDir;
+using nolari::test::matches;
 
 namespace {
 
@@ -43,26 +45,6 @@ std::string unescape(const std::string& text) {
     }
   }
   return out;
-}
-
-// Equal as JSON, where an expected "*" stands for any value.
-bool matches(const json& expected, const json& actual) {
-  if (expected == "*") return true;
-  if (expected.is_object()) {
-    if (!actual.is_object() || actual.size() != expected.size()) return false;
-    for (auto it = expected.begin(); it != expected.end(); ++it) {
-      if (!actual.contains(it.key()) || !matches(it.value(), actual[it.key()])) return false;
-    }
-    return true;
-  }
-  if (expected.is_array()) {
-    if (!actual.is_array() || actual.size() != expected.size()) return false;
-    for (size_t i = 0; i < expected.size(); ++i) {
-      if (!matches(expected[i], actual[i])) return false;
-    }
-    return true;
-  }
-  return expected == actual;
 }
 
 std::map<std::string, std::string> simEnvironment(const std::string& script) {

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "support/JsonMatch.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
 
@@ -29,22 +30,10 @@ using nlohmann::json;
 using nolari::test::ProcessOptions;
 using nolari::test::RunningProcess;
 using nolari::test::TempDir;
+using nolari::test::matches;
 
 const std::string TRANSCRIPTS = std::string(NOLARI_TESTS_DIR) + "/tarnet/transcripts";
 constexpr auto LINE_TIMEOUT = 5s;
-
-// Equal as JSON, where an expected "*" stands for any value.
-bool matches(const json& expected, const json& actual) {
-  if (expected == "*") return true;
-  if (expected.is_object()) {
-    if (!actual.is_object() || actual.size() != expected.size()) return false;
-    for (auto it = expected.begin(); it != expected.end(); ++it) {
-      if (!actual.contains(it.key()) || !matches(it.value(), actual[it.key()])) return false;
-    }
-    return true;
-  }
-  return expected == actual;
-}
 
 bool writeAll(int fd, const std::string& bytes) {
   std::size_t done = 0;
