@@ -1,61 +1,136 @@
 #include "platform/Platform.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <string_view>
 
-#include "platform/linux/Accessibility.h"
-#include "platform/linux/RunLoop.h"
-#include "platform/linux/Workspace.h"
+#include <nlohmann/json.hpp>
+
+#include "platform/asio/RunLoop.h"
+#include "platform/atspi/Accessibility.h"
+#include "platform/pocketsphinx/Speech.h"
 #include "platform/sim/Accessibility.h"
 #include "platform/sim/ControlChannel.h"
+#include "platform/sim/Desktop.h"
+#include "platform/sim/Speech.h"
 #include "platform/sim/Workspace.h"
+#include "platform/x11/Workspace.h"
 
 namespace nolari::platform {
 
 namespace {
-Platform* installed = nullptr;
 
-std::string environment(const char* name) {
+std::string variable(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
 }
-}  // namespace
 
-bool connectPlatform(Platform& platform, std::string& error) {
-  platform = Platform{};
-  const std::string which = environment("NOLARI_PLATFORM");
-  if (which == "sim") {
-    const std::string scene = environment("NOLARI_SIM_SCENE");
-    if (scene.empty()) {
-      error = "NOLARI_PLATFORM=sim needs NOLARI_SIM_SCENE to name a scene file";
-      return false;
-    }
-    auto desktop = SimDesktop::load(scene, error);
-    if (!desktop) return false;
-    auto runLoop = std::make_unique<AsioRunLoop>();
-    desktop->setMainRunLoop(runLoop.get());
-    if (const std::string control = environment("NOLARI_SIM_CONTROL"); !control.empty()) {
-      auto channel = SimControlChannel::open(control, desktop, *runLoop, error);
-      if (!channel) return false;
-      platform.backendState = std::move(channel);
-    }
-    platform.runLoop = std::move(runLoop);
-    platform.accessibility = std::make_unique<SimAccessibility>(desktop);
-    platform.workspace = std::make_unique<SimWorkspace>(desktop);
-    return true;
-  }
-  if (!which.empty() && which != "linux") {
-    error = "NOLARI_PLATFORM=" + which + " is not a known platform (\"sim\", or unset for the real desktop)";
+// What the simulated desktop keeps while the table lives.
+struct SimState {
+  std::shared_ptr<SimDesktop> desktop;
+  std::unique_ptr<SimControlChannel> channel;
+};
+
+bool connectSimDesktop(Platform& platform, const PlatformEnvironment& environment,
+                       std::string& error) {
+  if (environment.simScene.empty()) {
+    error = "NOLARI_PLATFORM=sim needs NOLARI_SIM_SCENE to name a scene file";
     return false;
   }
-  auto runLoop = std::make_unique<AsioRunLoop>();
-  platform.accessibility = std::make_unique<LinuxAccessibility>();
-  platform.workspace = std::make_unique<LinuxWorkspace>(*runLoop);
-  platform.runLoop = std::move(runLoop);
+  auto state = std::make_shared<SimState>();
+  state->desktop = SimDesktop::load(environment.simScene, error);
+  if (!state->desktop) return false;
+  state->desktop->setMainRunLoop(platform.runLoop.get());
+  if (!environment.simControl.empty()) {
+    state->channel =
+        SimControlChannel::open(environment.simControl, state->desktop, *platform.runLoop, error);
+    if (!state->channel) return false;
+  }
+  platform.accessibility = std::make_unique<SimAccessibility>(state->desktop);
+  platform.workspace = std::make_unique<SimWorkspace>(state->desktop);
+  platform.backendState = std::move(state);
   return true;
 }
 
-void installPlatform(Platform* platform) { installed = platform; }
+bool connectSimSpeech(Platform& platform, const PlatformEnvironment& environment,
+                      std::string& error) {
+  const std::string& path = environment.speechScript;
+  if (path.empty()) {
+    error = "NOLARI_PLATFORM=sim needs NOLARI_SPEECH_SCRIPT to name a speech script";
+    return false;
+  }
+  std::ifstream in(path);
+  if (!in) {
+    error = "cannot read the speech script " + path;
+    return false;
+  }
+  nlohmann::json script = nlohmann::json::parse(in, nullptr, false);
+  if (script.is_discarded() || !script.is_object()) {
+    error = "the speech script " + path + " is not a JSON object";
+    return false;
+  }
+  platform.speech = std::make_unique<SimSpeech>(*platform.runLoop, std::move(script));
+  return true;
+}
 
-Platform& currentPlatform() { return *installed; }
+bool connectSim(Platform& platform, PlatformNeeds needs, const PlatformEnvironment& environment,
+                std::string& error) {
+  if (needs.desktop && !connectSimDesktop(platform, environment, error)) return false;
+  return !needs.speech || connectSimSpeech(platform, environment, error);
+}
+
+// The real desktop on Linux: the accessibility bus, the X window system and
+// the on-device speech engine.
+bool connectLinux(Platform& platform, PlatformNeeds needs, const PlatformEnvironment& environment,
+                  std::string&) {
+  if (needs.desktop) {
+    platform.accessibility = std::make_unique<AtspiAccessibility>(&X11Workspace::frontmostProcess);
+    platform.workspace = std::make_unique<X11Workspace>(*platform.runLoop);
+  }
+  if (needs.speech) {
+    const std::string& model = environment.speechModelDir;
+    platform.speech = std::make_unique<PocketSpeech>(model.empty() ? PocketSpeech::DEFAULT_MODEL_DIR : model);
+  }
+  return true;
+}
+
+struct Backend {
+  std::string_view name;
+  bool (*connect)(Platform&, PlatformNeeds, const PlatformEnvironment&, std::string&);
+};
+
+// The first is the default; the simulated desktop is only ever chosen by name.
+constexpr Backend BACKENDS[] = {
+    {"linux", connectLinux},
+    {"sim", connectSim},
+};
+
+}  // namespace
+
+PlatformEnvironment PlatformEnvironment::fromProcess() {
+  return {variable("NOLARI_PLATFORM"), variable("NOLARI_SIM_SCENE"), variable("NOLARI_SIM_CONTROL"),
+          variable("NOLARI_SPEECH_SCRIPT"), variable("NOLARI_SPEECH_MODEL_DIR")};
+}
+
+bool connectPlatform(Platform& platform, PlatformNeeds needs, const PlatformEnvironment& environment,
+                     std::string& error) {
+  const Backend* backend = environment.platform.empty() ? &BACKENDS[0] : nullptr;
+  for (const Backend& candidate : BACKENDS) {
+    if (candidate.name == environment.platform) backend = &candidate;
+  }
+  if (!backend) {
+    error = "NOLARI_PLATFORM=" + environment.platform +
+            " is not a known platform (\"sim\", or unset for the real desktop)";
+    return false;
+  }
+  auto runLoop = std::move(platform.runLoop);
+  platform = Platform{};
+  platform.runLoop = runLoop ? std::move(runLoop) : std::make_unique<AsioRunLoop>();
+  if (backend->connect(platform, needs, environment, error)) return true;
+  runLoop = std::move(platform.runLoop);
+  platform = Platform{};
+  platform.runLoop = std::move(runLoop);
+  return false;
+}
 
 }  // namespace nolari::platform

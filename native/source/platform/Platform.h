@@ -9,35 +9,44 @@
 #include "platform/Workspace.h"
 
 // The table of platform areas a program runs against. Program code reaches the
-// desktop only through it and never names a backend.
+// desktop only through the areas its `main` hands it and never names a backend.
 
 namespace nolari::platform {
 
 struct Platform {
+  // One per process: every backend delivers its notices here.
   std::unique_ptr<RunLoop> runLoop;
   std::unique_ptr<Accessibility> accessibility;
   std::unique_ptr<Workspace> workspace;
-  // Connected by `connectSpeech`, for the programs that transcribe.
   std::unique_ptr<Speech> speech;
-  // What the backend keeps open while the table lives (the simulated desktop's
-  // control channel); declared last, so it goes before the run loop does.
+  // What the backend keeps open while the table lives (the simulated desktop
+  // and its control channel); declared last, so it goes first.
   std::shared_ptr<void> backendState;
 };
 
-// Connects the backend the environment asks for: the simulated desktop only
-// when NOLARI_PLATFORM is "sim" (its scene named by NOLARI_SIM_SCENE, its
-// control channel by NOLARI_SIM_CONTROL), the real desktop otherwise. On
-// failure `platform` is left empty and `error` says what is wrong, naming the
-// file where there is one.
-bool connectPlatform(Platform& platform, std::string& error);
+// The areas a program asks for.
+struct PlatformNeeds {
+  bool desktop = false;  // accessibility and workspace
+  bool speech = false;
+};
 
-}  // namespace nolari::platform
+// What the environment says about the backend, read in one place.
+struct PlatformEnvironment {
+  std::string platform{};        // NOLARI_PLATFORM: "sim", or empty for the real one
+  std::string simScene{};        // NOLARI_SIM_SCENE
+  std::string simControl{};      // NOLARI_SIM_CONTROL
+  std::string speechScript{};    // NOLARI_SPEECH_SCRIPT
+  std::string speechModelDir{};  // NOLARI_SPEECH_MODEL_DIR
 
-namespace nolari::platform {
+  static PlatformEnvironment fromProcess();
+};
 
-// The process's table, installed once at start-up before any other thread
-// exists and only read afterwards; tests install one per case.
-void installPlatform(Platform* platform);
-Platform& currentPlatform();
+// Connects the areas `needs` names on the backend the environment asks for:
+// the simulated desktop only when asked for by name, the real desktop
+// otherwise. A run loop already in the table is kept (tests bring one on
+// virtual time); else the real one is made. On failure the areas are left
+// empty and `error` says what is wrong, naming the file where there is one.
+bool connectPlatform(Platform& platform, PlatformNeeds needs, const PlatformEnvironment& environment,
+                     std::string& error);
 
 }  // namespace nolari::platform

@@ -83,16 +83,3 @@ class Speech {
 };
 
 }  // namespace nolari::platform
-
-namespace nolari::platform {
-
-struct Platform;
-
-// Connects what the transcription worker needs: the run loop and the speech
-// backend. The scripted backend only when NOLARI_PLATFORM is "sim", its script
-// named by NOLARI_SPEECH_SCRIPT; the on-device engine otherwise, with its model
-// from NOLARI_SPEECH_MODEL_DIR when that is set. On failure `error` says what
-// is wrong.
-bool connectSpeech(Platform& platform, std::string& error);
-
-}  // namespace nolari::platform

@@ -21,7 +21,8 @@ int main() {
 
   platform::Platform platform;
   std::string error;
-  if (!platform::connectSpeech(platform, error)) {
+  if (!platform::connectPlatform(platform, {.speech = true},
+                                 platform::PlatformEnvironment::fromProcess(), error)) {
     NolariLogger::error(error);
     return 1;
   }

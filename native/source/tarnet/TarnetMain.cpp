@@ -20,7 +20,8 @@ int main() {
 
   platform::Platform desktop;
   std::string error;
-  if (!platform::connectPlatform(desktop, error)) {
+  if (!platform::connectPlatform(desktop, {.desktop = true},
+                                 platform::PlatformEnvironment::fromProcess(), error)) {
     NolariLogger::error(error);
     return 2;
   }

@@ -16,7 +16,10 @@ nolari::platform::Platform thePlatform;
 // Each read costs a round trip to the target application, so the command's
 // repeated reads of one element are answered from memory.
 bool connect(std::string& error) {
-  if (!nolari::platform::connectPlatform(thePlatform, error)) return false;
+  if (!nolari::platform::connectPlatform(thePlatform, {.desktop = true},
+                                         nolari::platform::PlatformEnvironment::fromProcess(), error)) {
+    return false;
+  }
   thePlatform.accessibility =
       std::make_unique<nolari::AXReadCache>(std::move(thePlatform.accessibility));
   nolari::platform::installPlatform(&thePlatform);

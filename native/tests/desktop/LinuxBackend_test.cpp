@@ -6,9 +6,9 @@
 #include <thread>
 
 #include "DesktopFixture.h"
-#include "platform/linux/Accessibility.h"
-#include "platform/linux/RunLoop.h"
-#include "platform/linux/Workspace.h"
+#include "platform/atspi/Accessibility.h"
+#include "platform/asio/RunLoop.h"
+#include "platform/x11/Workspace.h"
 
 // The real backends in this process, against the compose window on a desktop
 // of the test's own.
@@ -68,7 +68,7 @@ class LinuxBackendTest : public test::DesktopFixture {
 };
 
 TEST_F(LinuxBackendTest, ReadsTheComposeWindowThroughTheSystemWideElement) {
-  LinuxAccessibility ax;
+  AtspiAccessibility ax(&X11Workspace::frontmostProcess);
   ASSERT_TRUE(ax.isProcessTrusted(false));
   AXUIElement systemWide = ax.createSystemWide();
   EXPECT_EQ(text(ax, systemWide, "AXRole"), "AXSystemWide");
@@ -128,9 +128,9 @@ TEST_F(LinuxBackendTest, ReadsTheComposeWindowThroughTheSystemWideElement) {
 }
 
 TEST_F(LinuxBackendTest, WritesHitTestsAndFollowsFocus) {
-  LinuxAccessibility ax;
+  AtspiAccessibility ax(&X11Workspace::frontmostProcess);
   AsioRunLoop loop;
-  LinuxWorkspace workspace(loop);
+  X11Workspace workspace(loop);
 
   auto front = workspace.frontmostApplication();
   ASSERT_TRUE(front);
@@ -200,14 +200,14 @@ TEST_F(LinuxBackendTest, WritesHitTestsAndFollowsFocus) {
   EXPECT_LT(std::chrono::steady_clock::now() - startedKill, 10s);
 }
 
-class LinuxWorkspaceTest : public test::DesktopFixture {};
+class X11WorkspaceTest : public test::DesktopFixture {};
 
-TEST_F(LinuxWorkspaceTest, ADisplayThatGoesAwayGivesEmptyAnswers) {
+TEST_F(X11WorkspaceTest, ADisplayThatGoesAwayGivesEmptyAnswers) {
   openComposer("to");
   if (IsSkipped() || HasFatalFailure()) return;
   desktop_->exportEnvironment();
   AsioRunLoop loop;
-  LinuxWorkspace workspace(loop);
+  X11Workspace workspace(loop);
   ASSERT_TRUE(workspace.frontmostApplication());
   ASSERT_EQ(workspace.screens().size(), 1u);
   const Point pointer = workspace.mouseLocation();

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/sim/RunLoop.h"
+#include "support/VirtualRunLoop.h"
 #include "support/CaptureFd.h"
 #include "support/SimPlatform.h"
 
@@ -21,7 +21,7 @@ using namespace std::chrono_literals;
 class ControlChannelApply : public ::testing::Test {
  protected:
   ControlChannelApply() : sim_("mail_compose", makeLoop()) {
-    sim_.desktop().addActivationObserver([this](const std::optional<RunningApplication>& app) {
+    sim_.workspace().addActivationObserver([this](const std::optional<RunningApplication>& app) {
       activations_.push_back(app ? app->pid : 0);
     });
   }
@@ -86,7 +86,7 @@ TEST(ControlChannelOpen, MakesItsSocketRemovesItAgainAndRefusesOtherFiles) {
   std::string error;
   const std::string socket = dir.file("control.sock");
   {
-    auto channel = SimControlChannel::open(socket, sim.desktop().shared_from_this(), loop, error);
+    auto channel = SimControlChannel::open(socket, sim.desktop().desktop(), loop, error);
     ASSERT_TRUE(channel) << error;
     struct stat info {};
     ASSERT_EQ(::stat(socket.c_str(), &info), 0);
@@ -95,16 +95,16 @@ TEST(ControlChannelOpen, MakesItsSocketRemovesItAgainAndRefusesOtherFiles) {
   EXPECT_FALSE(std::filesystem::exists(socket));
 
   ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
-  EXPECT_TRUE(SimControlChannel::open(dir.file("fifo"), sim.desktop().shared_from_this(), loop, error));
+  EXPECT_TRUE(SimControlChannel::open(dir.file("fifo"), sim.desktop().desktop(), loop, error));
   EXPECT_TRUE(std::filesystem::exists(dir.file("fifo")));
 
   std::ofstream(dir.file("plain")) << "x";
-  EXPECT_FALSE(SimControlChannel::open(dir.file("plain"), sim.desktop().shared_from_this(), loop, error));
+  EXPECT_FALSE(SimControlChannel::open(dir.file("plain"), sim.desktop().desktop(), loop, error));
   EXPECT_EQ(error, "control channel " + dir.file("plain") + ": exists and is neither a FIFO nor a socket");
-  EXPECT_FALSE(SimControlChannel::open(dir.file(std::string(120, 'x')), sim.desktop().shared_from_this(),
+  EXPECT_FALSE(SimControlChannel::open(dir.file(std::string(120, 'x')), sim.desktop().desktop(),
                                        loop, error));
   EXPECT_NE(error.find("too long"), std::string::npos) << error;
-  EXPECT_FALSE(SimControlChannel::open(dir.file("missing/control"), sim.desktop().shared_from_this(), loop,
+  EXPECT_FALSE(SimControlChannel::open(dir.file("missing/control"), sim.desktop().desktop(), loop,
                                        error));
 }
 

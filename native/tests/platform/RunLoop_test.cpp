@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/RunLoop.h"
-#include "platform/sim/RunLoop.h"
+#include "platform/asio/RunLoop.h"
+#include "support/VirtualRunLoop.h"
 
 using namespace std::chrono_literals;
 using nolari::platform::AsioRunLoop;

@@ -1,4 +1,6 @@
 #include "platform/sim/Desktop.h"
+#include "platform/sim/Accessibility.h"
+#include "platform/sim/Control.h"
 
 #include <gtest/gtest.h>
 
@@ -273,14 +275,10 @@ TEST(SimWriting, WrittenValuesSurviveAReload) {
   EXPECT_EQ(ax.setAttributeValue(sim.desktop().element("to_label"), "AXValue", "x"),
             AXErrorCode::attributeUnsupported);
 
-  std::string error;
-  auto reloaded = SimDesktop::load(sim.sceneFile(), error);
-  ASSERT_NE(reloaded, nullptr) << error;
-  EXPECT_EQ(*reloaded->copyAttributeValue(reloaded->element("subject_field"), "AXValue")
-                 .value.get<std::string>(),
+  test::SimPlatform reloaded(json::parse(std::ifstream(sim.sceneFile())));
+  EXPECT_EQ(*read(reloaded, reloaded.desktop().element("subject_field"), "AXValue").get<std::string>(),
             "Neue Zahlen \xe2\x80\x94 Q3");
-  EXPECT_EQ(*reloaded->copyAttributeValue(reloaded->element("to_label"), "AXValue")
-                 .value.get<std::string>(),
+  EXPECT_EQ(*read(reloaded, reloaded.desktop().element("to_label"), "AXValue").get<std::string>(),
             "To:");
   // The file keeps its members in the order they were written.
   std::ifstream saved(sim.sceneFile());
@@ -315,12 +313,14 @@ TEST(SimWriting, UnsavableWriteFailsAndKeepsTheOldValue) {
   std::string error;
   auto desktop = SimDesktop::load(scene, error);
   ASSERT_NE(desktop, nullptr) << error;
+  SimAccessibility ax(desktop);
+  const AXUIElement f = SimControl(desktop).element("f");
   std::filesystem::remove(scene);
   std::filesystem::create_directory(scene);  // the rename onto it now fails
-  EXPECT_EQ(desktop->setAttributeValue(desktop->element("f"), "AXValue", "new"),
-            AXErrorCode::cannotComplete);
-  EXPECT_EQ(*desktop->copyAttributeValue(desktop->element("f"), "AXValue").value.get<std::string>(),
-            "old");
+  EXPECT_EQ(ax.setAttributeValue(f, "AXValue", "new"), AXErrorCode::cannotComplete);
+  AXValue value;
+  EXPECT_EQ(ax.copyAttributeValue(f, "AXValue", value), AXErrorCode::success);
+  EXPECT_EQ(*value.get<std::string>(), "old");
 }
 
 // --- Hit testing -------------------------------------------------------------------

@@ -3,8 +3,10 @@
 #include <cstdlib>
 #include <thread>
 
-#include "platform/sim/RunLoop.h"
+#include "support/VirtualRunLoop.h"
 #include "support/SimPlatform.h"
+#include "platform/sim/Control.h"
+#include "platform/sim/Workspace.h"
 
 namespace nolari::platform {
 namespace {
@@ -152,27 +154,23 @@ TEST_F(SimNotices, ReadsFromAnotherThreadWhileTheDesktopIsDriven) {
 
 // --- Choosing the backend ----------------------------------------------------------
 
-class ConnectPlatform : public ::testing::Test {
- protected:
-  ~ConnectPlatform() override {
-    ::unsetenv("NOLARI_PLATFORM");
-    ::unsetenv("NOLARI_SIM_SCENE");
-  }
-};
+PlatformEnvironment simulated(const std::string& scene) {
+  return {.platform = "sim",
+          .simScene = test::scenePath(scene),
+          .speechScript = std::string(NOLARI_TESTS_DIR) + "/sondra/transcripts/speech.json"};
+}
 
-TEST_F(ConnectPlatform, SimulatedDesktopOnlyWhenAsked) {
-  ::setenv("NOLARI_PLATFORM", "sim", 1);
-  ::setenv("NOLARI_SIM_SCENE", test::scenePath("browser_page").c_str(), 1);
+TEST(ConnectPlatform, SimulatedDesktopOnlyWhenAsked) {
   Platform platform;
   std::string error;
-  ASSERT_TRUE(connectPlatform(platform, error)) << error;
+  ASSERT_TRUE(connectPlatform(platform, {.desktop = true}, simulated("browser_page"), error)) << error;
   EXPECT_TRUE(platform.accessibility->isProcessTrusted(false));
   EXPECT_EQ(platform.workspace->frontmostApplication()->bundleIdentifier, "com.example.browser");
   ASSERT_NE(platform.runLoop, nullptr);
+  EXPECT_EQ(platform.speech, nullptr);
 
-  ::unsetenv("NOLARI_PLATFORM");
   Platform real;
-  ASSERT_TRUE(connectPlatform(real, error)) << error;
+  ASSERT_TRUE(connectPlatform(real, {.desktop = true}, {}, error)) << error;
   EXPECT_FALSE(real.accessibility->isProcessTrusted(false));
   EXPECT_FALSE(real.workspace->frontmostApplication());
   AXValue value;
@@ -181,21 +179,60 @@ TEST_F(ConnectPlatform, SimulatedDesktopOnlyWhenAsked) {
             AXErrorCode::apiDisabled);
 }
 
-TEST_F(ConnectPlatform, BadSettingsAreErrorsNotAnEmptyDesktop) {
+// Desktop and speech share the one run loop, which a program's own loop
+// replaces: notices from both arrive on it, and nothing outlives it.
+TEST(ConnectPlatform, DesktopAndSpeechTogetherOnTheProgramsLoop) {
+  Platform platform;
+  auto* loop = new VirtualRunLoop;
+  platform.runLoop.reset(loop);
+  std::string error;
+  ASSERT_TRUE(connectPlatform(platform, {.desktop = true, .speech = true}, simulated("mail_compose"),
+                              error))
+      << error;
+  ASSERT_EQ(platform.runLoop.get(), loop);
+  ASSERT_NE(platform.speech, nullptr);
+  std::vector<std::int32_t> activated;
+  platform.workspace->addActivationObserver(
+      [&](const std::optional<RunningApplication>& app) { activated.push_back(app ? app->pid : 0); });
+  bool answered = false;
+  platform.speech->requestAuthorization([&] { answered = true; });
+  auto& workspace = static_cast<SimWorkspace&>(*platform.workspace);
+  ASSERT_TRUE(SimControl(workspace.desktop()).activate(502));
+  loop->runUntilIdle();
+  EXPECT_EQ(activated, std::vector<std::int32_t>{502});
+  EXPECT_TRUE(answered);
+}
+
+TEST(ConnectPlatform, BadSettingsAreErrorsNotAnEmptyDesktop) {
   Platform platform;
   std::string error;
-  ::setenv("NOLARI_PLATFORM", "sim", 1);
-  EXPECT_FALSE(connectPlatform(platform, error));
+  EXPECT_FALSE(connectPlatform(platform, {.desktop = true}, {.platform = "sim"}, error));
   EXPECT_EQ(error, "NOLARI_PLATFORM=sim needs NOLARI_SIM_SCENE to name a scene file");
 
-  ::setenv("NOLARI_SIM_SCENE", "/nonexistent/scene.json", 1);
-  EXPECT_FALSE(connectPlatform(platform, error));
+  EXPECT_FALSE(connectPlatform(platform, {.desktop = true},
+                               {.platform = "sim", .simScene = "/nonexistent/scene.json"}, error));
   EXPECT_EQ(error, "scene file /nonexistent/scene.json: cannot be read (No such file or directory)");
   EXPECT_EQ(platform.accessibility, nullptr);
 
-  ::setenv("NOLARI_PLATFORM", "simulated", 1);
-  EXPECT_FALSE(connectPlatform(platform, error));
+  EXPECT_FALSE(connectPlatform(platform, {.speech = true}, {.platform = "sim"}, error));
+  EXPECT_EQ(error, "NOLARI_PLATFORM=sim needs NOLARI_SPEECH_SCRIPT to name a speech script");
+
+  EXPECT_FALSE(connectPlatform(platform, {.desktop = true}, {.platform = "simulated"}, error));
   EXPECT_NE(error.find("NOLARI_PLATFORM=simulated"), std::string::npos) << error;
+}
+
+TEST(ConnectPlatform, TheEnvironmentIsReadInOnePlace) {
+  ::setenv("NOLARI_PLATFORM", "sim", 1);
+  ::setenv("NOLARI_SIM_SCENE", "scene.json", 1);
+  ::setenv("NOLARI_SPEECH_MODEL_DIR", "model", 1);
+  const PlatformEnvironment environment = PlatformEnvironment::fromProcess();
+  ::unsetenv("NOLARI_PLATFORM");
+  ::unsetenv("NOLARI_SIM_SCENE");
+  ::unsetenv("NOLARI_SPEECH_MODEL_DIR");
+  EXPECT_EQ(environment.platform, "sim");
+  EXPECT_EQ(environment.simScene, "scene.json");
+  EXPECT_EQ(environment.speechModelDir, "model");
+  EXPECT_EQ(environment.simControl, "");
 }
 
 }  // namespace

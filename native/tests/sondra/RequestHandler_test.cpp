@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "support/TempDir.h"
-#include "platform/sim/RunLoop.h"
+#include "support/VirtualRunLoop.h"
 #include "platform/sim/Speech.h"
 #include "sondra/RequestHandler.h"
 

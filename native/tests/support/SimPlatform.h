@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -10,12 +11,13 @@
 #include "TempDir.h"
 #include "platform/Platform.h"
 #include "platform/sim/Accessibility.h"
+#include "platform/sim/Control.h"
 #include "platform/sim/Workspace.h"
 
-// A simulated desktop installed as the current platform for one test. Named
-// scenes are copied into a temporary directory first, so values written by a
-// test never reach the checked-in scene files. Header-only: the support
-// library does not link the platform library.
+// A simulated desktop for one test, connected the way the programs connect
+// theirs. Scenes are copied into a temporary directory first, so values
+// written by a test never reach the checked-in scene files. Header-only: the
+// support library does not link the platform library.
 
 namespace nolari::test {
 
@@ -25,58 +27,56 @@ inline std::string scenePath(const std::string& name) {
 
 class SimPlatform {
  public:
-  // Loads `<name>.json` from the scenes folder; `runLoop` may be null when the
-  // test needs no notices.
+  // Loads `<name>.json` from the scenes folder. Notices go to `runLoop`; without
+  // one, to a real loop that nothing runs.
   explicit SimPlatform(const std::string& sceneName,
                        std::unique_ptr<platform::RunLoop> runLoop = nullptr) {
-    sceneFile_ = dir_.file(sceneName + ".json");
-    std::filesystem::copy_file(scenePath(sceneName), sceneFile_);
-    std::string error;
-    auto desktop = platform::SimDesktop::load(sceneFile_, error);
-    if (!desktop) throw std::runtime_error(error);
-    install(std::move(desktop), std::move(runLoop));
+    const std::string file = dir_.file(sceneName + ".json");
+    std::filesystem::copy_file(scenePath(sceneName), file);
+    connect(file, std::move(runLoop));
   }
 
   explicit SimPlatform(const char* sceneName, std::unique_ptr<platform::RunLoop> runLoop = nullptr)
       : SimPlatform(std::string(sceneName), std::move(runLoop)) {}
 
-  // A scene given inline, kept in memory only.
+  // A scene given inline.
   explicit SimPlatform(const nlohmann::json& scene,
                        std::unique_ptr<platform::RunLoop> runLoop = nullptr) {
-    std::string error;
-    auto desktop = platform::SimDesktop::fromJSON(scene, error);
-    if (!desktop) throw std::runtime_error(error);
-    install(std::move(desktop), std::move(runLoop));
+    const std::string file = dir_.file("scene.json");
+    std::ofstream(file) << scene.dump();
+    connect(file, std::move(runLoop));
   }
-
-  ~SimPlatform() { platform::installPlatform(nullptr); }
 
   SimPlatform(const SimPlatform&) = delete;
   SimPlatform& operator=(const SimPlatform&) = delete;
 
-  platform::SimDesktop& desktop() { return *desktop_; }
+  // The desktop's drive operations: what the user and other applications do.
+  platform::SimControl& desktop() { return *control_; }
   platform::SimAccessibility& accessibility() {
     return static_cast<platform::SimAccessibility&>(*platform_.accessibility);
   }
+  platform::Workspace& workspace() { return *platform_.workspace; }
   platform::Platform& platform() { return platform_; }
-  // The scene's copy that written values are saved to (empty for inline scenes).
+  // The scene's copy that written values are saved to.
   const std::string& sceneFile() const { return sceneFile_; }
 
  private:
-  void install(std::shared_ptr<platform::SimDesktop> desktop,
-               std::unique_ptr<platform::RunLoop> runLoop) {
-    desktop_ = desktop;
-    desktop_->setMainRunLoop(runLoop.get());
+  void connect(const std::string& file, std::unique_ptr<platform::RunLoop> runLoop) {
+    sceneFile_ = file;
     platform_.runLoop = std::move(runLoop);
-    platform_.accessibility = std::make_unique<platform::SimAccessibility>(desktop);
-    platform_.workspace = std::make_unique<platform::SimWorkspace>(desktop);
-    platform::installPlatform(&platform_);
+    std::string error;
+    if (!platform::connectPlatform(platform_, {.desktop = true}, {.platform = "sim", .simScene = file},
+                                   error)) {
+      throw std::runtime_error(error);
+    }
+    auto& workspace = static_cast<platform::SimWorkspace&>(*platform_.workspace);
+    control_ = std::make_unique<platform::SimControl>(workspace.desktop());
   }
 
   TempDir dir_;
   std::string sceneFile_;
-  std::shared_ptr<platform::SimDesktop> desktop_;
   platform::Platform platform_;
+  std::unique_ptr<platform::SimControl> control_;
 };
 
 }  // namespace nolari::test

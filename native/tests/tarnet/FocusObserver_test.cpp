@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "platform/sim/RunLoop.h"
+#include "support/VirtualRunLoop.h"
 #include "support/CaptureFd.h"
 #include "support/SimPlatform.h"
 

@@ -67,35 +67,35 @@ std::optional<std::int32_t> int32Member(const json& command, const char* key, st
   return std::nullopt;
 }
 
-using Handler = std::function<bool(const json& command, SimDesktop& desktop, RunLoop& loop,
+using Handler = std::function<bool(const json& command, SimControl& control, RunLoop& loop,
                                    std::string& error)>;
 
-bool activate(const json& command, SimDesktop& desktop, RunLoop&, std::string& error) {
+bool activate(const json& command, SimControl& control, RunLoop&, std::string& error) {
   auto pid = int32Member(command, "pid", error);
   if (!pid) return false;
-  if (!desktop.activate(*pid)) {
+  if (!control.activate(*pid)) {
     error = "no running application has pid " + std::to_string(*pid);
     return false;
   }
   return true;
 }
 
-bool activateWithoutApplication(const json&, SimDesktop& desktop, RunLoop&, std::string&) {
-  desktop.announceActivationWithoutApplication();
+bool activateWithoutApplication(const json&, SimControl& control, RunLoop&, std::string&) {
+  control.announceActivationWithoutApplication();
   return true;
 }
 
-bool focus(const json& command, SimDesktop& desktop, RunLoop&, std::string& error) {
+bool focus(const json& command, SimControl& control, RunLoop&, std::string& error) {
   auto element = stringMember(command, "element", error);
   if (!element) return false;
-  if (!desktop.focus(*element)) {
+  if (!control.focus(*element)) {
     error = "no element of a running application has the id \"" + *element + "\"";
     return false;
   }
   return true;
 }
 
-bool setAttribute(const json& command, SimDesktop& desktop, RunLoop&, std::string& error) {
+bool setAttribute(const json& command, SimControl& control, RunLoop&, std::string& error) {
   auto element = stringMember(command, "element", error);
   if (!element) return false;
   auto attribute = stringMember(command, "attribute", error);
@@ -105,39 +105,39 @@ bool setAttribute(const json& command, SimDesktop& desktop, RunLoop&, std::strin
     error = "\"value\" is missing";
     return false;
   }
-  return desktop.setAttribute(*element, *attribute, *value, error);
+  return control.setAttribute(*element, *attribute, *value, error);
 }
 
-bool quit(const json& command, SimDesktop& desktop, RunLoop&, std::string& error) {
+bool quit(const json& command, SimControl& control, RunLoop&, std::string& error) {
   auto pid = int32Member(command, "pid", error);
   if (!pid) return false;
-  if (!desktop.quitApplication(*pid)) {
+  if (!control.quitApplication(*pid)) {
     error = "no running application has pid " + std::to_string(*pid);
     return false;
   }
   return true;
 }
 
-bool failNextObserverCreate(const json& command, SimDesktop& desktop, RunLoop&,
+bool failNextObserverCreate(const json& command, SimControl& control, RunLoop&,
                             std::string& error) {
   auto code = int32Member(command, "code", error);
   if (!code) return false;
-  desktop.failNextObserverCreate(*code);
+  control.failNextObserverCreate(*code);
   return true;
 }
 
-bool failNextAddNotification(const json& command, SimDesktop& desktop, RunLoop&,
+bool failNextAddNotification(const json& command, SimControl& control, RunLoop&,
                              std::string& error) {
   auto code = int32Member(command, "code", error);
   if (!code) return false;
-  desktop.failNextAddNotification(*code);
+  control.failNextAddNotification(*code);
   return true;
 }
 
 // Writes {"echo": data} on standard output from the main run loop, at once or
 // after "after" seconds of the loop's time: a fence a test can wait for, and
 // the round trip the benchmark compares the program's work against.
-bool echo(const json& command, SimDesktop&, RunLoop& loop, std::string& error) {
+bool echo(const json& command, SimControl&, RunLoop& loop, std::string& error) {
   double after = 0;
   if (auto it = command.find("after"); it != command.end()) {
     if (!it->is_number() || !(it->get<double>() >= 0) ||
@@ -213,7 +213,8 @@ struct SimControlChannel::Shared {
       if (!loop) return;
       for (const auto& line : lines) {
         std::string error;
-        if (!apply(line, *shared->desktop, *loop, error)) {
+        SimControl control(shared->desktop);
+        if (!apply(line, control, *loop, error)) {
           report("line ignored (" + error + "): " + excerpt(line));
         }
       }
@@ -358,7 +359,7 @@ SimControlChannel::~SimControlChannel() {
   ::close(shared_->wakeWrite);
 }
 
-bool SimControlChannel::apply(std::string_view line, SimDesktop& desktop, RunLoop& mainLoop,
+bool SimControlChannel::apply(std::string_view line, SimControl& control, RunLoop& mainLoop,
                               std::string& error) {
   if (isBlank(line)) return true;
   const json command = json::parse(line, nullptr, false);
@@ -377,7 +378,7 @@ bool SimControlChannel::apply(std::string_view line, SimDesktop& desktop, RunLoo
     error = "unknown op \"" + *op + "\"";
     return false;
   }
-  return handler->second(command, desktop, mainLoop, error);
+  return handler->second(command, control, mainLoop, error);
 }
 
 }  // namespace nolari::platform

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/RunLoop.h"
+#include "platform/sim/Control.h"
 #include "platform/sim/Desktop.h"
 
 // The simulated desktop's control channel: one JSON object per line, written
@@ -38,7 +39,7 @@ class SimControlChannel {
   // Applies one line through the desktop's drive operations, on the calling
   // thread (the main run loop's). False with `error` set when the line is
   // ignored; a blank line is ignored without an error.
-  static bool apply(std::string_view line, SimDesktop& desktop, RunLoop& mainLoop,
+  static bool apply(std::string_view line, SimControl& control, RunLoop& mainLoop,
                     std::string& error);
 
  private:

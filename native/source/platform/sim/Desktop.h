@@ -6,21 +6,22 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
 #include "platform/Accessibility.h"
+#include "platform/Notices.h"
 #include "platform/RunLoop.h"
 #include "platform/Workspace.h"
 #include "platform/sim/Scene.h"
+#include "platform/sim/SceneFile.h"
 
-// The simulated desktop: the state a scene file describes, shared by the
-// simulated accessibility and workspace, plus the drive operations that tests
-// and the control channel use to make things happen on it. Safe to use from
-// any thread; callbacks always run on a run loop, never under the lock. What
-// the drive operations change stays in memory; only values written through
-// the accessibility interface are saved to the scene file.
+// The simulated desktop: the state a scene describes, shared by the simulated
+// areas (accessibility, workspace) and the drive operations (SimControl), each
+// of which lives in a file of its own. Safe to use from any thread: the state
+// is only reached under the desktop's lock, and callbacks always run on a run
+// loop, never under it.
 
 namespace nolari::platform {
 
@@ -41,8 +42,40 @@ class SimElementRef : public AXElementRef {
   int node;
 };
 
+// A per-application notification source of the simulated desktop, with the
+// notifications registered on it.
+class SimObserver : public ScheduledObserver {
+ public:
+  using ScheduledObserver::ScheduledObserver;
+
+  // False when the same element and notification were registered before.
+  bool addRegistration(const AXUIElement& element, std::string_view notification);
+  bool isRegistered(std::string_view notification) const;
+
+ private:
+  std::vector<std::pair<AXUIElement, std::string>> registrations_;
+};
+
 class SimDesktop : public std::enable_shared_from_this<SimDesktop> {
  public:
+  using ActivationNotices = NoticeHandlers<std::optional<RunningApplication>>;
+
+  // What the scene describes and what was done to it since, reached only
+  // through `withState`.
+  struct State {
+    SimSceneModel model;
+    std::map<std::string, std::pair<std::int32_t, int>, std::less<>> ids;
+    // Where written values are saved; none for a scene held in memory.
+    std::optional<SimSceneFile> file;
+    std::optional<AXError> failObserverCreate;
+    std::optional<AXError> failAddNotification;
+    float messagingTimeout = 0;
+
+    SimApplication* appFor(std::int32_t pid);
+    // The application of a handle while it runs and the node still exists.
+    SimApplication* liveApp(const SimElementRef& ref);
+  };
+
   // Loads a scene file; later writes of attribute values through the
   // accessibility interface are saved back to it. On failure returns null and
   // `error` names the file and what is wrong with it.
@@ -50,96 +83,37 @@ class SimDesktop : public std::enable_shared_from_this<SimDesktop> {
   // A scene held only in memory; writes are not saved anywhere.
   static std::shared_ptr<SimDesktop> fromJSON(const nlohmann::json& scene, std::string& error);
 
-  // The loop on which activation notices are delivered.
+  // Runs `work` with the state, under the desktop's lock.
+  template <class Work>
+  auto withState(Work&& work) {
+    std::lock_guard lock(mutex_);
+    return work(state_);
+  }
+
+  // The loop on which activation and focus notices are delivered.
   void setMainRunLoop(RunLoop* loop);
+  RunLoop* mainRunLoop();
 
-  // --- Drive operations -----------------------------------------------------
-  // Brings an application to the front and delivers the activation notice.
-  // False when no running application has the pid.
-  bool activate(std::int32_t pid);
-  // Delivers an activation notice that names no application.
-  void announceActivationWithoutApplication();
-  // Moves the owning application's focus to the element and notifies that
-  // application's observers of "AXFocusedUIElementChanged".
-  bool focus(const std::string& elementId);
-  // Replaces an attribute's answer with a value in the scene notation (see
-  // the README), e.g. "hello", {"point": [1, 2]} or {"error": -25204}.
-  bool setAttribute(const std::string& elementId, const std::string& attribute,
-                    const nlohmann::json& value, std::string& error);
-  // The application is gone: reads on its elements fail, it is no longer
-  // running, and if it was frontmost nothing is.
-  bool quitApplication(std::int32_t pid);
-  void failNextObserverCreate(AXError code);
-  void failNextAddNotification(AXError code);
-  void setMouseLocation(Point location);
-  void setTrusted(bool trusted);
-  // The handle of a scene element, or an empty handle for an unknown id.
-  AXUIElement element(const std::string& elementId);
-  // The time-out last set through the system-wide element (0: the default).
-  float messagingTimeout();
+  // Handles of this desktop's elements; an element handle of another desktop
+  // is not its own.
+  AXUIElement handle(std::int32_t pid, int node) const;
+  AXUIElement systemWideElement() const;
+  const SimElementRef* own(const AXUIElement& element) const;
+  // The scene id of an element; call with the state held.
+  std::optional<std::string> idOf(const State& state, const AXUIElement& element) const;
 
-  // --- What the simulated platform reads ------------------------------------
-  bool trusted();
-  AXUIElement systemWideElement();
-  AXUIElement applicationElement(std::int32_t pid);
-  SimAnswer copyAttributeValue(const AXUIElement& element, std::string_view attribute);
-  SimAnswer isAttributeSettable(const AXUIElement& element, std::string_view attribute);
-  AXError setAttributeValue(const AXUIElement& element, std::string_view attribute,
-                            const AXValue& value);
-  SimAnswer copyParameterizedAttributeValue(const AXUIElement& element, std::string_view attribute,
-                                            const AXValue& parameter);
-  AXError copyElementAtPosition(const AXUIElement& element, Point point, AXUIElement& found);
-  AXError getPid(const AXUIElement& element, std::int32_t& pid);
-  AXError setMessagingTimeout(const AXUIElement& element, float seconds);
-
-  AXError createObserver(std::int32_t pid, AXObserverCallback callback,
-                         std::shared_ptr<AXObserver>& observer);
-  AXError addNotification(AXObserver& observer, const AXUIElement& element,
-                          std::string_view notification);
-  void scheduleObserver(AXObserver& observer, RunLoop& runLoop);
-  void unscheduleObserver(AXObserver& observer);
-
-  std::optional<RunningApplication> frontmostApplication();
-  std::optional<RunningApplication> runningApplication(std::int32_t pid);
-  std::vector<Screen> screens();
-  std::optional<Screen> mainScreen();
-  Point mouseLocation();
-  Workspace::ObserverToken addActivationObserver(Workspace::ActivationHandler handler);
-  void removeActivationObserver(Workspace::ObserverToken token);
+  const std::shared_ptr<ActivationNotices>& activationNotices() const { return activation_; }
+  ObserverSet<SimObserver>& observers() { return observers_; }
 
  private:
   SimDesktop() = default;
   bool read(const nlohmann::json& scene, std::string& error);
-  AXUIElement handle(std::int32_t pid, int node) const;
-  SimAnswer answerLocked(const AXUIElement& element, std::string_view attribute);
-  const SimElementRef* own(const AXUIElement& element) const;
-  SimApplication* appFor(std::int32_t pid);
-  SimApplication* liveApp(const SimElementRef& ref);
-  std::optional<std::string> idOf(const AXUIElement& element) const;
-  SimAnswer derivedApplicationAnswer(const SimApplication& app, std::string_view attribute) const;
-  SimAnswer derivedNodeAnswer(const SimApplication& app, int node,
-                              std::string_view attribute) const;
-  int windowOf(const SimApplication& app, int node) const;
-  std::optional<Rect> frameOf(const SimNode& node) const;
-  int hitTest(const SimApplication& app, int node, Point point) const;
-  bool persist(const SimNode& node, std::string_view attribute, const AXValue& value,
-               std::string& error);
-  void deliverActivation(std::optional<RunningApplication> app);
 
-  mutable std::mutex mutex_;
-  SimSceneModel model_;
-  std::map<std::string, std::pair<std::int32_t, int>, std::less<>> ids_;
-  // The scene file's document, members in their written order, plus every
-  // value written since.
-  nlohmann::ordered_json document_;
-  std::string path_;
+  std::mutex mutex_;
+  State state_;
   RunLoop* mainLoop_ = nullptr;
-  std::map<Workspace::ObserverToken, Workspace::ActivationHandler> activationObservers_;
-  Workspace::ObserverToken nextToken_ = 1;
-  std::vector<std::weak_ptr<SimObserver>> observers_;
-  std::optional<AXError> failObserverCreate_;
-  std::optional<AXError> failAddNotification_;
-  float messagingTimeout_ = 0;
+  std::shared_ptr<ActivationNotices> activation_ = ActivationNotices::make();
+  ObserverSet<SimObserver> observers_;
 };
 
 }  // namespace nolari::platform

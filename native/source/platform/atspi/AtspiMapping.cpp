@@ -1,4 +1,4 @@
-#include "platform/linux/AtspiMapping.h"
+#include "platform/atspi/AtspiMapping.h"
 
 #include <atspi/atspi-constants.h>
 

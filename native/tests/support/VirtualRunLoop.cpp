@@ -1,4 +1,4 @@
-#include "platform/sim/RunLoop.h"
+#include "support/VirtualRunLoop.h"
 
 namespace nolari::platform {
 

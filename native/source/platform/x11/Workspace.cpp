@@ -1,4 +1,4 @@
-#include "platform/linux/Workspace.h"
+#include "platform/x11/Workspace.h"
 
 #include <X11/Xlib.h>
 #include <poll.h>
@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <fstream>
 
-#include "platform/linux/RunLoop.h"
-#include "platform/linux/X11Desktop.h"
+#include "platform/ThreadName.h"
+#include "platform/x11/X11Desktop.h"
 
 namespace nolari::platform {
 
@@ -44,9 +44,9 @@ Rect toBottomLeft(const Rect& topLeft, double screenHeight) {
 
 }  // namespace
 
-LinuxWorkspace::LinuxWorkspace(RunLoop& mainLoop) : mainLoop_(mainLoop) {}
+X11Workspace::X11Workspace(RunLoop& mainLoop) : mainLoop_(mainLoop) {}
 
-LinuxWorkspace::~LinuxWorkspace() {
+X11Workspace::~X11Workspace() {
   if (watcher_.joinable()) {
     const std::uint64_t one = 1;
     [[maybe_unused]] auto written = ::write(wakeFd_, &one, sizeof one);
@@ -55,25 +55,25 @@ LinuxWorkspace::~LinuxWorkspace() {
   if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
-std::optional<RunningApplication> LinuxWorkspace::frontmostApplication() {
+std::optional<RunningApplication> X11Workspace::frontmostApplication() {
   auto active = X11Desktop::shared().activeWindow();
   if (!active) return std::nullopt;
   return applicationFrom(*active);
 }
 
-std::optional<RunningApplication> LinuxWorkspace::runningApplication(std::int32_t pid) {
+std::optional<RunningApplication> X11Workspace::runningApplication(std::int32_t pid) {
   if (pid <= 0) return std::nullopt;
   if (auto window = X11Desktop::shared().windowOfProcess(pid)) return applicationFrom(*window);
   return processOnly(pid);
 }
 
-std::vector<Screen> LinuxWorkspace::screens() {
+std::vector<Screen> X11Workspace::screens() {
   auto screen = mainScreen();
   if (!screen) return {};
   return {*screen};
 }
 
-std::optional<Screen> LinuxWorkspace::mainScreen() {
+std::optional<Screen> X11Workspace::mainScreen() {
   auto frame = X11Desktop::shared().screenFrame();
   if (!frame) return std::nullopt;
   Screen screen;
@@ -83,30 +83,28 @@ std::optional<Screen> LinuxWorkspace::mainScreen() {
   return screen;
 }
 
-Point LinuxWorkspace::mouseLocation() {
+Point X11Workspace::mouseLocation() {
   auto frame = X11Desktop::shared().screenFrame();
   auto pointer = X11Desktop::shared().pointer();
   if (!frame || !pointer) return {};
   return {pointer->x, frame->size.height - pointer->y};
 }
 
-Workspace::ObserverToken LinuxWorkspace::addActivationObserver(ActivationHandler handler) {
-  ObserverToken token = 0;
-  {
-    std::lock_guard lock(observers_->mutex);
-    token = nextToken_++;
-    observers_->handlers[token] = std::move(handler);
-  }
+Workspace::ObserverToken X11Workspace::addActivationObserver(ActivationHandler handler) {
+  const ObserverToken token = activation_->add(std::move(handler));
   startWatching();
   return token;
 }
 
-void LinuxWorkspace::removeActivationObserver(ObserverToken token) {
-  std::lock_guard lock(observers_->mutex);
-  observers_->handlers.erase(token);
+void X11Workspace::removeActivationObserver(ObserverToken token) { activation_->remove(token); }
+
+std::optional<std::int32_t> X11Workspace::frontmostProcess() {
+  auto active = X11Desktop::shared().activeWindow();
+  if (!active) return std::nullopt;
+  return active->pid;
 }
 
-void LinuxWorkspace::startWatching() {
+void X11Workspace::startWatching() {
   if (watcher_.joinable()) return;
   wakeFd_ = ::eventfd(0, EFD_CLOEXEC);
   if (wakeFd_ < 0) return;
@@ -118,7 +116,7 @@ void LinuxWorkspace::startWatching() {
 
 // The active window changes with every window, the application only now and
 // then: a notice goes out when the owning process changes.
-void LinuxWorkspace::watch() {
+void X11Workspace::watch() {
   Display* display = X11Desktop::openDisplay();
   if (!display) return;
   const Window root = DefaultRootWindow(display);
@@ -142,25 +140,7 @@ void LinuxWorkspace::watch() {
         lastPid = pid;
         std::optional<RunningApplication> app;
         if (facts) app = applicationFrom(*facts);
-        mainLoop_.post([weak = std::weak_ptr(observers_), app] {
-          auto observers = weak.lock();
-          if (!observers) return;
-          std::map<ObserverToken, ActivationHandler> handlers;
-          {
-            std::lock_guard lock(observers->mutex);
-            handlers = observers->handlers;
-          }
-          // Called unlocked, since a handler may add or remove observers; one
-          // removed by an earlier handler is not called.
-          for (auto& [token, handler] : handlers) {
-            bool registered = false;
-            {
-              std::lock_guard lock(observers->mutex);
-              registered = observers->handlers.contains(token);
-            }
-            if (registered) handler(app);
-          }
-        });
+        activation_->post(mainLoop_, app);
       }
     }
     if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;

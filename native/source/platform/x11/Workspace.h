@@ -1,10 +1,11 @@
 #pragma once
 
-#include <map>
+#include <cstdint>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <thread>
 
+#include "platform/Notices.h"
 #include "platform/RunLoop.h"
 #include "platform/Workspace.h"
 
@@ -18,13 +19,13 @@
 
 namespace nolari::platform {
 
-class LinuxWorkspace : public Workspace {
+class X11Workspace : public Workspace {
  public:
-  explicit LinuxWorkspace(RunLoop& mainLoop);
-  ~LinuxWorkspace() override;
+  explicit X11Workspace(RunLoop& mainLoop);
+  ~X11Workspace() override;
 
-  LinuxWorkspace(const LinuxWorkspace&) = delete;
-  LinuxWorkspace& operator=(const LinuxWorkspace&) = delete;
+  X11Workspace(const X11Workspace&) = delete;
+  X11Workspace& operator=(const X11Workspace&) = delete;
 
   std::optional<RunningApplication> frontmostApplication() override;
   std::optional<RunningApplication> runningApplication(std::int32_t pid) override;
@@ -34,17 +35,17 @@ class LinuxWorkspace : public Workspace {
   ObserverToken addActivationObserver(ActivationHandler handler) override;
   void removeActivationObserver(ObserverToken token) override;
 
+  // The process owning the active window; nothing when no window is active.
+  // Safe from any thread, with or without a workspace.
+  static std::optional<std::int32_t> frontmostProcess();
+
  private:
-  struct Observers {
-    std::mutex mutex;
-    std::map<ObserverToken, ActivationHandler> handlers;
-  };
+  using ActivationNotices = NoticeHandlers<std::optional<RunningApplication>>;
   void startWatching();
   void watch();
 
   RunLoop& mainLoop_;
-  std::shared_ptr<Observers> observers_ = std::make_shared<Observers>();
-  ObserverToken nextToken_ = 1;
+  std::shared_ptr<ActivationNotices> activation_ = ActivationNotices::make();
   std::thread watcher_;
   int wakeFd_ = -1;
 };

@@ -1,4 +1,4 @@
-#include "platform/linux/X11Desktop.h"
+#include "platform/x11/X11Desktop.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>

@@ -1,14 +1,15 @@
-#include "platform/linux/Accessibility.h"
+#include "platform/atspi/Accessibility.h"
 
 #include <atspi/atspi.h>
 
 #include <cmath>
 #include <deque>
+#include <utility>
 
+#include "platform/Notices.h"
 #include "platform/RunLoop.h"
-#include "platform/linux/AtspiMapping.h"
-#include "platform/linux/AtspiSession.h"
-#include "platform/linux/X11Desktop.h"
+#include "platform/atspi/AtspiMapping.h"
+#include "platform/atspi/AtspiSession.h"
 
 namespace nolari::platform {
 
@@ -373,10 +374,10 @@ Answer focusedUnder(AtspiAccessible* app) {
   return failed(AXErrorCode::noValue);
 }
 
-// The application in front: the owner of the active window, else the first
+// The application in front: the window system's answer, else the first
 // application with an active window.
-std::int32_t frontmostPid() {
-  if (auto active = X11Desktop::shared().activeWindow()) return active->pid;
+std::int32_t frontmostPid(const AtspiAccessibility::FrontmostProcess& frontmost) {
+  if (auto pid = frontmost()) return *pid;
   Ref<AtspiAccessible> desktop(atspi_get_desktop(0));
   if (!desktop) return 0;
   const gint count = atspi_accessible_get_child_count(desktop.get(), nullptr);
@@ -389,12 +390,13 @@ std::int32_t frontmostPid() {
   return 0;
 }
 
-Answer systemWideAttribute(const std::string& attribute) {
+Answer systemWideAttribute(const std::string& attribute,
+                           const AtspiAccessibility::FrontmostProcess& frontmost) {
   if (attribute == "AXRole") return {AXErrorCode::success, "AXSystemWide"};
   if (attribute != "AXFocusedApplication" && attribute != "AXFocusedUIElement") {
     return failed(AXErrorCode::attributeUnsupported);
   }
-  const std::int32_t pid = frontmostPid();
+  const std::int32_t pid = frontmostPid(frontmost);
   if (pid <= 0) return failed(AXErrorCode::noValue);
   Ref<AtspiAccessible> app(AtspiSession::shared().applicationOf(pid));
   if (!app) return failed(AXErrorCode::noValue);
@@ -404,8 +406,9 @@ Answer systemWideAttribute(const std::string& attribute) {
   return focusedUnder(app.get());
 }
 
-Answer readAttribute(const AtspiElementRef& ref, const std::string& attribute) {
-  if (ref.kind == Kind::systemWide) return systemWideAttribute(attribute);
+Answer readAttribute(const AtspiElementRef& ref, const std::string& attribute,
+                     const AtspiAccessibility::FrontmostProcess& frontmost) {
+  if (ref.kind == Kind::systemWide) return systemWideAttribute(attribute, frontmost);
   AXError error = AXErrorCode::success;
   Ref<AtspiAccessible> object = objectOf(ref, error);
   if (!object) return failed(error);
@@ -517,7 +520,8 @@ bool windowContains(AtspiAccessible* window, gint x, gint y) {
   return atspi_component_contains(component.get(), x, y, ATSPI_COORD_TYPE_SCREEN, nullptr);
 }
 
-AXError elementAt(const AtspiElementRef& ref, gint x, gint y, AXUIElement& found) {
+AXError elementAt(const AtspiElementRef& ref, gint x, gint y, AXUIElement& found,
+                  const AtspiAccessibility::FrontmostProcess& frontmost) {
   std::vector<Ref<AtspiAccessible>> starts;
   if (ref.kind == Kind::object) {
     starts.emplace_back(newRef(ref.object));
@@ -529,7 +533,7 @@ AXError elementAt(const AtspiElementRef& ref, gint x, gint y, AXUIElement& found
       if (auto* app = AtspiSession::shared().applicationOf(ref.pid)) apps.emplace_back(app);
       if (apps.empty()) return AXErrorCode::invalidUIElement;
     } else {
-      const std::int32_t front = frontmostPid();
+      const std::int32_t front = frontmostPid(frontmost);
       if (auto* app = front > 0 ? AtspiSession::shared().applicationOf(front) : nullptr) {
         apps.emplace_back(app);
       }
@@ -591,80 +595,64 @@ Answer answer(Work work) {
 
 // --- Observers ---------------------------------------------------------------
 
-// An observer watches one process; a notice is posted to the run loop it is
-// scheduled on, and dropped on arrival if the observer went or was
-// unscheduled meanwhile.
-class LinuxObserver : public AXObserver, public std::enable_shared_from_this<LinuxObserver> {
+// An observer watches one process for focus changes.
+class AtspiObserver : public ScheduledObserver {
  public:
-  LinuxObserver(std::int32_t pid, AXObserverCallback callback)
-      : pid(pid), callback(std::move(callback)) {}
+  using ScheduledObserver::ScheduledObserver;
 
-  const std::int32_t pid;
-  const AXObserverCallback callback;
-  std::mutex mutex;
-  bool focusRegistered = false;
-  RunLoop* loop = nullptr;
+  // False when focus was registered before.
+  bool registerFocus() {
+    std::lock_guard lock(mutex_);
+    return !std::exchange(focusRegistered_, true);
+  }
+  bool watchesFocus() const {
+    std::lock_guard lock(mutex_);
+    return focusRegistered_;
+  }
+
+ private:
+  bool focusRegistered_ = false;
 };
 
-struct LinuxAccessibility::Observers {
-  std::mutex mutex;
-  std::vector<std::weak_ptr<LinuxObserver>> all;
+struct AtspiAccessibility::Observers {
+  ObserverSet<AtspiObserver> all;
 
   void deliver(AtspiAccessible* source) {
-    std::vector<std::shared_ptr<LinuxObserver>> live;
-    {
-      std::lock_guard lock(mutex);
-      std::erase_if(all, [](const auto& weak) { return weak.expired(); });
-      for (auto& weak : all) {
-        if (auto observer = weak.lock()) live.push_back(std::move(observer));
-      }
-    }
-    if (live.empty()) return;
+    if (all.empty()) return;
     const std::int32_t pid = AtspiSession::shared().processOf(source);
-    for (auto& observer : live) {
-      if (observer->pid != pid) continue;
-      std::lock_guard lock(observer->mutex);
-      if (!observer->focusRegistered || !observer->loop) continue;
-      AXUIElement element = AtspiElementRef::adopt(newRef(source));
-      RunLoop* loop = observer->loop;
-      loop->post([weak = std::weak_ptr(observer), loop, element] {
-        auto alive = weak.lock();
-        if (!alive) return;
-        {
-          std::lock_guard lock(alive->mutex);
-          if (alive->loop != loop) return;
-        }
-        alive->callback(element, FOCUS_CHANGED);
-      });
+    for (auto& observer : all.of(pid)) {
+      if (!observer->watchesFocus() || !observer->isScheduled()) continue;
+      observer->post(AtspiElementRef::adopt(newRef(source)), FOCUS_CHANGED);
     }
   }
 };
 
 // --- The interface -----------------------------------------------------------
 
-LinuxAccessibility::LinuxAccessibility() : observers_(std::make_shared<Observers>()) {}
+AtspiAccessibility::AtspiAccessibility(FrontmostProcess frontmost)
+    : frontmost_(std::move(frontmost)), observers_(std::make_shared<Observers>()) {}
 
-LinuxAccessibility::~LinuxAccessibility() = default;
+AtspiAccessibility::~AtspiAccessibility() = default;
 
-bool LinuxAccessibility::isProcessTrusted(bool) { return AtspiSession::shared().connect(); }
+bool AtspiAccessibility::isProcessTrusted(bool) { return AtspiSession::shared().connect(); }
 
-AXUIElement LinuxAccessibility::createSystemWide() { return AtspiElementRef::systemWide(); }
+AXUIElement AtspiAccessibility::createSystemWide() { return AtspiElementRef::systemWide(); }
 
-AXUIElement LinuxAccessibility::createApplication(std::int32_t pid) {
+AXUIElement AtspiAccessibility::createApplication(std::int32_t pid) {
   return AtspiElementRef::application(pid);
 }
 
-AXError LinuxAccessibility::copyAttributeValue(const AXUIElement& element,
+AXError AtspiAccessibility::copyAttributeValue(const AXUIElement& element,
                                                std::string_view attribute, AXValue& value) {
   if (!refOf(element)) return AXErrorCode::illegalArgument;
-  Answer result = answer([element, name = std::string(attribute)] {
-    return readAttribute(*refOf(element), name);
+  Answer result = answer([element, name = std::string(attribute), frontmost = frontmost_] {
+    return readAttribute(*refOf(element), name, frontmost);
   });
   if (result.error == AXErrorCode::success) value = std::move(result.value);
   return result.error;
 }
 
-AXError LinuxAccessibility::isAttributeSettable(const AXUIElement& element,
+AXError AtspiAccessibility::isAttributeSettable(const AXUIElement& element,
                                                 std::string_view attribute, bool& settable) {
   if (!refOf(element)) return AXErrorCode::illegalArgument;
   if (attribute != "AXValue") {
@@ -680,7 +668,7 @@ AXError LinuxAccessibility::isAttributeSettable(const AXUIElement& element,
   return result.error;
 }
 
-AXError LinuxAccessibility::setAttributeValue(const AXUIElement& element,
+AXError AtspiAccessibility::setAttributeValue(const AXUIElement& element,
                                               std::string_view attribute, const AXValue& value) {
   if (!refOf(element)) return AXErrorCode::illegalArgument;
   if (attribute != "AXValue") return AXErrorCode::attributeUnsupported;
@@ -689,7 +677,7 @@ AXError LinuxAccessibility::setAttributeValue(const AXUIElement& element,
   return request([element, text = *text] { return writeValue(*refOf(element), text); });
 }
 
-AXError LinuxAccessibility::copyParameterizedAttributeValue(const AXUIElement& element,
+AXError AtspiAccessibility::copyParameterizedAttributeValue(const AXUIElement& element,
                                                             std::string_view attribute,
                                                             const AXValue& parameter,
                                                             AXValue& value) {
@@ -702,21 +690,21 @@ AXError LinuxAccessibility::copyParameterizedAttributeValue(const AXUIElement& e
   return result.error;
 }
 
-AXError LinuxAccessibility::copyElementAtPosition(const AXUIElement& element, float x, float y,
+AXError AtspiAccessibility::copyElementAtPosition(const AXUIElement& element, float x, float y,
                                                   AXUIElement& found) {
   if (!refOf(element) || !std::isfinite(x) || !std::isfinite(y)) {
     return AXErrorCode::illegalArgument;
   }
   auto out = std::make_shared<AXUIElement>();
-  AXError error = request([element, out, x, y] {
+  AXError error = request([element, out, x, y, frontmost = frontmost_] {
     return elementAt(*refOf(element), static_cast<gint>(std::lround(x)),
-                     static_cast<gint>(std::lround(y)), *out);
+                     static_cast<gint>(std::lround(y)), *out, frontmost);
   });
   if (error == AXErrorCode::success) found = *out;
   return error;
 }
 
-AXError LinuxAccessibility::getPid(const AXUIElement& element, std::int32_t& pid) {
+AXError AtspiAccessibility::getPid(const AXUIElement& element, std::int32_t& pid) {
   const AtspiElementRef* ref = refOf(element);
   if (!ref || ref->kind == Kind::systemWide) return AXErrorCode::illegalArgument;
   auto out = std::make_shared<std::int32_t>(0);
@@ -737,7 +725,7 @@ AXError LinuxAccessibility::getPid(const AXUIElement& element, std::int32_t& pid
 
 // The bus has one time-out for every request, so only the system-wide element
 // sets it; zero restores the default.
-AXError LinuxAccessibility::setMessagingTimeout(const AXUIElement& element, float seconds) {
+AXError AtspiAccessibility::setMessagingTimeout(const AXUIElement& element, float seconds) {
   const AtspiElementRef* ref = refOf(element);
   if (!ref || !std::isfinite(seconds) || seconds < 0) return AXErrorCode::illegalArgument;
   if (ref->kind != Kind::systemWide) return AXErrorCode::notImplemented;
@@ -747,23 +735,19 @@ AXError LinuxAccessibility::setMessagingTimeout(const AXUIElement& element, floa
   return AXErrorCode::success;
 }
 
-AXError LinuxAccessibility::createObserver(std::int32_t pid, AXObserverCallback callback,
+AXError AtspiAccessibility::createObserver(std::int32_t pid, AXObserverCallback callback,
                                            std::shared_ptr<AXObserver>& observer) {
   if (pid <= 0 || !callback) return AXErrorCode::illegalArgument;
   if (!AtspiSession::shared().connect()) return AXErrorCode::apiDisabled;
-  auto created = std::make_shared<LinuxObserver>(pid, std::move(callback));
-  {
-    std::lock_guard lock(observers_->mutex);
-    std::erase_if(observers_->all, [](const auto& weak) { return weak.expired(); });
-    observers_->all.push_back(created);
-  }
+  auto created = std::make_shared<AtspiObserver>(pid, std::move(callback));
+  observers_->all.add(created);
   observer = std::move(created);
   return AXErrorCode::success;
 }
 
-AXError LinuxAccessibility::addNotification(AXObserver& observer, const AXUIElement& element,
+AXError AtspiAccessibility::addNotification(AXObserver& observer, const AXUIElement& element,
                                             std::string_view notification) {
-  auto* watched = dynamic_cast<LinuxObserver*>(&observer);
+  auto* watched = dynamic_cast<AtspiObserver*>(&observer);
   if (!watched) return AXErrorCode::invalidUIElementObserver;
   const AtspiElementRef* ref = refOf(element);
   if (!ref || ref->kind == Kind::systemWide) return AXErrorCode::illegalArgument;
@@ -771,10 +755,7 @@ AXError LinuxAccessibility::addNotification(AXObserver& observer, const AXUIElem
   std::int32_t pid = 0;
   if (AXError error = getPid(element, pid)) return error;
   if (pid != watched->pid) return AXErrorCode::illegalArgument;
-  {
-    std::lock_guard lock(watched->mutex);
-    if (watched->focusRegistered) return AXErrorCode::notificationAlreadyRegistered;
-  }
+  if (watched->watchesFocus()) return AXErrorCode::notificationAlreadyRegistered;
   // Notices for every observer come from one bus listener, registered once.
   std::weak_ptr<Observers> observers = observers_;
   if (!AtspiSession::shared().listenForFocus([observers](AtspiAccessible* source) {
@@ -782,23 +763,16 @@ AXError LinuxAccessibility::addNotification(AXObserver& observer, const AXUIElem
       })) {
     return AXErrorCode::cannotComplete;
   }
-  std::lock_guard lock(watched->mutex);
-  watched->focusRegistered = true;
+  if (!watched->registerFocus()) return AXErrorCode::notificationAlreadyRegistered;
   return AXErrorCode::success;
 }
 
-void LinuxAccessibility::scheduleObserver(AXObserver& observer, RunLoop& runLoop) {
-  if (auto* watched = dynamic_cast<LinuxObserver*>(&observer)) {
-    std::lock_guard lock(watched->mutex);
-    watched->loop = &runLoop;
-  }
+void AtspiAccessibility::scheduleObserver(AXObserver& observer, RunLoop& runLoop) {
+  if (auto* watched = dynamic_cast<AtspiObserver*>(&observer)) watched->schedule(&runLoop);
 }
 
-void LinuxAccessibility::unscheduleObserver(AXObserver& observer) {
-  if (auto* watched = dynamic_cast<LinuxObserver*>(&observer)) {
-    std::lock_guard lock(watched->mutex);
-    watched->loop = nullptr;
-  }
+void AtspiAccessibility::unscheduleObserver(AXObserver& observer) {
+  if (auto* watched = dynamic_cast<AtspiObserver*>(&observer)) watched->schedule(nullptr);
 }
 
 }  // namespace nolari::platform

@@ -1,4 +1,4 @@
-#include "platform/linux/Speech.h"
+#include "platform/pocketsphinx/Speech.h"
 
 #include <algorithm>
 #include <cctype>

@@ -37,7 +37,4 @@ class AsioRunLoop : public RunLoop {
   std::unique_ptr<Main> main_;
 };
 
-// Names the calling thread; Linux keeps the first 15 bytes.
-void nameCurrentThread(const std::string& name);
-
 }  // namespace nolari::platform

@@ -2,7 +2,7 @@
 
 #include <atspi/atspi-constants.h>
 
-#include "platform/linux/AtspiMapping.h"
+#include "platform/atspi/AtspiMapping.h"
 
 namespace nolari::platform {
 namespace {

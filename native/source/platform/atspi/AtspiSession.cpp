@@ -1,11 +1,11 @@
-#include "platform/linux/AtspiSession.h"
+#include "platform/atspi/AtspiSession.h"
 
 #include <atspi/atspi.h>
 #include <dbus/dbus.h>
 
 #include <cstdlib>
 
-#include "platform/linux/RunLoop.h"
+#include "platform/ThreadName.h"
 
 namespace nolari::platform {
 

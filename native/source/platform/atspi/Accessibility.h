@@ -1,8 +1,9 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
-#include <mutex>
-#include <vector>
+#include <optional>
 
 #include "platform/Accessibility.h"
 
@@ -15,10 +16,15 @@
 
 namespace nolari::platform {
 
-class LinuxAccessibility : public Accessibility {
+class AtspiAccessibility : public Accessibility {
  public:
-  LinuxAccessibility();
-  ~LinuxAccessibility() override;
+  // Which process owns the window in front, as the window system tells; the
+  // bus itself does not know. Nothing when no window is active. Called on the
+  // bus's own thread.
+  using FrontmostProcess = std::function<std::optional<std::int32_t>()>;
+
+  explicit AtspiAccessibility(FrontmostProcess frontmost);
+  ~AtspiAccessibility() override;
 
   bool isProcessTrusted(bool prompt) override;
   AXUIElement createSystemWide() override;
@@ -44,6 +50,7 @@ class LinuxAccessibility : public Accessibility {
 
  private:
   struct Observers;
+  FrontmostProcess frontmost_;
   std::shared_ptr<Observers> observers_;
 };
 

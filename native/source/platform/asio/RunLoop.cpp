@@ -1,4 +1,4 @@
-#include "platform/linux/RunLoop.h"
+#include "platform/asio/RunLoop.h"
 
 // Asio's handler memory uses standard fences, which ThreadSanitizer does not
 // model; its queues synchronise through mutexes, which it does.
@@ -11,16 +11,15 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <optional>
-#include <pthread.h>
 #include <thread>
 
 #include "platform/Agenda.h"
+#include "platform/ThreadName.h"
 
 namespace nolari::platform {
 
 namespace {
 
-constexpr size_t THREAD_NAME_MAX = 15;
 
 using WorkGuard = boost::asio::executor_work_guard<boost::asio::io_context::executor_type>;
 
@@ -90,9 +89,6 @@ struct AsioRunLoop::Main {
   std::shared_ptr<Agenda> agenda;
 };
 
-void nameCurrentThread(const std::string& name) {
-  pthread_setname_np(pthread_self(), name.substr(0, THREAD_NAME_MAX).c_str());
-}
 
 AsioRunLoop::AsioRunLoop() : main_(std::make_unique<Main>()) {}
 

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/Accessibility.h"
+#include "platform/sim/Desktop.h"
+
+// The drive operations of the simulated desktop: what the user and the other
+// applications would do, used by tests and the control channel. Notices go
+// out the way a real desktop sends them, on the desktop's main run loop. What
+// they change stays in memory; the scene file is never rewritten by them.
+
+namespace nolari::platform {
+
+class SimControl {
+ public:
+  explicit SimControl(std::shared_ptr<SimDesktop> desktop) : desktop_(std::move(desktop)) {}
+
+  // Brings an application to the front and delivers the activation notice.
+  // False when no running application has the pid.
+  bool activate(std::int32_t pid);
+  // Delivers an activation notice that names no application.
+  void announceActivationWithoutApplication();
+  // Moves the owning application's focus to the element and notifies that
+  // application's observers of "AXFocusedUIElementChanged".
+  bool focus(const std::string& elementId);
+  // Replaces an attribute's answer with a value in the scene notation (see
+  // the README), e.g. "hello", {"point": [1, 2]} or {"error": -25204}.
+  bool setAttribute(const std::string& elementId, const std::string& attribute,
+                    const nlohmann::json& value, std::string& error);
+  // The application is gone: reads on its elements fail, it is no longer
+  // running, and if it was frontmost nothing is.
+  bool quitApplication(std::int32_t pid);
+  void failNextObserverCreate(AXError code);
+  void failNextAddNotification(AXError code);
+  void setMouseLocation(Point location);
+  void setTrusted(bool trusted);
+
+  // The handle of a scene element, or an empty handle for an unknown id.
+  AXUIElement element(const std::string& elementId);
+  // The time-out last set through the system-wide element (0: the default).
+  float messagingTimeout();
+
+  const std::shared_ptr<SimDesktop>& desktop() const { return desktop_; }
+
+ private:
+  void deliverActivation(const std::optional<RunningApplication>& app);
+
+  std::shared_ptr<SimDesktop> desktop_;
+};
+
+}  // namespace nolari::platform
