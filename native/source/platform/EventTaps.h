@@ -67,6 +67,12 @@ class EventTap {
   // A new tap is disabled; events arrive only while it is enabled.
   virtual void setEnabled(bool enabled) = 0;
   virtual bool isEnabled() const = 0;
+  // Says that the callback swallows the auto-repeats of `key` from now on (the
+  // space bar while space hold is on), or no longer does. A backend that
+  // cannot swallow events may stop the key repeating instead, and then
+  // restores it when told, when the tap goes and on every way the process
+  // ends.
+  virtual void setRepeatsSwallowed(KeyCode key, bool swallowed) = 0;
   // Delivers the tap's events to its callback on the calling thread, for the
   // life of the process: the body of the tap's thread.
   virtual void run() = 0;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/Accessibility.h"
+#include "platform/EventTaps.h"
 #include "platform/RunLoop.h"
 #include "platform/Speech.h"
 #include "platform/Workspace.h"
@@ -18,6 +19,7 @@ struct Platform {
   std::unique_ptr<RunLoop> runLoop;
   std::unique_ptr<Accessibility> accessibility;
   std::unique_ptr<Workspace> workspace;
+  std::unique_ptr<EventTaps> eventTaps;
   std::unique_ptr<Speech> speech;
   // What the backend keeps open while the table lives (the simulated desktop
   // and its control channel); declared last, so it goes first.
@@ -27,6 +29,7 @@ struct Platform {
 // The areas a program asks for.
 struct PlatformNeeds {
   bool desktop = false;  // accessibility and workspace
+  bool eventTaps = false;
   bool speech = false;
 };
 
