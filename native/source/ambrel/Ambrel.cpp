@@ -1,0 +1,190 @@
+#include "ambrel/Ambrel.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <unistd.h>
+
+#include "core/NolariLogger.h"
+
+namespace nolari::ambrel {
+
+using platform::TapAnswer;
+using platform::TapEvent;
+
+namespace {
+
+constexpr float MIN_AX_TIMEOUT_SECONDS = 0.01f;
+constexpr std::size_t READ_CHUNK = 64 * 1024;
+
+}  // namespace
+
+std::shared_ptr<Ambrel> Ambrel::create(platform::Accessibility& accessibility, platform::Workspace& workspace,
+                                       platform::EventTaps& eventTaps, platform::RunLoop& mainLoop,
+                                       const NolariConfig& config, Emit emit) {
+  return std::shared_ptr<Ambrel>(new Ambrel(accessibility, workspace, eventTaps, mainLoop, config, std::move(emit)));
+}
+
+Ambrel::Ambrel(platform::Accessibility& accessibility, platform::Workspace& workspace,
+               platform::EventTaps& eventTaps, platform::RunLoop& mainLoop, const NolariConfig& config, Emit emit)
+    : accessibility_(accessibility),
+      workspace_(workspace),
+      eventTaps_(eventTaps),
+      mainLoop_(mainLoop),
+      config_(config),
+      emit_(std::move(emit)),
+      pushToTalk_(PushToTalk::create(mainLoop, emit_, config.dictation.spaceHoldEnabled,
+                                     PushToTalk::clampedDelay(config.dictation.spaceHoldDelay * 1000.0))),
+      spaceRepeatsSwallowed_(config.dictation.spaceHoldEnabled) {
+  systemWideAX_ = accessibility_.createSystemWide();
+  accessibility_.setMessagingTimeout(
+      systemWideAX_, std::max(MIN_AX_TIMEOUT_SECONDS, static_cast<float>(config_.dictation.axTimeoutSeconds)));
+}
+
+void Ambrel::start(int commandFd) {
+  const bool trusted = accessibility_.isProcessTrusted(true);
+  emit_("status", {{"event", "startup"}, {"trusted", trusted}, {"pid", ::getpid()}});
+  startCommandListener(commandFd);
+
+  auto keyTap = eventTaps_.createKeyboardTap([this](const TapEvent& event) { return keyboardTapCallback(event); });
+  if (!keyTap) {
+    emit_("error", {{"event", "key_event_tap_create_failed"}});
+    return;
+  }
+  {
+    std::lock_guard lock(tapMutex_);
+    keyEventTap_ = keyTap;
+    keyTap->setRepeatsSwallowed(SPACE_KEY, spaceRepeatsSwallowed_);
+  }
+  mainLoop_.startThread("nolari.hover.key-tap", [keyTap] {
+    keyTap->setEnabled(true);
+    keyTap->run();
+  });
+
+  auto mouseTap = eventTaps_.createMouseTap([this](const TapEvent& event) { return mouseTapCallback(event); });
+  if (!mouseTap) {
+    emit_("warn", {{"event", "mouse_event_tap_create_failed"}});
+    return;
+  }
+  {
+    std::lock_guard lock(tapMutex_);
+    mouseEventTap_ = mouseTap;
+  }
+  mainLoop_.startThread("nolari.hover.mouse-tap", [mouseTap] {
+    mouseTap->setEnabled(true);
+    mouseTap->run();
+  });
+
+  mainLoop_.postAfter(TAP_CHECK_DELAY, [weak = weak_from_this()] {
+    if (auto self = weak.lock()) self->tapCheck();
+  });
+}
+
+void Ambrel::startCommandListener(int commandFd) {
+  // A thread of its own blocks in read, so an idle agent costs nothing; lines
+  // are handled on it one after another, in the order they arrive. At the end
+  // of input the thread ends and the agent goes on.
+  mainLoop_.startThread("nolari.commands", [weak = weak_from_this(), commandFd] {
+    std::string buffer(READ_CHUNK, '\0');
+    for (;;) {
+      const ssize_t got = ::read(commandFd, buffer.data(), buffer.size());
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return;
+      auto self = weak.lock();
+      if (!self) return;
+      self->consumeCommandData(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+    }
+  });
+}
+
+void Ambrel::consumeCommandData(std::string_view bytes) {
+  stdinFramer_.feed(bytes, [this](std::string_view line) { handleCommand(line); });
+}
+
+TapAnswer Ambrel::keyboardTapCallback(const TapEvent& event) {
+  tapEventCount_.fetch_add(1, std::memory_order_relaxed);
+  switch (event.type) {
+    case TapEvent::Type::tapDisabledByTimeout:
+    case TapEvent::Type::tapDisabledByUserInput: {
+      {
+        std::lock_guard lock(tapMutex_);
+        if (keyEventTap_) keyEventTap_->setEnabled(true);
+      }
+      NolariLogger::info(event.type == TapEvent::Type::tapDisabledByTimeout
+                             ? "keyboard tap disabled by time-out, enabled again"
+                             : "keyboard tap disabled by user input, enabled again");
+      emit_("warn", {{"event", "key_tap_reenabled"}});
+      return TapAnswer::pass;
+    }
+    case TapEvent::Type::keyDown:
+      tapKeyEventCount_.fetch_add(1, std::memory_order_relaxed);
+      return handleKeyDown(event.key) ? TapAnswer::swallow : TapAnswer::pass;
+    case TapEvent::Type::keyUp:
+      return handleKeyUp(event.key) ? TapAnswer::swallow : TapAnswer::pass;
+    default:
+      return TapAnswer::pass;
+  }
+}
+
+TapAnswer Ambrel::mouseTapCallback(const TapEvent& event) {
+  tapEventCount_.fetch_add(1, std::memory_order_relaxed);
+  if (event.type == TapEvent::Type::tapDisabledByTimeout || event.type == TapEvent::Type::tapDisabledByUserInput) {
+    std::lock_guard lock(tapMutex_);
+    if (mouseEventTap_) mouseEventTap_->setEnabled(true);
+  }
+  return TapAnswer::pass;
+}
+
+bool Ambrel::handleKeyDown(const platform::KeyEvent& event) {
+  // Every space-bar event takes the space-hold path, even one that would
+  // match a hotkey.
+  if (event.keyCode == SPACE_KEY) return pushToTalk_->spaceKeyDown(event.autorepeat);
+  pushToTalk_->otherKeyDown();
+  // The command hotkey comes first: set to the same accelerator, only
+  // push-to-talk fires.
+  if (auto hotkey = dictationCommandHotkey_.load(); hotkey && hotkey->matches(event)) {
+    pushToTalk_->commandHotkeyDown();
+    return false;
+  }
+  if (auto hotkey = writeHotkey_.load(); hotkey && hotkey->matches(event)) {
+    NolariLogger::debug("write hotkey pressed");
+  }
+  return false;
+}
+
+bool Ambrel::handleKeyUp(const platform::KeyEvent& event) {
+  if (event.keyCode == SPACE_KEY) {
+    pushToTalk_->spaceKeyUp();
+    return false;
+  }
+  // The press ends when its main key goes up, whatever modifiers are held.
+  if (auto hotkey = dictationCommandHotkey_.load(); hotkey && hotkey->keyCode == event.keyCode) {
+    pushToTalk_->commandHotkeyUp();
+  }
+  return false;
+}
+
+void Ambrel::applySpaceRepeatSwallowing(bool swallowed) {
+  std::lock_guard lock(tapMutex_);
+  spaceRepeatsSwallowed_ = swallowed;
+  if (keyEventTap_) keyEventTap_->setRepeatsSwallowed(SPACE_KEY, swallowed);
+}
+
+void Ambrel::tapCheck() {
+  const std::int64_t events = tapEventCount_.load();
+  const std::int64_t keyDowns = tapKeyEventCount_.load();
+  if (events > 0 && keyDowns == 0) {
+    emit_("error", {{"event", "event_tap_no_keyboard"},
+                    {"message",
+                     "CGEventTap receives mouse events but no keyboard events. Grant Input Monitoring permission in "
+                     "System Settings → Privacy & Security → Input Monitoring."},
+                    {"mouseEvents", events}});
+  } else if (events == 0) {
+    emit_("error", {{"event", "event_tap_no_events"},
+                    {"message",
+                     "CGEventTap created but received 0 events after 3s. Grant Input Monitoring permission to "
+                     "Ambrel in System Settings."}});
+  }
+}
+
+}  // namespace nolari::ambrel

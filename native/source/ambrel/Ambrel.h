@@ -1,0 +1,98 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "ambrel/CommandChannel.h"
+#include "ambrel/Emit.h"
+#include "ambrel/HotkeySpec.h"
+#include "ambrel/PushToTalk.h"
+#include "core/NolariConfig.h"
+#include "platform/Accessibility.h"
+#include "platform/EventTaps.h"
+#include "platform/RunLoop.h"
+#include "platform/Workspace.h"
+
+// The overlay agent: reads the parent's commands, watches the keyboard and the
+// mouse through two event taps on threads of their own, and writes events.
+//
+// Threads: construction, start-up, the space-hold timer and the tap check run
+// on the main loop; commands on the command reader's thread; the tap
+// callbacks on the taps' threads. Fields shared between them: the hotkeys are
+// single lock-free words (see `AtomicHotkey`); the press in progress and the
+// space-hold state are owned by `PushToTalk` under its mutex; the two tap
+// counters are atomics; the keyboard tap handle is guarded by `tapMutex_`.
+
+namespace nolari::ambrel {
+
+class Ambrel : public std::enable_shared_from_this<Ambrel> {
+ public:
+  static constexpr platform::KeyCode SPACE_KEY = 49;
+  static constexpr platform::Duration TAP_CHECK_DELAY = std::chrono::seconds(3);
+
+  // Construction sets the messaging time-out of the system-wide element, which
+  // bounds every accessibility request of the process; it opens no tap and
+  // reads no input.
+  static std::shared_ptr<Ambrel> create(platform::Accessibility& accessibility, platform::Workspace& workspace,
+                                        platform::EventTaps& eventTaps, platform::RunLoop& mainLoop,
+                                        const NolariConfig& config, Emit emit);
+
+  // Start-up, on the main loop, once: the start-up line, the command reader on
+  // `commandFd`, the keyboard tap, the mouse tap, and the tap check three
+  // seconds later when both taps run.
+  void start(int commandFd);
+
+  // What the command reader hands over: bytes as they were read.
+  void consumeCommandData(std::string_view bytes);
+
+ private:
+  using CommandHandler = void (Ambrel::*)(const nlohmann::json& command);
+
+  Ambrel(platform::Accessibility& accessibility, platform::Workspace& workspace, platform::EventTaps& eventTaps,
+         platform::RunLoop& mainLoop, const NolariConfig& config, Emit emit);
+
+  void startCommandListener(int commandFd);
+  void handleCommand(std::string_view line);
+  void setShortcuts(const nlohmann::json& command);
+  void setDictationHotkey(const nlohmann::json& command);
+  void setSpaceHold(const nlohmann::json& command);
+  void arm(const nlohmann::json& command);
+  void disarm(const nlohmann::json& command);
+
+  platform::TapAnswer keyboardTapCallback(const platform::TapEvent& event);
+  platform::TapAnswer mouseTapCallback(const platform::TapEvent& event);
+  bool handleKeyDown(const platform::KeyEvent& event);
+  bool handleKeyUp(const platform::KeyEvent& event);
+  void applySpaceRepeatSwallowing(bool swallowed);
+  void tapCheck();
+
+  platform::Accessibility& accessibility_;
+  platform::Workspace& workspace_;
+  platform::EventTaps& eventTaps_;
+  platform::RunLoop& mainLoop_;
+  const NolariConfig config_;
+  const Emit emit_;
+
+  platform::AXUIElement systemWideAX_;
+  std::mutex tapMutex_;
+  std::shared_ptr<platform::EventTap> keyEventTap_;
+  std::shared_ptr<platform::EventTap> mouseEventTap_;
+  std::atomic<std::int64_t> tapEventCount_{0};
+  std::atomic<std::int64_t> tapKeyEventCount_{0};
+
+  AtomicHotkey writeHotkey_;
+  AtomicHotkey dictationCommandHotkey_;
+  const std::shared_ptr<PushToTalk> pushToTalk_;
+  // Whether the keyboard tap swallows the space bar's repeats: while space
+  // hold is on. Guarded by `tapMutex_`, with the tap it is applied to.
+  bool spaceRepeatsSwallowed_;
+
+  CommandFramer stdinFramer_;
+};
+
+}  // namespace nolari::ambrel

@@ -1,0 +1,34 @@
+// Ambrel, the overlay agent: commands from the parent on standard input, one
+// JSON object per line; events on standard output. It keeps running after its
+// input ends, until the parent ends it.
+
+#include <csignal>
+#include <string>
+#include <unistd.h>
+
+#include "ambrel/Ambrel.h"
+#include "core/JSONOutput.h"
+#include "core/NolariConfig.h"
+#include "core/NolariLogger.h"
+#include "platform/Platform.h"
+
+int main() {
+  using namespace nolari;
+  // A parent that stops reading must not end the agent; lost lines are ignored.
+  std::signal(SIGPIPE, SIG_IGN);
+  NolariLogger::setComponent("Ambrel");
+
+  platform::Platform desktop;
+  std::string error;
+  if (!platform::connectPlatform(desktop, {.desktop = true, .eventTaps = true},
+                                 platform::PlatformEnvironment::fromProcess(), error)) {
+    NolariLogger::error(error);
+    return 2;
+  }
+
+  const NolariConfig config = NolariConfig::loadOrDefault();
+  auto agent = ambrel::Ambrel::create(*desktop.accessibility, *desktop.workspace, *desktop.eventTaps,
+                                      *desktop.runLoop, config, &JSONOutput::emitTyped);
+  agent->start(STDIN_FILENO);
+  for (;;) desktop.runLoop->run();
+}
