@@ -17,6 +17,11 @@ namespace {
 constexpr float MIN_AX_TIMEOUT_SECONDS = 0.01f;
 constexpr std::size_t READ_CHUNK = 64 * 1024;
 
+// An increment by the counter's only writer.
+void bump(std::atomic<std::int64_t>& counter) {
+  counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
+
 }  // namespace
 
 std::shared_ptr<Ambrel> Ambrel::create(platform::Accessibility& accessibility, platform::Workspace& workspace,
@@ -102,7 +107,7 @@ void Ambrel::consumeCommandData(std::string_view bytes) {
 }
 
 TapAnswer Ambrel::keyboardTapCallback(const TapEvent& event) {
-  tapEventCount_.fetch_add(1, std::memory_order_relaxed);
+  bump(keyTapCallbacks_);
   switch (event.type) {
     case TapEvent::Type::tapDisabledByTimeout:
     case TapEvent::Type::tapDisabledByUserInput: {
@@ -117,7 +122,7 @@ TapAnswer Ambrel::keyboardTapCallback(const TapEvent& event) {
       return TapAnswer::pass;
     }
     case TapEvent::Type::keyDown:
-      tapKeyEventCount_.fetch_add(1, std::memory_order_relaxed);
+      bump(tapKeyEventCount_);
       return handleKeyDown(event.key) ? TapAnswer::swallow : TapAnswer::pass;
     case TapEvent::Type::keyUp:
       return handleKeyUp(event.key) ? TapAnswer::swallow : TapAnswer::pass;
@@ -127,7 +132,7 @@ TapAnswer Ambrel::keyboardTapCallback(const TapEvent& event) {
 }
 
 TapAnswer Ambrel::mouseTapCallback(const TapEvent& event) {
-  tapEventCount_.fetch_add(1, std::memory_order_relaxed);
+  bump(mouseTapCallbacks_);
   if (event.type == TapEvent::Type::tapDisabledByTimeout || event.type == TapEvent::Type::tapDisabledByUserInput) {
     std::lock_guard lock(tapMutex_);
     if (mouseEventTap_) mouseEventTap_->setEnabled(true);
@@ -171,7 +176,7 @@ void Ambrel::applySpaceRepeatSwallowing(bool swallowed) {
 }
 
 void Ambrel::tapCheck() {
-  const std::int64_t events = tapEventCount_.load();
+  const std::int64_t events = keyTapCallbacks_.load() + mouseTapCallbacks_.load();
   const std::int64_t keyDowns = tapKeyEventCount_.load();
   if (events > 0 && keyDowns == 0) {
     emit_("error", {{"event", "event_tap_no_keyboard"},

@@ -25,8 +25,9 @@
 // on the main loop; commands on the command reader's thread; the tap
 // callbacks on the taps' threads. Fields shared between them: the hotkeys are
 // single lock-free words (see `AtomicHotkey`); the press in progress and the
-// space-hold state are owned by `PushToTalk` under its mutex; the two tap
-// counters are atomics; the keyboard tap handle is guarded by `tapMutex_`.
+// space-hold state are owned by `PushToTalk` under its mutex; each tap counter
+// has a single writer thread and is read once by the tap check; the tap
+// handles are guarded by `tapMutex_`.
 
 namespace nolari::ambrel {
 
@@ -82,7 +83,10 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   std::mutex tapMutex_;
   std::shared_ptr<platform::EventTap> keyEventTap_;
   std::shared_ptr<platform::EventTap> mouseEventTap_;
-  std::atomic<std::int64_t> tapEventCount_{0};
+  // Callbacks of each tap and key downs: together the tap check's counts. One
+  // writer each, so an increment needs no read-modify-write.
+  std::atomic<std::int64_t> keyTapCallbacks_{0};
+  std::atomic<std::int64_t> mouseTapCallbacks_{0};
   std::atomic<std::int64_t> tapKeyEventCount_{0};
 
   AtomicHotkey writeHotkey_;

@@ -46,6 +46,7 @@ void PushToTalk::spaceKeyUp() {
 }
 
 void PushToTalk::otherKeyDown() {
+  if (phase_.load(std::memory_order_relaxed) != SpaceHoldPhase::pending) return;
   std::lock_guard lock(mutex_);
   if (phase_ != SpaceHoldPhase::pending) return;
   cancelSpaceHoldTimer();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -83,7 +84,10 @@ class PushToTalk : public std::enable_shared_from_this<PushToTalk> {
   std::mutex mutex_;
   bool spaceHoldEnabled_;
   Microseconds spaceHoldDelay_;
-  SpaceHoldPhase phase_ = SpaceHoldPhase::idle;
+  // Written under `mutex_`. Only the keyboard thread makes it pending, so that
+  // thread may read it without the lock to find that there is nothing to
+  // cancel: the path of every ordinary key press neither locks nor waits.
+  std::atomic<SpaceHoldPhase> phase_{SpaceHoldPhase::idle};
   bool commandPress_ = false;
   std::shared_ptr<platform::WorkItem> spaceDelayTimer_;
   // The timer step that may still run; a cancelled step finds a newer number

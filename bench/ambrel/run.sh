@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Ambrel's key callback beside an empty one, and the agent through its pipes
+# beside an echo process.
+set -euo pipefail
+build=${1:?usage: bench/ambrel/run.sh <build dir>}
+build=$(cd "$build" && pwd)
+ambrel=$build/native/source/ambrel/ambrel
+bench=$build/native/tests/ambrel/ambrel_key_bench
+for program in "$ambrel" "$bench"; do
+  [[ -x "$program" ]] || { echo "bench: $program is not built" >&2; exit 1; }
+done
+"$bench"
+exec /usr/bin/python3 "$(dirname "$0")/bench.py" "$ambrel"
