@@ -106,40 +106,6 @@ void Ambrel::consumeCommandData(std::string_view bytes) {
   stdinFramer_.feed(bytes, [this](std::string_view line) { handleCommand(line); });
 }
 
-TapAnswer Ambrel::keyboardTapCallback(const TapEvent& event) {
-  bump(keyTapCallbacks_);
-  switch (event.type) {
-    case TapEvent::Type::tapDisabledByTimeout:
-    case TapEvent::Type::tapDisabledByUserInput: {
-      {
-        std::lock_guard lock(tapMutex_);
-        if (keyEventTap_) keyEventTap_->setEnabled(true);
-      }
-      NolariLogger::info(event.type == TapEvent::Type::tapDisabledByTimeout
-                             ? "keyboard tap disabled by time-out, enabled again"
-                             : "keyboard tap disabled by user input, enabled again");
-      emit_("warn", {{"event", "key_tap_reenabled"}});
-      return TapAnswer::pass;
-    }
-    case TapEvent::Type::keyDown:
-      bump(tapKeyEventCount_);
-      return handleKeyDown(event.key) ? TapAnswer::swallow : TapAnswer::pass;
-    case TapEvent::Type::keyUp:
-      return handleKeyUp(event.key) ? TapAnswer::swallow : TapAnswer::pass;
-    default:
-      return TapAnswer::pass;
-  }
-}
-
-TapAnswer Ambrel::mouseTapCallback(const TapEvent& event) {
-  bump(mouseTapCallbacks_);
-  if (event.type == TapEvent::Type::tapDisabledByTimeout || event.type == TapEvent::Type::tapDisabledByUserInput) {
-    std::lock_guard lock(tapMutex_);
-    if (mouseEventTap_) mouseEventTap_->setEnabled(true);
-  }
-  return TapAnswer::pass;
-}
-
 bool Ambrel::handleKeyDown(const platform::KeyEvent& event) {
   // Every space-bar event takes the space-hold path, even one that would
   // match a hotkey.
@@ -167,6 +133,45 @@ bool Ambrel::handleKeyUp(const platform::KeyEvent& event) {
     pushToTalk_->commandHotkeyUp();
   }
   return false;
+}
+
+// Every key press of the user in every application comes here: the path of an
+// ordinary key takes no lock and allocates nothing.
+TapAnswer Ambrel::keyboardTapCallback(const TapEvent& event) {
+  bump(keyTapCallbacks_);
+  switch (event.type) {
+    case TapEvent::Type::keyDown:
+      bump(tapKeyEventCount_);
+      return handleKeyDown(event.key) ? TapAnswer::swallow : TapAnswer::pass;
+    case TapEvent::Type::keyUp:
+      return handleKeyUp(event.key) ? TapAnswer::swallow : TapAnswer::pass;
+    case TapEvent::Type::tapDisabledByTimeout:
+    case TapEvent::Type::tapDisabledByUserInput:
+      reenableKeyboardTap(event.type);
+      return TapAnswer::pass;
+    default:
+      return TapAnswer::pass;
+  }
+}
+
+void Ambrel::reenableKeyboardTap(TapEvent::Type cause) {
+  {
+    std::lock_guard lock(tapMutex_);
+    if (keyEventTap_) keyEventTap_->setEnabled(true);
+  }
+  NolariLogger::info(cause == TapEvent::Type::tapDisabledByTimeout
+                         ? "keyboard tap disabled by time-out, enabled again"
+                         : "keyboard tap disabled by user input, enabled again");
+  emit_("warn", {{"event", "key_tap_reenabled"}});
+}
+
+TapAnswer Ambrel::mouseTapCallback(const TapEvent& event) {
+  bump(mouseTapCallbacks_);
+  if (event.type == TapEvent::Type::tapDisabledByTimeout || event.type == TapEvent::Type::tapDisabledByUserInput) {
+    std::lock_guard lock(tapMutex_);
+    if (mouseEventTap_) mouseEventTap_->setEnabled(true);
+  }
+  return TapAnswer::pass;
 }
 
 void Ambrel::applySpaceRepeatSwallowing(bool swallowed) {

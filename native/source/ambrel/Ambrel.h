@@ -66,6 +66,8 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   void disarm(const nlohmann::json& command);
 
   platform::TapAnswer keyboardTapCallback(const platform::TapEvent& event);
+  // Out of the key path, which it would otherwise weigh down.
+  [[gnu::cold]] void reenableKeyboardTap(platform::TapEvent::Type cause);
   platform::TapAnswer mouseTapCallback(const platform::TapEvent& event);
   bool handleKeyDown(const platform::KeyEvent& event);
   bool handleKeyUp(const platform::KeyEvent& event);

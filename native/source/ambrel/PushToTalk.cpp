@@ -45,8 +45,7 @@ void PushToTalk::spaceKeyUp() {
   if (was == SpaceHoldPhase::dictating) emitPress("dictation_ptt_up", "dictation", "spaceHold");
 }
 
-void PushToTalk::otherKeyDown() {
-  if (phase_.load(std::memory_order_relaxed) != SpaceHoldPhase::pending) return;
+void PushToTalk::endPendingHold() {
   std::lock_guard lock(mutex_);
   if (phase_ != SpaceHoldPhase::pending) return;
   cancelSpaceHoldTimer();

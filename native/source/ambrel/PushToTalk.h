@@ -50,8 +50,11 @@ class PushToTalk : public std::enable_shared_from_this<PushToTalk> {
   // Keyboard tap thread. `spaceKeyDown` answers true to swallow the event.
   bool spaceKeyDown(bool autorepeat);
   void spaceKeyUp();
-  // A key down of any key but the space bar ends a hold still pending.
-  void otherKeyDown();
+  // A key down of any key but the space bar ends a hold still pending. Only
+  // this thread makes a hold pending, so seeing none without the lock is sure.
+  void otherKeyDown() {
+    if (phase_.load(std::memory_order_relaxed) == SpaceHoldPhase::pending) endPendingHold();
+  }
   void commandHotkeyDown();
   void commandHotkeyUp();
 
@@ -71,6 +74,7 @@ class PushToTalk : public std::enable_shared_from_this<PushToTalk> {
   PushToTalk(platform::RunLoop& mainLoop, Emit emit, bool spaceHoldEnabled, Microseconds spaceHoldDelay)
       : mainLoop_(mainLoop), emit_(std::move(emit)), spaceHoldEnabled_(spaceHoldEnabled), spaceHoldDelay_(spaceHoldDelay) {}
 
+  void endPendingHold();
   // All under `mutex_`.
   Press press() const;
   void armSpaceHoldTimer();
@@ -84,9 +88,8 @@ class PushToTalk : public std::enable_shared_from_this<PushToTalk> {
   std::mutex mutex_;
   bool spaceHoldEnabled_;
   Microseconds spaceHoldDelay_;
-  // Written under `mutex_`. Only the keyboard thread makes it pending, so that
-  // thread may read it without the lock to find that there is nothing to
-  // cancel: the path of every ordinary key press neither locks nor waits.
+  // Written under `mutex_`; read without it by `otherKeyDown`, so that the
+  // path of every ordinary key press neither locks nor waits.
   std::atomic<SpaceHoldPhase> phase_{SpaceHoldPhase::idle};
   bool commandPress_ = false;
   std::shared_ptr<platform::WorkItem> spaceDelayTimer_;
