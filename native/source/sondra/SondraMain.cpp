@@ -2,8 +2,8 @@
 #include <future>
 #include <unistd.h>
 
-#include "core/JSONOutput.h"
-#include "core/NolariLogger.h"
+#include "base/JSONOutput.h"
+#include "base/NolariLogger.h"
 #include "platform/Platform.h"
 #include "sondra/RequestHandler.h"
 #include "sondra/RequestLoop.h"

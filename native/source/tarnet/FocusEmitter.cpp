@@ -4,8 +4,8 @@
 #include <map>
 #include <vector>
 
+#include "base/JSONOutput.h"
 #include "core/AXHelpers.h"
-#include "core/JSONOutput.h"
 #include "core/UnicodeText.h"
 #include "platform/Platform.h"
 

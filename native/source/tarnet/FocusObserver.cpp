@@ -5,9 +5,9 @@
 #include <cmath>
 #include <string>
 
+#include "base/JSONOutput.h"
+#include "base/NolariLogger.h"
 #include "core/AXFocusResolver.h"
-#include "core/JSONOutput.h"
-#include "core/NolariLogger.h"
 #include "platform/Platform.h"
 #include "tarnet/FocusEmitter.h"
 

@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "core/JSONOutput.h"
+#include "base/JSONOutput.h"
+#include "base/NolariLogger.h"
 #include "core/NolariConfig.h"
-#include "core/NolariLogger.h"
 #include "platform/Platform.h"
 #include "tarnet/FocusObserver.h"
 

@@ -5,13 +5,13 @@
 #include <functional>
 #include <map>
 
+#include "base/JSONOutput.h"
+#include "base/NolariLogger.h"
 #include "core/AXBrowserDetector.h"
 #include "core/AXFocusResolver.h"
 #include "core/AXHelpers.h"
 #include "core/AXScreenContext.h"
 #include "core/AXTextCapture.h"
-#include "core/JSONOutput.h"
-#include "core/NolariLogger.h"
 #include "core/UnicodeText.h"
 #include "platform/Platform.h"
 

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "base/NolariLogger.h"
+#include "base/TextEncoding.h"
 #include "core/AXReadCache.h"
-#include "core/NolariLogger.h"
-#include "core/TextEncoding.h"
 #include "platform/Platform.h"
 #include "velkit/VelkitCommands.h"
 

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "core/NolariLogger.h"
+#include "base/NolariLogger.h"
 
 namespace nolari::platform {
 
