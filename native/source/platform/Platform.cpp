@@ -12,8 +12,6 @@
 namespace nolari::platform {
 
 namespace {
-Platform* installed = nullptr;
-
 std::string environment(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
@@ -53,9 +51,5 @@ bool connectPlatform(Platform& platform, std::string& error) {
   platform.runLoop = std::move(runLoop);
   return true;
 }
-
-void installPlatform(Platform* platform) { installed = platform; }
-
-Platform& currentPlatform() { return *installed; }
 
 }  // namespace nolari::platform

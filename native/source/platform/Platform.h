@@ -32,12 +32,3 @@ struct Platform {
 bool connectPlatform(Platform& platform, std::string& error);
 
 }  // namespace nolari::platform
-
-namespace nolari::platform {
-
-// The process's table, installed once at start-up before any other thread
-// exists and only read afterwards; tests install one per case.
-void installPlatform(Platform* platform);
-Platform& currentPlatform();
-
-}  // namespace nolari::platform

@@ -25,7 +25,6 @@ int main() {
     NolariLogger::error(error);
     return 1;
   }
-  platform::installPlatform(&platform);
 
   JSONOutput::emit(sondra::RequestHandler::startupLine());
 

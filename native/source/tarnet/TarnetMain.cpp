@@ -24,7 +24,6 @@ int main() {
     NolariLogger::error(error);
     return 2;
   }
-  platform::installPlatform(&desktop);
 
   const NolariConfig config = NolariConfig::loadOrDefault();
   JSONOutput::emitTyped("status", {{"event", "started"}});
@@ -33,7 +32,8 @@ int main() {
     JSONOutput::emitError("Accessibility permissions not granted");
   }
 
-  auto observer = std::make_shared<FocusObserver>();
+  auto observer =
+      std::make_shared<FocusObserver>(*desktop.accessibility, *desktop.workspace, *desktop.runLoop);
   observer->start(config);
   for (;;) desktop.runLoop->run();
 }

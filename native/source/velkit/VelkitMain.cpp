@@ -11,15 +11,11 @@
 
 namespace {
 
-nolari::platform::Platform thePlatform;
-
 // Each read costs a round trip to the target application, so the command's
 // repeated reads of one element are answered from memory.
-bool connect(std::string& error) {
-  if (!nolari::platform::connectPlatform(thePlatform, error)) return false;
-  thePlatform.accessibility =
-      std::make_unique<nolari::AXReadCache>(std::move(thePlatform.accessibility));
-  nolari::platform::installPlatform(&thePlatform);
+bool connect(nolari::platform::Platform& platform, std::string& error) {
+  if (!nolari::platform::connectPlatform(platform, error)) return false;
+  platform.accessibility = std::make_unique<nolari::AXReadCache>(std::move(platform.accessibility));
   return true;
 }
 

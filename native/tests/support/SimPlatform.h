@@ -12,10 +12,10 @@
 #include "platform/sim/Accessibility.h"
 #include "platform/sim/Workspace.h"
 
-// A simulated desktop installed as the current platform for one test. Named
-// scenes are copied into a temporary directory first, so values written by a
-// test never reach the checked-in scene files. Header-only: the support
-// library does not link the platform library.
+// A simulated desktop for one test, whose interfaces the test passes to the
+// code under test. Named scenes are copied into a temporary directory first, so
+// values written by a test never reach the checked-in scene files. Header-only:
+// the support library does not link the platform library.
 
 namespace nolari::test {
 
@@ -49,14 +49,15 @@ class SimPlatform {
     install(std::move(desktop), std::move(runLoop));
   }
 
-  ~SimPlatform() { platform::installPlatform(nullptr); }
-
   SimPlatform(const SimPlatform&) = delete;
   SimPlatform& operator=(const SimPlatform&) = delete;
 
   platform::SimDesktop& desktop() { return *desktop_; }
   platform::SimAccessibility& accessibility() {
     return static_cast<platform::SimAccessibility&>(*platform_.accessibility);
+  }
+  platform::SimWorkspace& workspace() {
+    return static_cast<platform::SimWorkspace&>(*platform_.workspace);
   }
   platform::Platform& platform() { return platform_; }
   // The scene's copy that written values are saved to (empty for inline scenes).
@@ -70,7 +71,6 @@ class SimPlatform {
     platform_.runLoop = std::move(runLoop);
     platform_.accessibility = std::make_unique<platform::SimAccessibility>(desktop);
     platform_.workspace = std::make_unique<platform::SimWorkspace>(desktop);
-    platform::installPlatform(&platform_);
   }
 
   TempDir dir_;
