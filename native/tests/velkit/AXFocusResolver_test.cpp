@@ -12,15 +12,6 @@ using nlohmann::json;
 using nolari::test::SimPlatform;
 namespace AXFocusResolver = nolari::AXFocusResolver;
 
-TEST(AXFocusResolver, FallsBackToTheFrontmostApplication) {
-  SimPlatform sim(json::parse(R"({
-    "system_wide": {"AXFocusedUIElement": {"error": -25204}},
-    "applications": [{"focused": "field", "windows": [{"AXRole": "AXWindow",
-      "children": [{"id": "field", "AXRole": "AXTextField"}]}]}]})"));
-  EXPECT_EQ(AXFocusResolver::resolveFocusedElement(sim.accessibility(), sim.workspace()),
-            sim.desktop().element("field"));
-}
-
 TEST(AXFocusResolver, FocusedTextInputNamedByTheNoticeIsTakenAsItIs) {
   SimPlatform sim("mail_compose");
   auto& ax = sim.accessibility();
