@@ -21,7 +21,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/LineWriter.h"
+#include "base/LineWriter.h"
 
 namespace nolari::platform {
 
