@@ -5,7 +5,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "core/NolariLogger.h"
+#include "base/NolariLogger.h"
 
 namespace nolari::ambrel {
 

@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 #include "ambrel/Ambrel.h"
-#include "core/JSONOutput.h"
+#include "base/JSONOutput.h"
 #include "core/NolariConfig.h"
-#include "core/NolariLogger.h"
+#include "base/NolariLogger.h"
 #include "platform/Platform.h"
 
 int main() {

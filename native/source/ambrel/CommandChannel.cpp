@@ -1,7 +1,7 @@
 #include "ambrel/CommandChannel.h"
 
-#include "core/NolariLogger.h"
-#include "core/TextEncoding.h"
+#include "base/NolariLogger.h"
+#include "base/TextEncoding.h"
 #include "core/UnicodeText.h"
 
 namespace nolari::ambrel {

@@ -1,17 +1,15 @@
 #include "core/AXFocusResolver.h"
 
 #include "core/AXHelpers.h"
-#include "platform/Platform.h"
 
 namespace nolari::AXFocusResolver {
 
 namespace {
 
-platform::Accessibility& accessibility() { return *platform::currentPlatform().accessibility; }
-
-std::optional<std::string> nonEmptyTitle(const std::optional<AXUIElement>& element) {
+std::optional<std::string> nonEmptyTitle(Accessibility& ax,
+                                         const std::optional<AXUIElement>& element) {
   if (!element) return std::nullopt;
-  auto title = AXHelpers::getStringAttribute(*element, "AXTitle");
+  auto title = AXHelpers::getStringAttribute(ax, *element, "AXTitle");
   if (!title || title->empty()) return std::nullopt;
   return title;
 }
@@ -27,38 +25,40 @@ const std::set<std::string, std::less<>>& textInputRoles() {
 
 bool isTextInputRole(std::string_view role) { return textInputRoles().contains(role); }
 
-std::optional<AXUIElement> resolveFocusedElement() {
-  const AXUIElement systemWide = accessibility().createSystemWide();
-  if (auto focused = AXHelpers::getElementAttribute(systemWide, "AXFocusedUIElement")) {
+std::optional<AXUIElement> resolveFocusedElement(Accessibility& ax, Workspace& workspace) {
+  const AXUIElement systemWide = ax.createSystemWide();
+  if (auto focused = AXHelpers::getElementAttribute(ax, systemWide, "AXFocusedUIElement")) {
     return focused;
   }
-  auto front = platform::currentPlatform().workspace->frontmostApplication();
+  auto front = workspace.frontmostApplication();
   if (!front) return std::nullopt;
-  const AXUIElement app = accessibility().createApplication(front->pid);
-  return AXHelpers::getElementAttribute(app, "AXFocusedUIElement");
+  const AXUIElement app = ax.createApplication(front->pid);
+  return AXHelpers::getElementAttribute(ax, app, "AXFocusedUIElement");
 }
 
-std::optional<AXUIElement> resolveFocusedElement(const AXUIElement& appElement, std::int32_t) {
-  auto role = AXHelpers::getStringAttribute(appElement, "AXRole");
-  if (role && isTextInputRole(*role) && AXHelpers::isElementFocused(appElement)) {
+std::optional<AXUIElement> resolveFocusedElement(Accessibility& ax, const AXUIElement& appElement,
+                                                 std::int32_t) {
+  auto role = AXHelpers::getStringAttribute(ax, appElement, "AXRole");
+  if (role && isTextInputRole(*role) && AXHelpers::isElementFocused(ax, appElement)) {
     return appElement;
   }
-  const AXUIElement systemWide = accessibility().createSystemWide();
-  if (auto focused = AXHelpers::getElementAttribute(systemWide, "AXFocusedUIElement")) {
+  const AXUIElement systemWide = ax.createSystemWide();
+  if (auto focused = AXHelpers::getElementAttribute(ax, systemWide, "AXFocusedUIElement")) {
     return focused;
   }
-  return AXHelpers::getElementAttribute(appElement, "AXFocusedUIElement");
+  return AXHelpers::getElementAttribute(ax, appElement, "AXFocusedUIElement");
 }
 
-std::string resolveWindowTitle(const AXUIElement& focused, std::int32_t pid) {
-  if (auto title = nonEmptyTitle(AXHelpers::getElementAttribute(focused, "AXWindow"))) {
+std::string resolveWindowTitle(Accessibility& ax, const AXUIElement& focused, std::int32_t pid) {
+  if (auto title = nonEmptyTitle(ax, AXHelpers::getElementAttribute(ax, focused, "AXWindow"))) {
     return *title;
   }
-  const AXUIElement app = accessibility().createApplication(pid);
-  if (auto title = nonEmptyTitle(AXHelpers::getElementAttribute(app, "AXFocusedWindow"))) {
+  const AXUIElement app = ax.createApplication(pid);
+  if (auto title =
+          nonEmptyTitle(ax, AXHelpers::getElementAttribute(ax, app, "AXFocusedWindow"))) {
     return *title;
   }
-  if (auto title = nonEmptyTitle(AXHelpers::getElementAttribute(app, "AXMainWindow"))) {
+  if (auto title = nonEmptyTitle(ax, AXHelpers::getElementAttribute(ax, app, "AXMainWindow"))) {
     return *title;
   }
   return "";

@@ -4,13 +4,9 @@
 #include <charconv>
 #include <cmath>
 
-#include "platform/Platform.h"
-
 namespace nolari::AXHelpers {
 
 namespace {
-
-platform::Accessibility& accessibility() { return *platform::currentPlatform().accessibility; }
 
 // The platform's decimal rendering of a number: whole values without a
 // fraction, others in the shortest form that reads back as the same number.
@@ -25,9 +21,10 @@ std::string decimalText(double number) {
 
 }  // namespace
 
-std::optional<AXValue> getRawAttribute(const AXUIElement& element, std::string_view attribute) {
+std::optional<AXValue> getRawAttribute(Accessibility& ax, const AXUIElement& element,
+                                       std::string_view attribute) {
   AXValue value;
-  if (accessibility().copyAttributeValue(element, attribute, value) !=
+  if (ax.copyAttributeValue(element, attribute, value) !=
       platform::AXErrorCode::success) {
     return std::nullopt;
   }
@@ -45,40 +42,41 @@ std::optional<std::string> stringFromValue(const AXValue& value) {
   return std::nullopt;
 }
 
-std::optional<std::string> getStringAttribute(const AXUIElement& element,
+std::optional<std::string> getStringAttribute(Accessibility& ax, const AXUIElement& element,
                                               std::string_view attribute) {
-  auto value = getRawAttribute(element, attribute);
+  auto value = getRawAttribute(ax, element, attribute);
   if (!value) return std::nullopt;
   return stringFromValue(*value);
 }
 
-std::optional<AXUIElement> getElementAttribute(const AXUIElement& element,
+std::optional<AXUIElement> getElementAttribute(Accessibility& ax, const AXUIElement& element,
                                                std::string_view attribute) {
-  auto value = getRawAttribute(element, attribute);
+  auto value = getRawAttribute(ax, element, attribute);
   if (!value) return std::nullopt;
   const auto* found = value->get<AXUIElement>();
   if (!found || !*found) return std::nullopt;
   return *found;
 }
 
-std::optional<std::string> getURLAttribute(const AXUIElement& element) {
-  auto url = getStringAttribute(element, "AXURL");
+std::optional<std::string> getURLAttribute(Accessibility& ax, const AXUIElement& element) {
+  auto url = getStringAttribute(ax, element, "AXURL");
   if (!url || url->empty()) return std::nullopt;
   return url;
 }
 
-std::optional<bool> getBoolAttribute(const AXUIElement& element, std::string_view attribute) {
-  auto value = getRawAttribute(element, attribute);
+std::optional<bool> getBoolAttribute(Accessibility& ax, const AXUIElement& element,
+                                     std::string_view attribute) {
+  auto value = getRawAttribute(ax, element, attribute);
   if (!value) return std::nullopt;
   if (const auto* b = value->get<bool>()) return *b;
   if (const auto* n = value->get<double>()) return *n != 0;
   return std::nullopt;
 }
 
-std::optional<Rect> getFrame(const AXUIElement& element) {
-  auto position = getRawAttribute(element, "AXPosition");
+std::optional<Rect> getFrame(Accessibility& ax, const AXUIElement& element) {
+  auto position = getRawAttribute(ax, element, "AXPosition");
   if (!position) return std::nullopt;
-  auto size = getRawAttribute(element, "AXSize");
+  auto size = getRawAttribute(ax, element, "AXSize");
   if (!size) return std::nullopt;
   const auto* point = position->get<platform::Point>();
   const auto* extent = size->get<platform::Size>();
@@ -86,10 +84,10 @@ std::optional<Rect> getFrame(const AXUIElement& element) {
   return Rect{*point, *extent};
 }
 
-std::vector<AXUIElement> getChildren(const AXUIElement& element, int limit) {
+std::vector<AXUIElement> getChildren(Accessibility& ax, const AXUIElement& element, int limit) {
   std::vector<AXUIElement> children;
   if (limit <= 0) return children;
-  auto value = getRawAttribute(element, "AXChildren");
+  auto value = getRawAttribute(ax, element, "AXChildren");
   if (!value) return children;
   const auto* items = value->get<platform::AXArray>();
   if (!items) return children;
@@ -101,22 +99,23 @@ std::vector<AXUIElement> getChildren(const AXUIElement& element, int limit) {
   return children;
 }
 
-bool isAttributeSettable(const AXUIElement& element, std::string_view attribute) {
+bool isAttributeSettable(Accessibility& ax, const AXUIElement& element,
+                         std::string_view attribute) {
   bool settable = false;
-  if (accessibility().isAttributeSettable(element, attribute, settable) !=
+  if (ax.isAttributeSettable(element, attribute, settable) !=
       platform::AXErrorCode::success) {
     return false;
   }
   return settable;
 }
 
-AXError setAttributeValue(const AXUIElement& element, std::string_view attribute,
-                          const AXValue& value) {
-  return accessibility().setAttributeValue(element, attribute, value);
+AXError setAttributeValue(Accessibility& ax, const AXUIElement& element,
+                          std::string_view attribute, const AXValue& value) {
+  return ax.setAttributeValue(element, attribute, value);
 }
 
-bool isElementFocused(const AXUIElement& element) {
-  return getBoolAttribute(element, "AXFocused").value_or(false);
+bool isElementFocused(Accessibility& ax, const AXUIElement& element) {
+  return getBoolAttribute(ax, element, "AXFocused").value_or(false);
 }
 
 }  // namespace nolari::AXHelpers

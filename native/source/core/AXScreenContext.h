@@ -18,6 +18,7 @@
 
 namespace nolari::AXScreenContext {
 
+using platform::Accessibility;
 using platform::AXUIElement;
 
 inline constexpr std::size_t MAX_TEXT_LEN = 160;
@@ -44,7 +45,7 @@ inline constexpr std::array<std::pair<std::string_view, std::string_view>, 7> CO
 // "focused_placeholder", "focused_role_description", "focused_parent_role",
 // "focused_parent_title" (strings), "breadcrumbs" and "visible_texts" (arrays
 // of strings), and when found the "compose_" keys and "document_url".
-nlohmann::json build(const AXUIElement& focused, std::int32_t pid);
+nlohmann::json build(Accessibility& ax, const AXUIElement& focused, std::int32_t pid);
 
 // Surrounding white space removed; longer than MAX_TEXT_LEN characters, the
 // first MAX_TEXT_LEN followed by "…".

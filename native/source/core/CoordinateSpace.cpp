@@ -2,20 +2,13 @@
 
 #include <algorithm>
 
-#include "platform/Platform.h"
-
 namespace nolari::CoordinateSpace {
 
 namespace {
 
-// The top edge of the highest screen, read afresh because screens come and go.
-double globalMaxY() {
-  auto& workspace = *platform::currentPlatform().workspace;
-  const auto screens = workspace.screens();
-  if (screens.empty()) {
-    auto main = workspace.mainScreen();
-    return main ? main->frame.maxY() : 0;
-  }
+double globalMaxY(const std::vector<platform::Screen>& screens,
+                  const std::optional<platform::Screen>& mainScreen) {
+  if (screens.empty()) return mainScreen ? mainScreen->frame.maxY() : 0;
   double top = screens.front().frame.maxY();
   for (const auto& screen : screens) top = std::max(top, screen.frame.maxY());
   return top;
@@ -23,12 +16,17 @@ double globalMaxY() {
 
 }  // namespace
 
-platform::Point carbonScreenPointFromCocoaScreenPoint(platform::Point point) {
-  return {point.x, globalMaxY() - point.y};
+platform::Point carbonScreenPointFromCocoaScreenPoint(
+    const std::vector<platform::Screen>& screens, const std::optional<platform::Screen>& mainScreen,
+    platform::Point point) {
+  return {point.x, globalMaxY(screens, mainScreen) - point.y};
 }
 
-platform::Rect cocoaWindowRectFromAXRect(platform::Rect rect) {
-  return {{rect.origin.x, globalMaxY() - (rect.origin.y + rect.size.height)}, rect.size};
+platform::Rect cocoaWindowRectFromAXRect(const std::vector<platform::Screen>& screens,
+                                         const std::optional<platform::Screen>& mainScreen,
+                                         platform::Rect rect) {
+  return {{rect.origin.x, globalMaxY(screens, mainScreen) - (rect.origin.y + rect.size.height)},
+          rect.size};
 }
 
 }  // namespace nolari::CoordinateSpace

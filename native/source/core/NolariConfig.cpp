@@ -13,8 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/NolariLogger.h"
-#include "core/TextEncoding.h"
+#include "base/NolariLogger.h"
+#include "base/TextEncoding.h"
 
 namespace nolari {
 

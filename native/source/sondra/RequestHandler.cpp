@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "core/TextEncoding.h"
+#include "base/TextEncoding.h"
 #include "sondra/AssetManager.h"
 #include "sondra/SpeechAnalyzerWorker.h"
 

@@ -2,8 +2,8 @@
 #include <future>
 #include <unistd.h>
 
-#include "core/JSONOutput.h"
-#include "core/NolariLogger.h"
+#include "base/JSONOutput.h"
+#include "base/NolariLogger.h"
 #include "platform/Platform.h"
 #include "sondra/RequestHandler.h"
 #include "sondra/RequestLoop.h"
@@ -26,7 +26,6 @@ int main() {
     NolariLogger::error(error);
     return 1;
   }
-  platform::installPlatform(&platform);
 
   JSONOutput::emit(sondra::RequestHandler::startupLine());
 

@@ -4,10 +4,9 @@
 #include <map>
 #include <vector>
 
+#include "base/JSONOutput.h"
 #include "core/AXHelpers.h"
-#include "core/JSONOutput.h"
 #include "core/UnicodeText.h"
-#include "platform/Platform.h"
 
 namespace nolari::FocusEmitter {
 
@@ -23,8 +22,8 @@ struct Candidate {
 
 double area(const Rect& rect) { return rect.size.width * rect.size.height; }
 
-std::string applicationName(std::int32_t pid) {
-  auto app = platform::currentPlatform().workspace->runningApplication(pid);
+std::string applicationName(Workspace& workspace, std::int32_t pid) {
+  auto app = workspace.runningApplication(pid);
   if (!app || !app->localizedName) return "Unknown";
   return *app->localizedName;
 }
@@ -61,16 +60,16 @@ std::string roleCategory(std::string_view role) {
   return it == categories.end() ? "other" : it->second;
 }
 
-FrameSelection selectBestFrameElement(const AXUIElement& start) {
+FrameSelection selectBestFrameElement(Accessibility& ax, const AXUIElement& start) {
   std::vector<Candidate> candidates;
   AXUIElement current = start;
   for (int depth = 0;; ++depth) {
-    if (auto frame = AXHelpers::getFrame(current)) {
+    if (auto frame = AXHelpers::getFrame(ax, current)) {
       candidates.push_back(
-          {*frame, depth, AXHelpers::getStringAttribute(current, "AXRole").value_or("")});
+          {*frame, depth, AXHelpers::getStringAttribute(ax, current, "AXRole").value_or("")});
     }
     if (depth == MAX_FRAME_DEPTH) break;
-    auto parent = AXHelpers::getElementAttribute(current, "AXParent");
+    auto parent = AXHelpers::getElementAttribute(ax, current, "AXParent");
     if (!parent) break;
     current = *parent;
   }
@@ -93,15 +92,16 @@ FrameSelection selectBestFrameElement(const AXUIElement& start) {
           best->role};
 }
 
-json focusInfo(const AXUIElement& element, std::int32_t pid) {
-  const std::string appName = applicationName(pid);
-  const std::string role = AXHelpers::getStringAttribute(element, "AXRole").value_or("");
+json focusInfo(Accessibility& ax, Workspace& workspace, const AXUIElement& element,
+               std::int32_t pid) {
+  const std::string appName = applicationName(workspace, pid);
+  const std::string role = AXHelpers::getStringAttribute(ax, element, "AXRole").value_or("");
   const std::string roleDescription =
-      AXHelpers::getStringAttribute(element, "AXRoleDescription").value_or("");
-  const auto title = AXHelpers::getStringAttribute(element, "AXTitle");
-  const auto value = AXHelpers::getStringAttribute(element, "AXValue");
-  const FrameSelection selection = selectBestFrameElement(element);
-  const bool valueSettable = AXHelpers::isAttributeSettable(element, "AXValue");
+      AXHelpers::getStringAttribute(ax, element, "AXRoleDescription").value_or("");
+  const auto title = AXHelpers::getStringAttribute(ax, element, "AXTitle");
+  const auto value = AXHelpers::getStringAttribute(ax, element, "AXValue");
+  const FrameSelection selection = selectBestFrameElement(ax, element);
+  const bool valueSettable = AXHelpers::isAttributeSettable(ax, element, "AXValue");
 
   json info = {
       {"type", "focus_info"},
@@ -129,8 +129,9 @@ json focusInfo(const AXUIElement& element, std::int32_t pid) {
   return info;
 }
 
-void emitFocus(const AXUIElement& element, std::int32_t pid) {
-  JSONOutput::emit(focusInfo(element, pid));
+void emitFocus(Accessibility& ax, Workspace& workspace, const AXUIElement& element,
+               std::int32_t pid) {
+  JSONOutput::emit(focusInfo(ax, workspace, element, pid));
 }
 
 }  // namespace nolari::FocusEmitter

@@ -10,6 +10,7 @@
 
 #include "platform/Accessibility.h"
 #include "platform/Geometry.h"
+#include "platform/Workspace.h"
 
 // Turns one focused element into one "focus_info" line: its role, title, a
 // preview of its value, and a screen rectangle chosen by walking up its
@@ -17,8 +18,10 @@
 
 namespace nolari::FocusEmitter {
 
+using platform::Accessibility;
 using platform::AXUIElement;
 using platform::Rect;
+using platform::Workspace;
 
 // The walk looks at the focused element and at most this many parents above it.
 inline constexpr int MAX_FRAME_DEPTH = 10;
@@ -41,10 +44,12 @@ struct FrameSelection {
 };
 
 std::string roleCategory(std::string_view role);
-FrameSelection selectBestFrameElement(const AXUIElement& start);
+FrameSelection selectBestFrameElement(Accessibility& ax, const AXUIElement& start);
 // The "focus_info" object for `element` of the application `pid`.
-nlohmann::json focusInfo(const AXUIElement& element, std::int32_t pid);
+nlohmann::json focusInfo(Accessibility& ax, Workspace& workspace, const AXUIElement& element,
+                         std::int32_t pid);
 // Writes `focusInfo` as one line; every call writes exactly one line.
-void emitFocus(const AXUIElement& element, std::int32_t pid);
+void emitFocus(Accessibility& ax, Workspace& workspace, const AXUIElement& element,
+               std::int32_t pid);
 
 }  // namespace nolari::FocusEmitter

@@ -5,10 +5,9 @@
 #include <cmath>
 #include <string>
 
+#include "base/JSONOutput.h"
+#include "base/NolariLogger.h"
 #include "core/AXFocusResolver.h"
-#include "core/JSONOutput.h"
-#include "core/NolariLogger.h"
-#include "platform/Platform.h"
 #include "tarnet/FocusEmitter.h"
 
 namespace nolari {
@@ -19,10 +18,8 @@ namespace AXErrorCode = platform::AXErrorCode;
 
 constexpr const char* FOCUS_CHANGED = "AXFocusedUIElementChanged";
 
-platform::Platform& desktop() { return platform::currentPlatform(); }
-
-std::string applicationName(std::int32_t pid) {
-  auto app = desktop().workspace->runningApplication(pid);
+std::string applicationName(platform::Workspace& workspace, std::int32_t pid) {
+  auto app = workspace.runningApplication(pid);
   if (!app || !app->localizedName) return "Unknown";
   return *app->localizedName;
 }
@@ -37,35 +34,38 @@ platform::Duration retryDelay(double seconds) {
 
 }  // namespace
 
+FocusObserver::FocusObserver(platform::Accessibility& ax, platform::Workspace& workspace,
+                             platform::RunLoop& runLoop)
+    : ax_(ax), workspace_(workspace), runLoop_(runLoop) {}
+
 FocusObserver::~FocusObserver() {
-  if (activationToken_) desktop().workspace->removeActivationObserver(*activationToken_);
-  if (currentObserver_) desktop().accessibility->unscheduleObserver(*currentObserver_);
+  if (activationToken_) workspace_.removeActivationObserver(*activationToken_);
+  if (currentObserver_) ax_.unscheduleObserver(*currentObserver_);
 }
 
 void FocusObserver::start(const NolariConfig& config) {
   config_ = config;
   std::weak_ptr<FocusObserver> weak = weak_from_this();
-  activationToken_ = desktop().workspace->addActivationObserver(
+  activationToken_ = workspace_.addActivationObserver(
       [weak](const std::optional<platform::RunningApplication>& app) {
         auto self = weak.lock();
         if (self && app) self->focusApp(app->pid);
       });
-  if (auto front = desktop().workspace->frontmostApplication()) focusApp(front->pid);
+  if (auto front = workspace_.frontmostApplication()) focusApp(front->pid);
 }
 
 void FocusObserver::focusApp(std::int32_t pid) {
   if (pid == currentPid_) return;
-  auto& accessibility = *desktop().accessibility;
   if (currentObserver_) {
-    accessibility.unscheduleObserver(*currentObserver_);
+    ax_.unscheduleObserver(*currentObserver_);
     currentObserver_.reset();
   }
   currentPid_ = pid;
-  const std::string described = std::to_string(pid) + " (" + applicationName(pid) + ")";
+  const std::string described = std::to_string(pid) + " (" + applicationName(workspace_, pid) + ")";
 
   std::weak_ptr<FocusObserver> weak = weak_from_this();
   std::shared_ptr<platform::AXObserver> observer;
-  const platform::AXError created = accessibility.createObserver(
+  const platform::AXError created = ax_.createObserver(
       pid,
       [weak](const platform::AXUIElement& element, const std::string&) {
         if (auto self = weak.lock()) self->handleFocusChange(element);
@@ -78,10 +78,10 @@ void FocusObserver::focusApp(std::int32_t pid) {
   }
 
   currentObserver_ = observer;
-  const platform::AXUIElement appElement = accessibility.createApplication(pid);
-  const platform::AXError added = accessibility.addNotification(*observer, appElement, FOCUS_CHANGED);
+  const platform::AXUIElement appElement = ax_.createApplication(pid);
+  const platform::AXError added = ax_.addNotification(*observer, appElement, FOCUS_CHANGED);
   if (added == AXErrorCode::success) {
-    accessibility.scheduleObserver(*observer, *desktop().runLoop);
+    ax_.scheduleObserver(*observer, runLoop_);
     JSONOutput::emit({{"status", "Observing pid " + described}});
   } else {
     JSONOutput::emitError("Failed to add notification for pid " + described +
@@ -91,7 +91,7 @@ void FocusObserver::focusApp(std::int32_t pid) {
   // No notice is sent for the focus that already exists when an application
   // comes to the front, so it is looked up a few times after the switch.
   for (double seconds : config_.observer.focusRetryDelays) {
-    desktop().runLoop->postAfter(retryDelay(seconds), [weak, pid, appElement] {
+    runLoop_.postAfter(retryDelay(seconds), [weak, pid, appElement] {
       auto self = weak.lock();
       if (self && self->currentPid_ == pid) self->handleFocusChange(appElement);
     });
@@ -100,8 +100,8 @@ void FocusObserver::focusApp(std::int32_t pid) {
 
 void FocusObserver::handleFocusChange(const platform::AXUIElement& appElement) {
   const std::int32_t pid = currentPid_;
-  if (auto focused = AXFocusResolver::resolveFocusedElement(appElement, pid)) {
-    FocusEmitter::emitFocus(*focused, pid);
+  if (auto focused = AXFocusResolver::resolveFocusedElement(ax_, appElement, pid)) {
+    FocusEmitter::emitFocus(ax_, workspace_, *focused, pid);
   } else {
     NolariLogger::debug("No focused element found for pid " + std::to_string(pid));
   }

@@ -6,6 +6,7 @@
 
 #include "core/NolariConfig.h"
 #include "platform/Accessibility.h"
+#include "platform/RunLoop.h"
 #include "platform/Workspace.h"
 
 // Follows the user from application to application: watches focus changes in
@@ -19,7 +20,8 @@ class FocusObserver : public std::enable_shared_from_this<FocusObserver> {
   // Longest wait of a delayed check; a longer configured delay is cut to it.
   static constexpr double MAX_RETRY_DELAY_SECONDS = 24 * 60 * 60;
 
-  FocusObserver() = default;
+  FocusObserver(platform::Accessibility& ax, platform::Workspace& workspace,
+                platform::RunLoop& runLoop);
   ~FocusObserver();
 
   FocusObserver(const FocusObserver&) = delete;
@@ -39,6 +41,9 @@ class FocusObserver : public std::enable_shared_from_this<FocusObserver> {
   std::int32_t currentPid() const { return currentPid_; }
 
  private:
+  platform::Accessibility& ax_;
+  platform::Workspace& workspace_;
+  platform::RunLoop& runLoop_;
   NolariConfig config_;
   std::shared_ptr<platform::AXObserver> currentObserver_;
   std::int32_t currentPid_ = 0;

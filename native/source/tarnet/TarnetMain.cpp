@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "core/JSONOutput.h"
+#include "base/JSONOutput.h"
+#include "base/NolariLogger.h"
 #include "core/NolariConfig.h"
-#include "core/NolariLogger.h"
 #include "platform/Platform.h"
 #include "tarnet/FocusObserver.h"
 
@@ -25,7 +25,6 @@ int main() {
     NolariLogger::error(error);
     return 2;
   }
-  platform::installPlatform(&desktop);
 
   const NolariConfig config = NolariConfig::loadOrDefault();
   JSONOutput::emitTyped("status", {{"event", "started"}});
@@ -34,7 +33,8 @@ int main() {
     JSONOutput::emitError("Accessibility permissions not granted");
   }
 
-  auto observer = std::make_shared<FocusObserver>();
+  auto observer =
+      std::make_shared<FocusObserver>(*desktop.accessibility, *desktop.workspace, *desktop.runLoop);
   observer->start(config);
   for (;;) desktop.runLoop->run();
 }

@@ -5,15 +5,14 @@
 #include <functional>
 #include <map>
 
+#include "base/JSONOutput.h"
+#include "base/NolariLogger.h"
 #include "core/AXBrowserDetector.h"
 #include "core/AXFocusResolver.h"
 #include "core/AXHelpers.h"
 #include "core/AXScreenContext.h"
 #include "core/AXTextCapture.h"
-#include "core/JSONOutput.h"
-#include "core/NolariLogger.h"
 #include "core/UnicodeText.h"
-#include "platform/Platform.h"
 
 namespace nolari::Velkit {
 
@@ -31,29 +30,29 @@ json number(double value) {
 
 }  // namespace
 
-void checkPermissions() {
-  const bool trusted = platform::currentPlatform().accessibility->isProcessTrusted(true);
+void checkPermissions(Accessibility& ax) {
+  const bool trusted = ax.isProcessTrusted(true);
   JSONOutput::emit({{"trusted", trusted}});
 }
 
-void getFocusedElement() {
-  auto focused = AXFocusResolver::resolveFocusedElement();
+void getFocusedElement(Accessibility& ax, Workspace& workspace) {
+  auto focused = AXFocusResolver::resolveFocusedElement(ax, workspace);
   if (!focused) {
     JSONOutput::emitError("No focused element");
     return;
   }
   json out = json::object();
-  if (auto role = AXHelpers::getStringAttribute(*focused, "AXRole")) out["role"] = *role;
-  const std::string value = AXHelpers::getStringAttribute(*focused, "AXValue").value_or("");
+  if (auto role = AXHelpers::getStringAttribute(ax, *focused, "AXRole")) out["role"] = *role;
+  const std::string value = AXHelpers::getStringAttribute(ax, *focused, "AXValue").value_or("");
   out["value"] = value;
   out["length"] = UnicodeText::characterCount(value);
-  out["settable"] = AXHelpers::isAttributeSettable(*focused, "AXValue");
+  out["settable"] = AXHelpers::isAttributeSettable(ax, *focused, "AXValue");
   JSONOutput::emit(out);
 }
 
-json buildSystemContext(bool includeSelectedText) {
+json buildSystemContext(Accessibility& ax, Workspace& workspace, bool includeSelectedText) {
   json context = json::object();
-  const auto front = platform::currentPlatform().workspace->frontmostApplication();
+  const auto front = workspace.frontmostApplication();
   const std::string appName =
       front && front->localizedName ? *front->localizedName : std::string("Unknown");
   const std::string bundleId =
@@ -63,7 +62,7 @@ json buildSystemContext(bool includeSelectedText) {
   context["source_bundle_id"] = bundleId;
   context["source_pid"] = pid;
 
-  auto focused = AXFocusResolver::resolveFocusedElement();
+  auto focused = AXFocusResolver::resolveFocusedElement(ax, workspace);
   if (!focused) {
     for (const char* key :
          {"window_title", "focused_role", "focused_title", "browser_page_title", "browser_url",
@@ -78,43 +77,46 @@ json buildSystemContext(bool includeSelectedText) {
     return context;
   }
 
-  context["focused_role"] = AXHelpers::getStringAttribute(*focused, "AXRole").value_or("");
-  context["focused_title"] = AXHelpers::getStringAttribute(*focused, "AXTitle").value_or("");
-  context["window_title"] = AXFocusResolver::resolveWindowTitle(*focused, pid);
-  if (auto frame = AXHelpers::getFrame(*focused)) {
+  context["focused_role"] = AXHelpers::getStringAttribute(ax, *focused, "AXRole").value_or("");
+  context["focused_title"] = AXHelpers::getStringAttribute(ax, *focused, "AXTitle").value_or("");
+  context["window_title"] = AXFocusResolver::resolveWindowTitle(ax, *focused, pid);
+  if (auto frame = AXHelpers::getFrame(ax, *focused)) {
     context["focused_frame_x"] = number(frame->origin.x);
     context["focused_frame_y"] = number(frame->origin.y);
     context["focused_frame_w"] = number(frame->size.width);
     context["focused_frame_h"] = number(frame->size.height);
   }
-  const auto page = AXBrowserDetector::resolveMetadata(appName, bundleId, *focused, pid);
+  const auto page = AXBrowserDetector::resolveMetadata(ax, appName, bundleId, *focused, pid);
   context["browser_page_title"] = page.title;
   context["browser_url"] = page.url;
   context["is_browser"] = AXBrowserDetector::isBrowser(appName, bundleId);
-  const json screen = AXScreenContext::build(*focused, pid);
+  const json screen = AXScreenContext::build(ax, *focused, pid);
   for (const auto& [key, value] : screen.items()) context[key] = value;
   if (includeSelectedText) {
     context["selected_text"] =
-        AXHelpers::getStringAttribute(*focused, "AXSelectedText").value_or("");
+        AXHelpers::getStringAttribute(ax, *focused, "AXSelectedText").value_or("");
   }
   return context;
 }
 
-void getSystemContext() { JSONOutput::emit(buildSystemContext(false)); }
+void getSystemContext(Accessibility& ax, Workspace& workspace) {
+  JSONOutput::emit(buildSystemContext(ax, workspace, false));
+}
 
-void captureSelection() {
-  json context = buildSystemContext(true);
+void captureSelection(Accessibility& ax, Workspace& workspace) {
+  json context = buildSystemContext(ax, workspace, true);
   // Focus is looked up again: the user may have moved it while the context was read.
-  auto focused = AXFocusResolver::resolveFocusedElement();
+  auto focused = AXFocusResolver::resolveFocusedElement(ax, workspace);
   std::string selection;
   std::string captured;
   std::string source = "none";
   if (focused) {
-    selection = AXTextCapture::captureSelectedText(focused).value_or("");
+    selection = AXTextCapture::captureSelectedText(ax, workspace, focused).value_or("");
     if (!selection.empty()) {
       captured = selection;
       source = "selected_text";
-    } else if (auto value = AXTextCapture::captureValue(focused); value && !value->empty()) {
+    } else if (auto value = AXTextCapture::captureValue(ax, workspace, focused);
+               value && !value->empty()) {
       captured = *value;
       source = "field_value";
     }
@@ -129,10 +131,10 @@ void captureSelection() {
   JSONOutput::emit(context);
 }
 
-void writeText(std::string_view text) {
+void writeText(Accessibility& ax, Workspace& workspace, std::string_view text) {
   NolariLogger::info("Writing text (" + std::to_string(UnicodeText::characterCount(text)) +
                      " chars)");
-  const auto result = AXTextCapture::writeValue(text, std::nullopt);
+  const auto result = AXTextCapture::writeValue(ax, workspace, text, std::nullopt);
   if (result.success) {
     NolariLogger::info("Native set success");
     JSONOutput::emit({{"method", "native-set"}, {"status", "success"}});
@@ -147,19 +149,19 @@ int run(const std::vector<std::string>& args, Connect connect) {
     JSONOutput::emitError("No command provided");
     return 1;
   }
-  using Handler = std::function<void()>;
+  using Handler = std::function<void(Accessibility&, Workspace&)>;
   const std::map<std::string, Handler, std::less<>> commands = {
-      {"check-permissions", checkPermissions},
+      {"check-permissions", [](Accessibility& ax, Workspace&) { checkPermissions(ax); }},
       {"get-focused", getFocusedElement},
       {"get-context", getSystemContext},
       {"capture-selection", captureSelection},
       {"write-text",
-       [&args] {
+       [&args](Accessibility& ax, Workspace& workspace) {
          if (args.size() < 2) {
            JSONOutput::emitError("Missing text argument");
            return;
          }
-         writeText(args[1]);
+         writeText(ax, workspace, args[1]);
        }},
   };
   auto command = commands.find(args[0]);
@@ -167,13 +169,14 @@ int run(const std::vector<std::string>& args, Connect connect) {
     JSONOutput::emitError("Unknown command: " + args[0]);
     return 1;
   }
+  platform::Platform desktop;
   std::string error;
-  if (!connect(error)) {
+  if (!connect(desktop, error)) {
     NolariLogger::error(error);
     JSONOutput::emitError(error);
     return 2;
   }
-  command->second();
+  command->second(*desktop.accessibility, *desktop.workspace);
   return 0;
 }
 

@@ -6,25 +6,33 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/Accessibility.h"
+#include "platform/Platform.h"
+#include "platform/Workspace.h"
+
 // Velkit's commands. Each prints exactly one JSON line on standard output.
 
 namespace nolari::Velkit {
 
-void checkPermissions();
-void getFocusedElement();
-void getSystemContext();
-void captureSelection();
-void writeText(std::string_view text);
+using platform::Accessibility;
+using platform::Workspace;
+
+void checkPermissions(Accessibility& ax);
+void getFocusedElement(Accessibility& ax, Workspace& workspace);
+void getSystemContext(Accessibility& ax, Workspace& workspace);
+void captureSelection(Accessibility& ax, Workspace& workspace);
+void writeText(Accessibility& ax, Workspace& workspace, std::string_view text);
 
 // The context of the frontmost application's focused element; with
 // `includeSelectedText` it also holds "selected_text".
-nlohmann::json buildSystemContext(bool includeSelectedText);
+nlohmann::json buildSystemContext(Accessibility& ax, Workspace& workspace,
+                                  bool includeSelectedText);
 
 // Runs the command named by `args` (the arguments after the program name,
 // already valid UTF-8) and returns the exit status. `connect` is called once
-// the command word is known to be valid and must install the platform; when it
-// fails its message is printed and logged and the status is 2.
-using Connect = bool (*)(std::string& error);
+// the command word is known to be valid and fills the table the command runs
+// on; when it fails its message is printed and logged and the status is 2.
+using Connect = bool (*)(platform::Platform& platform, std::string& error);
 int run(const std::vector<std::string>& args, Connect connect);
 
 }  // namespace nolari::Velkit

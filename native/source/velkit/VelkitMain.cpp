@@ -3,26 +3,22 @@
 #include <string>
 #include <vector>
 
+#include "base/NolariLogger.h"
+#include "base/TextEncoding.h"
 #include "core/AXReadCache.h"
-#include "core/NolariLogger.h"
-#include "core/TextEncoding.h"
 #include "platform/Platform.h"
 #include "velkit/VelkitCommands.h"
 
 namespace {
 
-nolari::platform::Platform thePlatform;
-
 // Each read costs a round trip to the target application, so the command's
 // repeated reads of one element are answered from memory.
-bool connect(std::string& error) {
-  if (!nolari::platform::connectPlatform(thePlatform, {.desktop = true},
+bool connect(nolari::platform::Platform& platform, std::string& error) {
+  if (!nolari::platform::connectPlatform(platform, {.desktop = true},
                                          nolari::platform::PlatformEnvironment::fromProcess(), error)) {
     return false;
   }
-  thePlatform.accessibility =
-      std::make_unique<nolari::AXReadCache>(std::move(thePlatform.accessibility));
-  nolari::platform::installPlatform(&thePlatform);
+  platform.accessibility = std::make_unique<nolari::AXReadCache>(std::move(platform.accessibility));
   return true;
 }
 

@@ -33,18 +33,19 @@ TEST(AXHelpersStrings, ConvertsNumbersBooleansAndURLs) {
                                    {"AXSelectedTextRange", {{"range", {1, 2}}}},
                                    {"AXChildren", json::array({"a", "b"})}}));
   auto field = sim.desktop().element("field");
-  EXPECT_EQ(AXHelpers::getStringAttribute(field, "AXValue"), "3");
-  EXPECT_EQ(AXHelpers::getStringAttribute(field, "AXTitle"), "1");
-  EXPECT_EQ(AXHelpers::getStringAttribute(field, "AXHelp"), "0");
-  EXPECT_EQ(AXHelpers::getStringAttribute(field, "AXDescription"), "2.5");
-  EXPECT_EQ(AXHelpers::getStringAttribute(field, "AXPlaceholderValue"), "0.1");
-  EXPECT_EQ(AXHelpers::getStringAttribute(field, "AXRoleDescription"), "-7");
-  EXPECT_EQ(AXHelpers::getStringAttribute(field, "AXDocument"), "file:///tmp/a.txt");
-  EXPECT_EQ(AXHelpers::getStringAttribute(field, "AXSelectedText"), "");
-  EXPECT_EQ(AXHelpers::getStringAttribute(field, "AXTitleUIElement"), std::nullopt);
-  EXPECT_EQ(AXHelpers::getStringAttribute(field, "AXSelectedTextRange"), std::nullopt);
-  EXPECT_EQ(AXHelpers::getStringAttribute(field, "AXChildren"), std::nullopt);
-  EXPECT_EQ(AXHelpers::getStringAttribute(field, "AXMissing"), std::nullopt);
+  auto& ax = sim.accessibility();
+  EXPECT_EQ(AXHelpers::getStringAttribute(ax, field, "AXValue"), "3");
+  EXPECT_EQ(AXHelpers::getStringAttribute(ax, field, "AXTitle"), "1");
+  EXPECT_EQ(AXHelpers::getStringAttribute(ax, field, "AXHelp"), "0");
+  EXPECT_EQ(AXHelpers::getStringAttribute(ax, field, "AXDescription"), "2.5");
+  EXPECT_EQ(AXHelpers::getStringAttribute(ax, field, "AXPlaceholderValue"), "0.1");
+  EXPECT_EQ(AXHelpers::getStringAttribute(ax, field, "AXRoleDescription"), "-7");
+  EXPECT_EQ(AXHelpers::getStringAttribute(ax, field, "AXDocument"), "file:///tmp/a.txt");
+  EXPECT_EQ(AXHelpers::getStringAttribute(ax, field, "AXSelectedText"), "");
+  EXPECT_EQ(AXHelpers::getStringAttribute(ax, field, "AXTitleUIElement"), std::nullopt);
+  EXPECT_EQ(AXHelpers::getStringAttribute(ax, field, "AXSelectedTextRange"), std::nullopt);
+  EXPECT_EQ(AXHelpers::getStringAttribute(ax, field, "AXChildren"), std::nullopt);
+  EXPECT_EQ(AXHelpers::getStringAttribute(ax, field, "AXMissing"), std::nullopt);
 }
 
 TEST(AXHelpersStrings, LargeWholeNumbersKeepAllDigits) {
@@ -53,54 +54,62 @@ TEST(AXHelpersStrings, LargeWholeNumbersKeepAllDigits) {
   EXPECT_EQ(AXHelpers::stringFromValue(AXValue(platform::AXURL{""})), std::nullopt);
 }
 
+// The reading of the element "field" on a scene's own desktop.
+std::optional<std::string> url(test::SimPlatform& sim) {
+  return AXHelpers::getURLAttribute(sim.accessibility(), sim.desktop().element("field"));
+}
+std::optional<platform::Rect> frame(test::SimPlatform& sim) {
+  return AXHelpers::getFrame(sim.accessibility(), sim.desktop().element("field"));
+}
+
 TEST(AXHelpersURLs, EmptyOrAbsentURLIsNothing) {
   test::SimPlatform empty(sceneWith({{"AXURL", ""}}));
-  EXPECT_EQ(AXHelpers::getURLAttribute(empty.desktop().element("field")), std::nullopt);
+  EXPECT_EQ(url(empty), std::nullopt);
 
   test::SimPlatform noAbsolute(sceneWith({{"AXURL", {{"url", ""}}}}));
-  EXPECT_EQ(AXHelpers::getURLAttribute(noAbsolute.desktop().element("field")), std::nullopt);
+  EXPECT_EQ(url(noAbsolute), std::nullopt);
 
   test::SimPlatform present(sceneWith({{"AXURL", {{"url", "https://example.org/"}}}}));
-  EXPECT_EQ(AXHelpers::getURLAttribute(present.desktop().element("field")),
-            "https://example.org/");
+  EXPECT_EQ(url(present), "https://example.org/");
 }
 
 TEST(AXHelpersElements, OnlyElementValuesAreElements) {
   test::SimPlatform sim(sceneWith({{"AXTitleUIElement", {{"ref", "window"}}}, {"AXValue", "x"}}));
   auto field = sim.desktop().element("field");
-  EXPECT_EQ(AXHelpers::getElementAttribute(field, "AXTitleUIElement"),
+  auto& ax = sim.accessibility();
+  EXPECT_EQ(AXHelpers::getElementAttribute(ax, field, "AXTitleUIElement"),
             sim.desktop().element("window"));
-  EXPECT_EQ(AXHelpers::getElementAttribute(field, "AXValue"), std::nullopt);
+  EXPECT_EQ(AXHelpers::getElementAttribute(ax, field, "AXValue"), std::nullopt);
 }
 
 TEST(AXHelpersBooleans, BooleansNumbersAndOthers) {
   test::SimPlatform sim(
       sceneWith({{"AXEnabled", false}, {"AXExpanded", 2}, {"AXHidden", 0}, {"AXValue", "1"}}));
   auto field = sim.desktop().element("field");
-  EXPECT_EQ(AXHelpers::getBoolAttribute(field, "AXEnabled"), false);
-  EXPECT_EQ(AXHelpers::getBoolAttribute(field, "AXExpanded"), true);
-  EXPECT_EQ(AXHelpers::getBoolAttribute(field, "AXHidden"), false);
-  EXPECT_EQ(AXHelpers::getBoolAttribute(field, "AXValue"), std::nullopt);
+  auto& ax = sim.accessibility();
+  EXPECT_EQ(AXHelpers::getBoolAttribute(ax, field, "AXEnabled"), false);
+  EXPECT_EQ(AXHelpers::getBoolAttribute(ax, field, "AXExpanded"), true);
+  EXPECT_EQ(AXHelpers::getBoolAttribute(ax, field, "AXHidden"), false);
+  EXPECT_EQ(AXHelpers::getBoolAttribute(ax, field, "AXValue"), std::nullopt);
 }
 
 TEST(AXHelpersFrames, NeedsPointAndPositiveSize) {
   test::SimPlatform ok(sceneWith({{"frame", {10, 20, 30, 40}}}));
-  EXPECT_EQ(AXHelpers::getFrame(ok.desktop().element("field")),
-            (platform::Rect{{10, 20}, {30, 40}}));
+  EXPECT_EQ(frame(ok), (platform::Rect{{10, 20}, {30, 40}}));
 
   test::SimPlatform zeroWidth(sceneWith({{"frame", {10, 20, 0, 20}}}));
-  EXPECT_EQ(AXHelpers::getFrame(zeroWidth.desktop().element("field")), std::nullopt);
+  EXPECT_EQ(frame(zeroWidth), std::nullopt);
 
   test::SimPlatform negativeHeight(sceneWith({{"frame", {10, 20, 30, -1}}}));
-  EXPECT_EQ(AXHelpers::getFrame(negativeHeight.desktop().element("field")), std::nullopt);
+  EXPECT_EQ(frame(negativeHeight), std::nullopt);
 
   test::SimPlatform swapped(sceneWith(
       {{"AXPosition", {{"size", {10, 20}}}}, {"AXSize", {{"point", {30, 40}}}}}));
-  EXPECT_EQ(AXHelpers::getFrame(swapped.desktop().element("field")), std::nullopt);
+  EXPECT_EQ(frame(swapped), std::nullopt);
 
   test::SimPlatform sizeFails(sceneWith(
       {{"AXPosition", {{"point", {10, 20}}}}, {"AXSize", {{"error", AXErrorCode::cannotComplete}}}}));
-  EXPECT_EQ(AXHelpers::getFrame(sizeFails.desktop().element("field")), std::nullopt);
+  EXPECT_EQ(frame(sizeFails), std::nullopt);
 }
 
 TEST(AXHelpersChildren, LimitCountsExaminedEntries) {
@@ -113,24 +122,26 @@ TEST(AXHelpersChildren, LimitCountsExaminedEntries) {
   }
   test::SimPlatform sim(sceneWith({{"children", elements}, {"AXChildren", items}}));
   auto field = sim.desktop().element("field");
+  auto& ax = sim.accessibility();
 
-  auto children = AXHelpers::getChildren(field);
+  auto children = AXHelpers::getChildren(ax, field);
   ASSERT_EQ(children.size(), 79u);
   EXPECT_EQ(children[1], sim.desktop().element("c1"));
   EXPECT_EQ(children[2], sim.desktop().element("c3"));
-  EXPECT_EQ(AXHelpers::getChildren(field, 3).size(), 2u);
-  EXPECT_EQ(AXHelpers::getChildren(field, 500).size(), 99u);
+  EXPECT_EQ(AXHelpers::getChildren(ax, field, 3).size(), 2u);
+  EXPECT_EQ(AXHelpers::getChildren(ax, field, 500).size(), 99u);
 
   sim.accessibility().resetCounts();
-  EXPECT_TRUE(AXHelpers::getChildren(field, 0).empty());
-  EXPECT_TRUE(AXHelpers::getChildren(field, -1).empty());
+  EXPECT_TRUE(AXHelpers::getChildren(ax, field, 0).empty());
+  EXPECT_TRUE(AXHelpers::getChildren(ax, field, -1).empty());
   EXPECT_EQ(sim.accessibility().counts(), json::object());
 }
 
 TEST(AXHelpersChildren, NonArrayOrUnreadableIsEmpty) {
   test::SimPlatform sim(sceneWith({{"AXChildren", "oops"}}));
-  EXPECT_TRUE(AXHelpers::getChildren(sim.desktop().element("field")).empty());
-  EXPECT_TRUE(AXHelpers::getChildren(platform::AXUIElement()).empty());
+  auto& ax = sim.accessibility();
+  EXPECT_TRUE(AXHelpers::getChildren(ax, sim.desktop().element("field")).empty());
+  EXPECT_TRUE(AXHelpers::getChildren(ax, platform::AXUIElement()).empty());
 }
 
 TEST(AXHelpersSettable, FailureReadsAsNotSettableAndSetPassesCodes) {
@@ -140,15 +151,17 @@ TEST(AXHelpersSettable, FailureReadsAsNotSettableAndSetPassesCodes) {
                                                  {"AXTitle", {{"error", AXErrorCode::cannotComplete}}}}},
                                    {"set_errors", {{"AXDescription", AXErrorCode::failure}}}}));
   auto field = sim.desktop().element("field");
-  EXPECT_TRUE(AXHelpers::isAttributeSettable(field, "AXValue"));
-  EXPECT_FALSE(AXHelpers::isAttributeSettable(field, "AXTitle"));
-  EXPECT_FALSE(AXHelpers::isAttributeSettable(field, "AXRole"));
+  auto& ax = sim.accessibility();
+  EXPECT_TRUE(AXHelpers::isAttributeSettable(ax, field, "AXValue"));
+  EXPECT_FALSE(AXHelpers::isAttributeSettable(ax, field, "AXTitle"));
+  EXPECT_FALSE(AXHelpers::isAttributeSettable(ax, field, "AXRole"));
 
-  EXPECT_EQ(AXHelpers::setAttributeValue(field, "AXValue", AXValue("b")), AXErrorCode::success);
-  EXPECT_EQ(AXHelpers::getStringAttribute(field, "AXValue"), "b");
-  EXPECT_EQ(AXHelpers::setAttributeValue(field, "AXDescription", AXValue("b")),
+  EXPECT_EQ(AXHelpers::setAttributeValue(ax, field, "AXValue", AXValue("b")),
+            AXErrorCode::success);
+  EXPECT_EQ(AXHelpers::getStringAttribute(ax, field, "AXValue"), "b");
+  EXPECT_EQ(AXHelpers::setAttributeValue(ax, field, "AXDescription", AXValue("b")),
             AXErrorCode::failure);
-  EXPECT_EQ(AXHelpers::setAttributeValue(field, "AXTitle", AXValue("b")),
+  EXPECT_EQ(AXHelpers::setAttributeValue(ax, field, "AXTitle", AXValue("b")),
             AXErrorCode::attributeUnsupported);
 }
 
@@ -159,24 +172,26 @@ TEST(AXHelpersFocus, FocusedOnlyWhenTrue) {
   scene["applications"][0]["windows"][0]["children"].push_back(
       {{"id", "broken"}, {"AXFocused", {{"error", AXErrorCode::cannotComplete}}}});
   test::SimPlatform sim(scene);
-  EXPECT_FALSE(AXHelpers::isElementFocused(sim.desktop().element("field")));
-  EXPECT_TRUE(AXHelpers::isElementFocused(sim.desktop().element("flag")));
-  EXPECT_FALSE(AXHelpers::isElementFocused(sim.desktop().element("broken")));
+  auto& ax = sim.accessibility();
+  EXPECT_FALSE(AXHelpers::isElementFocused(ax, sim.desktop().element("field")));
+  EXPECT_TRUE(AXHelpers::isElementFocused(ax, sim.desktop().element("flag")));
+  EXPECT_FALSE(AXHelpers::isElementFocused(ax, sim.desktop().element("broken")));
 
   ASSERT_TRUE(sim.desktop().focus("field"));
-  EXPECT_TRUE(AXHelpers::isElementFocused(sim.desktop().element("field")));
+  EXPECT_TRUE(AXHelpers::isElementFocused(ax, sim.desktop().element("field")));
 }
 
 TEST(AXHelpersFailures, EveryPlatformErrorIsAbsent) {
   test::SimPlatform sim(sceneWith({{"AXValue", "v"}, {"frame", {1, 2, 3, 4}}}));
   auto field = sim.desktop().element("field");
+  auto& ax = sim.accessibility();
   sim.desktop().setTrusted(false);
-  EXPECT_EQ(AXHelpers::getRawAttribute(field, "AXValue"), std::nullopt);
-  EXPECT_EQ(AXHelpers::getFrame(field), std::nullopt);
+  EXPECT_EQ(AXHelpers::getRawAttribute(ax, field, "AXValue"), std::nullopt);
+  EXPECT_EQ(AXHelpers::getFrame(ax, field), std::nullopt);
   sim.desktop().setTrusted(true);
   ASSERT_TRUE(sim.desktop().quitApplication(42));
-  EXPECT_EQ(AXHelpers::getStringAttribute(field, "AXValue"), std::nullopt);
-  EXPECT_EQ(AXHelpers::setAttributeValue(field, "AXValue", AXValue("x")),
+  EXPECT_EQ(AXHelpers::getStringAttribute(ax, field, "AXValue"), std::nullopt);
+  EXPECT_EQ(AXHelpers::setAttributeValue(ax, field, "AXValue", AXValue("x")),
             AXErrorCode::invalidUIElement);
 }
 

@@ -1,4 +1,4 @@
-#include "core/JSONOutput.h"
+#include "base/JSONOutput.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "core/NolariLogger.h"
+#include "base/NolariLogger.h"
 #include "support/CaptureFd.h"
 
 namespace nolari {

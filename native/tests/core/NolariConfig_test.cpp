@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/NolariLogger.h"
-#include "core/TextEncoding.h"
+#include "base/NolariLogger.h"
+#include "base/TextEncoding.h"
 #include "support/CaptureFd.h"
 #include "support/TempDir.h"
 

@@ -1,4 +1,4 @@
-#include "core/NolariLogger.h"
+#include "base/NolariLogger.h"
 
 #include <fcntl.h>
 #include <poll.h>

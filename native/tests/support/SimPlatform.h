@@ -55,7 +55,9 @@ class SimPlatform {
   platform::SimAccessibility& accessibility() {
     return static_cast<platform::SimAccessibility&>(*platform_.accessibility);
   }
-  platform::Workspace& workspace() { return *platform_.workspace; }
+  platform::SimWorkspace& workspace() {
+    return static_cast<platform::SimWorkspace&>(*platform_.workspace);
+  }
   platform::Platform& platform() { return platform_; }
   // The scene's copy that written values are saved to.
   const std::string& sceneFile() const { return sceneFile_; }

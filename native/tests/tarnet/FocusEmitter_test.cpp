@@ -83,9 +83,14 @@ json chainScene(int levels, int framedDepth) {
 
 Rect rect(double x, double y, double w, double h) { return {{x, y}, {w, h}}; }
 
+FrameSelection selectFrame(test::SimPlatform& sim, const std::string& id) {
+  return FocusEmitter::selectBestFrameElement(sim.accessibility(), sim.desktop().element(id));
+}
+
 std::vector<json> emitted(test::SimPlatform& sim, const std::string& elementId, std::int32_t pid) {
   test::CaptureFd out(STDOUT_FILENO);
-  FocusEmitter::emitFocus(sim.desktop().element(elementId), pid);
+  FocusEmitter::emitFocus(sim.accessibility(), sim.workspace(), sim.desktop().element(elementId),
+                          pid);
   out.restore();
   std::vector<json> lines;
   for (const auto& line : out.lines()) lines.push_back(json::parse(line));
@@ -94,9 +99,7 @@ std::vector<json> emitted(test::SimPlatform& sim, const std::string& elementId, 
 
 TEST(FocusEmitterFrame, FocusedAncestorFallbackAndNone) {
   test::SimPlatform sim(framesScene());
-  auto select = [&](const char* id) {
-    return FocusEmitter::selectBestFrameElement(sim.desktop().element(id));
-  };
+  auto select = [&](const char* id) { return selectFrame(sim, id); };
   EXPECT_EQ(select("field"), (FrameSelection{rect(10, 50, 300, 22), 0, "focused", "AXTextField"}));
   // 20 x 14 is below the size filter; the group is smaller than the window.
   EXPECT_EQ(select("tiny"), (FrameSelection{rect(10, 10, 400, 30), 1, "ancestor_min_area", "AXGroup"}));
@@ -108,26 +111,26 @@ TEST(FocusEmitterFrame, FocusedAncestorFallbackAndNone) {
 TEST(FocusEmitterFrame, EqualAreasGoToTheElementNearerTheFocus) {
   test::SimPlatform sim(framesScene());
   // 100 x 20 and its parent 50 x 40 have the same area.
-  EXPECT_EQ(FocusEmitter::selectBestFrameElement(sim.desktop().element("wide")),
+  EXPECT_EQ(selectFrame(sim, "wide"),
             (FrameSelection{rect(505, 15, 100, 20), 0, "focused", "AXStaticText"}));
-  EXPECT_EQ(FocusEmitter::selectBestFrameElement(sim.desktop().element("frameless")),
+  EXPECT_EQ(selectFrame(sim, "frameless"),
             (FrameSelection{rect(600, 10, 100, 20), 1, "ancestor_min_area", "AXGroup"}));
 }
 
 TEST(FocusEmitterFrame, WalkStopsTenParentsUpAndAtAParentThatIsNoElement) {
   {
     test::SimPlatform sim(chainScene(12, 10));
-    auto found = FocusEmitter::selectBestFrameElement(sim.desktop().element("leaf"));
+    auto found = selectFrame(sim, "leaf");
     EXPECT_EQ(found, (FrameSelection{rect(5, 6, 70, 80), 10, "ancestor_min_area", "AXGroup"}));
   }
   {
     test::SimPlatform sim(chainScene(12, 11));
-    EXPECT_EQ(FocusEmitter::selectBestFrameElement(sim.desktop().element("leaf")).strategy, "none");
+    EXPECT_EQ(selectFrame(sim, "leaf").strategy, "none");
   }
   test::SimPlatform sim(framesScene());
   std::string error;
   ASSERT_TRUE(sim.desktop().setAttribute("tiny", "AXParent", "not an element", error)) << error;
-  EXPECT_EQ(FocusEmitter::selectBestFrameElement(sim.desktop().element("tiny")),
+  EXPECT_EQ(selectFrame(sim, "tiny"),
             (FrameSelection{rect(12, 12, 20, 14), 0, "fallback_first", "AXButton"}));
 }
 

@@ -91,7 +91,8 @@ class FocusObserverTest : public ::testing::Test {
 
   platform::VirtualRunLoop* loop_ = nullptr;
   test::SimPlatform sim_;
-  std::shared_ptr<FocusObserver> observer_ = std::make_shared<FocusObserver>();
+  std::shared_ptr<FocusObserver> observer_ =
+      std::make_shared<FocusObserver>(sim_.accessibility(), sim_.workspace(), *loop_);
 };
 
 class FocusObserverFromNothing : public FocusObserverTest {

@@ -52,7 +52,8 @@ TEST(AXBrowserDetector, NameHintsMatchLooselyInNameOrBundle) {
 
 TEST(AXBrowserDetector, NonBrowserReadsNothing) {
   SimPlatform sim("mail_compose");
-  EXPECT_EQ(resolveMetadata("Mail", "com.example.mail", sim.desktop().element("body"), 501),
+  EXPECT_EQ(resolveMetadata(sim.accessibility(), "Mail", "com.example.mail",
+                            sim.desktop().element("body"), 501),
             PageMetadata{});
   EXPECT_FALSE(sim.accessibility().counts().contains("copyAttributeValue"));
 }
@@ -61,18 +62,19 @@ TEST(AXBrowserDetector, FocusedElementWithItsOwnAddressWins) {
   SimPlatform sim(json::parse(R"({"applications": [{"pid": 7, "windows": [
       {"AXRole": "AXWindow", "AXURL": {"url": "https://w/"},
        "children": [{"id": "f", "AXRole": "AXTextField", "AXURL": {"url": "https://f/"}}]}]}]})"));
-  EXPECT_EQ(resolveMetadata("Arc", "", sim.desktop().element("f"), 7),
+  EXPECT_EQ(resolveMetadata(sim.accessibility(), "Arc", "", sim.desktop().element("f"), 7),
             (PageMetadata{"", "https://f/"}));
 }
 
 TEST(AXBrowserDetector, WebAreaSearchExaminesSixLevels) {
   {
     SimPlatform sim(chainScene(5));
-    EXPECT_EQ(findWebArea(sim.desktop().element("window")), sim.desktop().element("page"));
+    EXPECT_EQ(findWebArea(sim.accessibility(), sim.desktop().element("window")),
+              sim.desktop().element("page"));
   }
   {
     SimPlatform sim(chainScene(6));
-    EXPECT_FALSE(findWebArea(sim.desktop().element("window")));
+    EXPECT_FALSE(findWebArea(sim.accessibility(), sim.desktop().element("window")));
   }
 }
 

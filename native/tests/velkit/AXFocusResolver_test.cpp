@@ -4,7 +4,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/Platform.h"
 #include "support/SimPlatform.h"
 
 namespace {
@@ -13,24 +12,17 @@ using nlohmann::json;
 using nolari::test::SimPlatform;
 namespace AXFocusResolver = nolari::AXFocusResolver;
 
-TEST(AXFocusResolver, FallsBackToTheFrontmostApplication) {
-  SimPlatform sim(json::parse(R"({
-    "system_wide": {"AXFocusedUIElement": {"error": -25204}},
-    "applications": [{"focused": "field", "windows": [{"AXRole": "AXWindow",
-      "children": [{"id": "field", "AXRole": "AXTextField"}]}]}]})"));
-  EXPECT_EQ(AXFocusResolver::resolveFocusedElement(), sim.desktop().element("field"));
-}
-
 TEST(AXFocusResolver, FocusedTextInputNamedByTheNoticeIsTakenAsItIs) {
   SimPlatform sim("mail_compose");
+  auto& ax = sim.accessibility();
   const auto notes = sim.desktop().element("note_text");
-  EXPECT_EQ(AXFocusResolver::resolveFocusedElement(notes, 502), notes);
+  EXPECT_EQ(AXFocusResolver::resolveFocusedElement(ax, notes, 502), notes);
   EXPECT_FALSE(sim.accessibility().counts()["copyAttributeValue"].contains("AXFocusedUIElement"));
   // Not focused, or not a text input: the system-wide focus decides.
   const auto body = sim.desktop().element("body");
-  EXPECT_EQ(AXFocusResolver::resolveFocusedElement(sim.desktop().element("to_field"), 501), body);
-  const auto app = nolari::platform::currentPlatform().accessibility->createApplication(501);
-  EXPECT_EQ(AXFocusResolver::resolveFocusedElement(app, 501), body);
+  EXPECT_EQ(AXFocusResolver::resolveFocusedElement(ax, sim.desktop().element("to_field"), 501),
+            body);
+  EXPECT_EQ(AXFocusResolver::resolveFocusedElement(ax, ax.createApplication(501), 501), body);
 }
 
 // The field's own window has an empty title; the application names its
@@ -47,15 +39,17 @@ json titledWindowsScene(const std::string& focusedWindowTitle) {
   return scene;
 }
 
+// The title the field's window gives, on a scene whose application's focused
+// window has the title `focusedWindowTitle`.
+std::string windowTitle(const std::string& focusedWindowTitle) {
+  SimPlatform sim(titledWindowsScene(focusedWindowTitle));
+  return AXFocusResolver::resolveWindowTitle(sim.accessibility(), sim.desktop().element("field"),
+                                             9);
+}
+
 TEST(AXFocusResolver, WindowTitleFallsThroughEmptyTitles) {
-  {
-    SimPlatform sim(titledWindowsScene("Focused"));
-    EXPECT_EQ(AXFocusResolver::resolveWindowTitle(sim.desktop().element("field"), 9), "Focused");
-  }
-  {
-    SimPlatform sim(titledWindowsScene(""));
-    EXPECT_EQ(AXFocusResolver::resolveWindowTitle(sim.desktop().element("field"), 9), "Main");
-  }
+  EXPECT_EQ(windowTitle("Focused"), "Focused");
+  EXPECT_EQ(windowTitle(""), "Main");
 }
 
 }  // namespace

@@ -53,11 +53,11 @@ class ReadOnce : public testing::TestWithParam<std::string> {};
 
 TEST_P(ReadOnce, CaptureSelectionReadsEachAttributeOfAnElementOnce) {
   SimPlatform sim(GetParam());
-  const json plain = nolari::Velkit::buildSystemContext(true);
+  const json plain = nolari::Velkit::buildSystemContext(sim.accessibility(), sim.workspace(), true);
   ReadRecorder& recording = installCache(sim);
 
   nolari::test::CaptureFd out(1);
-  nolari::Velkit::captureSelection();
+  nolari::Velkit::captureSelection(*sim.platform().accessibility, sim.workspace());
   out.restore();
   ASSERT_EQ(out.lines().size(), 1u);
   json captured = json::parse(out.lines()[0]);
@@ -83,13 +83,14 @@ INSTANTIATE_TEST_SUITE_P(Scenes, ReadOnce,
 TEST(AXReadCache, AWriteForgetsWhatWasReadOfItsElement) {
   SimPlatform sim("mail_compose");
   ReadRecorder& recording = installCache(sim);
+  auto& cache = *sim.platform().accessibility;
   const AXUIElement body = sim.desktop().element("body");
-  EXPECT_TRUE(nolari::AXHelpers::getStringAttribute(body, "AXValue"));
-  EXPECT_FALSE(nolari::AXHelpers::getRawAttribute(sim.desktop().element("body"), "AXHelp"));
-  EXPECT_FALSE(nolari::AXHelpers::getRawAttribute(body, "AXHelp"));
-  EXPECT_EQ(nolari::AXHelpers::setAttributeValue(body, "AXValue", AXValue("new")), 0);
-  EXPECT_EQ(nolari::AXHelpers::getStringAttribute(body, "AXValue"), "new");
-  EXPECT_EQ(nolari::AXHelpers::getStringAttribute(body, "AXValue"), "new");
+  EXPECT_TRUE(nolari::AXHelpers::getStringAttribute(cache, body, "AXValue"));
+  EXPECT_FALSE(nolari::AXHelpers::getRawAttribute(cache, sim.desktop().element("body"), "AXHelp"));
+  EXPECT_FALSE(nolari::AXHelpers::getRawAttribute(cache, body, "AXHelp"));
+  EXPECT_EQ(nolari::AXHelpers::setAttributeValue(cache, body, "AXValue", AXValue("new")), 0);
+  EXPECT_EQ(nolari::AXHelpers::getStringAttribute(cache, body, "AXValue"), "new");
+  EXPECT_EQ(nolari::AXHelpers::getStringAttribute(cache, body, "AXValue"), "new");
   EXPECT_EQ(recording.readsOf("AXValue"), 2);
   EXPECT_EQ(recording.readsOf("AXHelp"), 1);
 }

@@ -53,7 +53,9 @@ json chain(const std::vector<json>& ancestors, const json& inner) {
   return n;
 }
 
-json build(SimPlatform& sim) { return AXScreenContext::build(sim.desktop().element("focused"), 3); }
+json build(SimPlatform& sim) {
+  return AXScreenContext::build(sim.accessibility(), sim.desktop().element("focused"), 3);
+}
 
 TEST(AXScreenContextTrim, KeepsAtMost160UserPerceivedCharacters) {
   EXPECT_EQ(AXScreenContext::trim("   " + repeat("a", 300)), repeat("a", 160) + "…");

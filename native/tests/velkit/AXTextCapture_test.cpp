@@ -17,23 +17,32 @@ using nolari::test::SimPlatform;
 
 TEST(AXTextCapture, EmptySelectionIsEmptyAndMissingSelectionIsNothing) {
   SimPlatform sim("mail_compose");
-  EXPECT_EQ(captureSelectedText(sim.desktop().element("body")), "");
-  EXPECT_EQ(captureSelectedText(sim.desktop().element("to_field")), std::nullopt);
-  EXPECT_EQ(captureValue(sim.desktop().element("subject_field")), "Quarterly report");
-  EXPECT_EQ(writeValue("abc", sim.desktop().element("subject_field")), (WriteResult{true, {}}));
-  EXPECT_EQ(captureValue(sim.desktop().element("subject_field")), "abc");
+  auto& ax = sim.accessibility();
+  auto& ws = sim.workspace();
+  EXPECT_EQ(captureSelectedText(ax, ws, sim.desktop().element("body")), "");
+  EXPECT_EQ(captureSelectedText(ax, ws, sim.desktop().element("to_field")), std::nullopt);
+  EXPECT_EQ(captureValue(ax, ws, sim.desktop().element("subject_field")), "Quarterly report");
+  EXPECT_EQ(writeValue(ax, ws, "abc", sim.desktop().element("subject_field")),
+            (WriteResult{true, {}}));
+  EXPECT_EQ(captureValue(ax, ws, sim.desktop().element("subject_field")), "abc");
 }
 
 TEST(AXTextCapture, NotSettableSendsNothing) {
   SimPlatform sim("static_text_focused");
-  EXPECT_EQ(writeValue("x", std::nullopt), (WriteResult{false, "Focused element is not settable"}));
+  auto& ax = sim.accessibility();
+  auto& ws = sim.workspace();
+  EXPECT_EQ(writeValue(ax, ws, "x", std::nullopt),
+            (WriteResult{false, "Focused element is not settable"}));
   EXPECT_FALSE(sim.accessibility().counts().contains("setAttributeValue"));
 }
 
 TEST(AXTextCapture, FailedSettableQueryCountsAsNotSettable) {
   SimPlatform sim(json::parse(R"({"applications": [{"focused": "f", "windows": [
       {"id": "f", "AXRole": "AXTextField", "settable": {"AXValue": {"error": -25212}}}]}]})"));
-  EXPECT_EQ(writeValue("x", std::nullopt), (WriteResult{false, "Focused element is not settable"}));
+  auto& ax = sim.accessibility();
+  auto& ws = sim.workspace();
+  EXPECT_EQ(writeValue(ax, ws, "x", std::nullopt),
+            (WriteResult{false, "Focused element is not settable"}));
 }
 
 }  // namespace

@@ -92,12 +92,14 @@ TEST(VelkitCommands, OneMegabyteTextIsWrittenWhole) {
   const std::string text(1 << 20, 'y');
   nolari::test::CaptureFd out(1);
   nolari::test::CaptureFd err(2);
-  nolari::Velkit::writeText(text);
+  nolari::Velkit::writeText(sim.accessibility(), sim.workspace(), text);
   out.restore();
   err.restore();
   EXPECT_EQ(out.text(), "{\"method\":\"native-set\",\"status\":\"success\"}\n");
   EXPECT_NE(err.text().find("Writing text (1048576 chars)"), std::string::npos);
-  EXPECT_EQ(nolari::AXHelpers::getStringAttribute(sim.desktop().element("body"), "AXValue"), text);
+  EXPECT_EQ(nolari::AXHelpers::getStringAttribute(sim.accessibility(), sim.desktop().element("body"),
+                                                 "AXValue"),
+            text);
 }
 
 TEST_F(VelkitInput, UnreadableSceneExitsWithStatusTwo) {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "core/NolariLogger.h"
+#include "base/NolariLogger.h"
 
 namespace nolari::platform {
 

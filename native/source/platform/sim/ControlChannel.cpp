@@ -21,7 +21,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/LineWriter.h"
+#include "base/LineWriter.h"
 #include "platform/KeyNames.h"
 
 namespace nolari::platform {

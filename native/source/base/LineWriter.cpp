@@ -1,4 +1,4 @@
-#include "core/LineWriter.h"
+#include "base/LineWriter.h"
 
 #include <poll.h>
 #include <unistd.h>

@@ -1,12 +1,12 @@
-#include "core/JSONOutput.h"
+#include "base/JSONOutput.h"
 
 #include <cmath>
 #include <optional>
 #include <utility>
 
-#include "core/LineWriter.h"
-#include "core/NolariLogger.h"
-#include "core/TextEncoding.h"
+#include "base/LineWriter.h"
+#include "base/NolariLogger.h"
+#include "base/TextEncoding.h"
 
 namespace nolari::JSONOutput {
 

@@ -1,4 +1,4 @@
-#include "core/NolariLogger.h"
+#include "base/NolariLogger.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,8 +10,8 @@
 #include <ctime>
 #include <memory>
 
-#include "core/LineWriter.h"
-#include "core/TextEncoding.h"
+#include "base/LineWriter.h"
+#include "base/TextEncoding.h"
 
 namespace nolari::NolariLogger {
 

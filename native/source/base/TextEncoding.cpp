@@ -1,4 +1,4 @@
-#include "core/TextEncoding.h"
+#include "base/TextEncoding.h"
 
 #include <cstddef>
 
