@@ -38,6 +38,9 @@ void CommandFramer::finishLine(const LineHandler& onLine) {
 }
 
 std::optional<nlohmann::json> decodeCommand(std::string_view line) {
+  // A raw NUL byte is never JSON, but the parser would end the text there and
+  // take what came before it.
+  if (line.find('\0') != std::string_view::npos) return std::nullopt;
   nlohmann::json command = nlohmann::json::parse(line, nullptr, false);
   if (command.is_discarded() || !command.is_object()) return std::nullopt;
   auto type = command.find("type");

@@ -61,6 +61,7 @@ TEST(DecodeCommand, TakesOnlyObjectsWithAStringType) {
                            "{\"type\":\"a\"} x", "[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[["}) {
     EXPECT_FALSE(decodeCommand(line)) << line;
   }
+  EXPECT_FALSE(decodeCommand(std::string("{\"type\":\"a\"}\0{", 14)));
   EXPECT_EQ(decodeCommand(R"({"type":"Dictation_arm","x":[]})"), json::parse(R"({"type":"Dictation_arm","x":[]})"));
 }
 
