@@ -10,7 +10,7 @@ packages=(
   libsndfile1-dev libsamplerate0-dev
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx pocketsphinx-en-us
   flite flite1-dev
-  libatspi2.0-dev libx11-dev
+  libatspi2.0-dev libx11-dev libxtst-dev
   xvfb x11-utils dbus dbus-x11 at-spi2-core openbox xdotool imagemagick
   python3-gi gir1.2-gtk-3.0
 )

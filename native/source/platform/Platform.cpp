@@ -12,8 +12,10 @@
 #include "platform/sim/Accessibility.h"
 #include "platform/sim/ControlChannel.h"
 #include "platform/sim/Desktop.h"
+#include "platform/sim/EventTaps.h"
 #include "platform/sim/Speech.h"
 #include "platform/sim/Workspace.h"
+#include "platform/x11/EventTaps.h"
 #include "platform/x11/Workspace.h"
 
 namespace nolari::platform {
@@ -31,8 +33,10 @@ struct SimState {
   std::unique_ptr<SimControlChannel> channel;
 };
 
-bool connectSimDesktop(Platform& platform, const PlatformEnvironment& environment,
-                       std::string& error) {
+// The accessibility, the workspace and the event taps, as `needs` asks, of one
+// simulated desktop.
+bool connectSimDesktop(Platform& platform, PlatformNeeds needs,
+                       const PlatformEnvironment& environment, std::string& error) {
   if (environment.simScene.empty()) {
     error = "NOLARI_PLATFORM=sim needs NOLARI_SIM_SCENE to name a scene file";
     return false;
@@ -46,8 +50,11 @@ bool connectSimDesktop(Platform& platform, const PlatformEnvironment& environmen
         SimControlChannel::open(environment.simControl, state->desktop, *platform.runLoop, error);
     if (!state->channel) return false;
   }
-  platform.accessibility = std::make_unique<SimAccessibility>(state->desktop);
-  platform.workspace = std::make_unique<SimWorkspace>(state->desktop);
+  if (needs.desktop) {
+    platform.accessibility = std::make_unique<SimAccessibility>(state->desktop);
+    platform.workspace = std::make_unique<SimWorkspace>(state->desktop);
+  }
+  if (needs.eventTaps) platform.eventTaps = std::make_unique<SimEventTaps>(state->desktop);
   platform.backendState = std::move(state);
   return true;
 }
@@ -75,18 +82,21 @@ bool connectSimSpeech(Platform& platform, const PlatformEnvironment& environment
 
 bool connectSim(Platform& platform, PlatformNeeds needs, const PlatformEnvironment& environment,
                 std::string& error) {
-  if (needs.desktop && !connectSimDesktop(platform, environment, error)) return false;
+  if ((needs.desktop || needs.eventTaps) && !connectSimDesktop(platform, needs, environment, error)) {
+    return false;
+  }
   return !needs.speech || connectSimSpeech(platform, environment, error);
 }
 
-// The real desktop on Linux: the accessibility bus, the X window system and
-// the on-device speech engine.
+// The real desktop on Linux: the accessibility bus, the X window system (also
+// for the event taps) and the on-device speech engine.
 bool connectLinux(Platform& platform, PlatformNeeds needs, const PlatformEnvironment& environment,
                   std::string&) {
   if (needs.desktop) {
     platform.accessibility = std::make_unique<AtspiAccessibility>(&X11Workspace::frontmostProcess);
     platform.workspace = std::make_unique<X11Workspace>(*platform.runLoop);
   }
+  if (needs.eventTaps) platform.eventTaps = std::make_unique<X11EventTaps>();
   if (needs.speech) {
     const std::string& model = environment.speechModelDir;
     platform.speech = std::make_unique<PocketSpeech>(model.empty() ? PocketSpeech::DEFAULT_MODEL_DIR : model);

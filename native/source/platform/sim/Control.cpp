@@ -1,11 +1,35 @@
 #include "platform/sim/Control.h"
 
+#include "platform/KeyNames.h"
+#include "platform/sim/EventTaps.h"
+
 namespace nolari::platform {
 
 namespace {
 
 // The notice of a focus change that an observer receives.
 constexpr const char* FOCUS_CHANGED = "AXFocusedUIElementChanged";
+
+std::string typedForm(const KeyEvent& key) {
+  const std::string_view name = nameOfKeyCode(key.keyCode);
+  const bool chord =
+      key.flags & (EventFlags::command | EventFlags::control | EventFlags::alternate);
+  if (!chord && name.size() == 1) {
+    const bool upper = key.flags & (EventFlags::shift | EventFlags::alphaShift);
+    const char c = name[0];
+    return std::string(1, upper && c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+  }
+  if (!chord && name == "space") return " ";
+  std::string form = "{";
+  for (const auto& [flag, word] : {std::pair{EventFlags::command, "command"},
+                                   std::pair{EventFlags::control, "control"},
+                                   std::pair{EventFlags::alternate, "option"},
+                                   std::pair{EventFlags::shift, "shift"}}) {
+    if (key.flags & flag) form += std::string(word) + "+";
+  }
+  form += name.empty() ? "#" + std::to_string(key.keyCode) : std::string(name);
+  return form + "}";
+}
 
 }  // namespace
 
@@ -92,6 +116,53 @@ void SimControl::setMouseLocation(Point location) {
 
 void SimControl::setTrusted(bool trusted) {
   desktop_->withState([trusted](SimDesktop::State& state) { state.model.trusted = trusted; });
+}
+
+void SimControl::pressKey(const KeyEvent& key) {
+  auto tap = desktop_->withState([](SimDesktop::State& state) { return state.keyboardTap.lock(); });
+  TapEvent event{TapEvent::Type::keyDown, key, {}};
+  auto reachApplications = [desktop = desktop_, text = typedForm(key)] {
+    desktop->withState([&text](SimDesktop::State& state) { state.typed += text; });
+  };
+  if (tap) {
+    tap->send(event, std::move(reachApplications));
+  } else {
+    reachApplications();
+  }
+}
+
+void SimControl::releaseKey(const KeyEvent& key) {
+  auto tap = desktop_->withState([](SimDesktop::State& state) { return state.keyboardTap.lock(); });
+  if (tap) tap->send(TapEvent{TapEvent::Type::keyUp, key, {}}, nullptr);
+}
+
+void SimControl::moveMouse(Point location) {
+  auto tap = desktop_->withState([location](SimDesktop::State& state) {
+    state.model.mouse = location;
+    return state.mouseTap.lock();
+  });
+  if (tap) tap->send(TapEvent{TapEvent::Type::mouseMoved, {}, location}, nullptr);
+}
+
+bool SimControl::disableTap(bool keyboard, TapEvent::Type cause) {
+  auto tap = desktop_->withState([keyboard](SimDesktop::State& state) {
+    return (keyboard ? state.keyboardTap : state.mouseTap).lock();
+  });
+  if (!tap) return false;
+  tap->sendDisabledNotice(cause);
+  return true;
+}
+
+void SimControl::whenTyped(std::function<void(const std::string&)> report) {
+  auto tap = desktop_->withState([](SimDesktop::State& state) { return state.keyboardTap.lock(); });
+  auto work = [desktop = desktop_, report = std::move(report)] {
+    report(desktop->withState([](SimDesktop::State& state) { return state.typed; }));
+  };
+  if (tap) {
+    tap->afterPending(std::move(work));
+  } else {
+    work();
+  }
 }
 
 AXUIElement SimControl::element(const std::string& elementId) {

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "platform/Accessibility.h"
+#include "platform/EventTaps.h"
 #include "platform/sim/Desktop.h"
 
 // The drive operations of the simulated desktop: what the user and the other
@@ -39,6 +41,24 @@ class SimControl {
   void failNextAddNotification(AXError code);
   void setMouseLocation(Point location);
   void setTrusted(bool trusted);
+
+  // The user presses or releases a key. It goes through the keyboard tap, if
+  // there is one, and reaches the applications unless the tap swallows it.
+  void pressKey(const KeyEvent& key);
+  void releaseKey(const KeyEvent& key);
+  // The pointer moves; the mouse tap, if there is one, is told.
+  void moveMouse(Point location);
+  // The platform turns a tap off (`cause` is one of the two disabled notices).
+  // False when the program holds no such tap.
+  bool disableTap(bool keyboard, TapEvent::Type cause);
+  // Calls `report` with what the applications received from the keyboard,
+  // once every key pressed before has gone past the keyboard tap or was
+  // swallowed: on the tap's thread, or at once when nothing waits there.
+  // Key downs only: letters, digits and the space bar as the characters they
+  // type (letters upper-case with shift or caps lock), other keys and keys
+  // with command, control or option as "{command+shift+x}", "{return}", or
+  // "{#50}" for a code without a name.
+  void whenTyped(std::function<void(const std::string&)> report);
 
   // The handle of a scene element, or an empty handle for an unknown id.
   AXUIElement element(const std::string& elementId);

@@ -22,6 +22,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/LineWriter.h"
+#include "platform/KeyNames.h"
 
 namespace nolari::platform {
 
@@ -159,6 +160,133 @@ bool echo(const json& command, SimControl&, RunLoop& loop, std::string& error) {
   return true;
 }
 
+// The key of "key", "key_down" and "key_up": a name from the key table or a
+// code, with "modifiers" (names) and "flags" (bits) together giving the flags.
+std::optional<KeyEvent> keyMember(const json& command, std::string& error) {
+  KeyEvent key;
+  auto it = command.find("key");
+  if (it != command.end() && it->is_string()) {
+    auto code = keyCodeForName(it->get<std::string>());
+    if (!code) {
+      error = "no key is named \"" + it->get<std::string>() + "\"";
+      return std::nullopt;
+    }
+    key.keyCode = *code;
+  } else if (it != command.end() && it->is_number_unsigned() &&
+             it->get<std::uint64_t>() < KeyEvent::noKeyCode) {
+    key.keyCode = static_cast<KeyCode>(it->get<std::uint64_t>());
+  } else {
+    error = "\"key\" must be a key name or a key code from 0 to 65534";
+    return std::nullopt;
+  }
+  if (auto flags = command.find("flags"); flags != command.end()) {
+    if (!flags->is_number_unsigned()) {
+      error = "\"flags\" must be a non-negative integer";
+      return std::nullopt;
+    }
+    key.flags = flags->get<std::uint64_t>();
+  }
+  if (auto modifiers = command.find("modifiers"); modifiers != command.end()) {
+    static const std::map<std::string, std::uint64_t, std::less<>> bits = {
+        {"command", EventFlags::command}, {"shift", EventFlags::shift},
+        {"control", EventFlags::control}, {"option", EventFlags::alternate},
+        {"capslock", EventFlags::alphaShift}};
+    bool valid = modifiers->is_array();
+    for (const auto& name : valid ? *modifiers : json::array()) {
+      auto bit = name.is_string() ? bits.find(name.get<std::string>()) : bits.end();
+      if (bit == bits.end()) {
+        valid = false;
+        break;
+      }
+      key.flags |= bit->second;
+    }
+    if (!valid) {
+      error = "\"modifiers\" must be an array of \"command\", \"shift\", \"control\", \"option\" "
+              "and \"capslock\"";
+      return std::nullopt;
+    }
+  }
+  return key;
+}
+
+bool keyDown(const json& command, SimControl& control, RunLoop&, std::string& error) {
+  auto key = keyMember(command, error);
+  if (!key) return false;
+  if (auto repeat = command.find("repeat"); repeat != command.end()) {
+    if (!repeat->is_boolean()) {
+      error = "\"repeat\" must be a boolean";
+      return false;
+    }
+    key->autorepeat = repeat->get<bool>();
+  }
+  control.pressKey(*key);
+  return true;
+}
+
+bool keyUp(const json& command, SimControl& control, RunLoop&, std::string& error) {
+  auto key = keyMember(command, error);
+  if (!key) return false;
+  control.releaseKey(*key);
+  return true;
+}
+
+bool keyPress(const json& command, SimControl& control, RunLoop&, std::string& error) {
+  auto key = keyMember(command, error);
+  if (!key) return false;
+  control.pressKey(*key);
+  control.releaseKey(*key);
+  return true;
+}
+
+bool mouseMove(const json& command, SimControl& control, RunLoop&, std::string& error) {
+  double at[2] = {0, 0};
+  const char* names[2] = {"x", "y"};
+  for (int i = 0; i < 2; ++i) {
+    auto it = command.find(names[i]);
+    if (it == command.end() || !it->is_number() || !std::isfinite(it->get<double>())) {
+      error = std::string("\"") + names[i] + "\" must be a number";
+      return false;
+    }
+    at[i] = it->get<double>();
+  }
+  control.moveMouse(Point{at[0], at[1]});
+  return true;
+}
+
+bool disableTap(const json& command, SimControl& control, RunLoop&, std::string& error) {
+  auto tap = command.find("tap");
+  const bool keyboard = tap != command.end() && *tap == "keyboard";
+  if (!keyboard && !(tap != command.end() && *tap == "mouse")) {
+    error = "\"tap\" must be \"keyboard\" or \"mouse\"";
+    return false;
+  }
+  auto by = command.find("by");
+  TapEvent::Type cause;
+  if (by != command.end() && *by == "timeout") {
+    cause = TapEvent::Type::tapDisabledByTimeout;
+  } else if (by != command.end() && *by == "user_input") {
+    cause = TapEvent::Type::tapDisabledByUserInput;
+  } else {
+    error = "\"by\" must be \"timeout\" or \"user_input\"";
+    return false;
+  }
+  if (!control.disableTap(keyboard, cause)) {
+    error = std::string("the program holds no ") + (keyboard ? "keyboard" : "mouse") + " tap";
+    return false;
+  }
+  return true;
+}
+
+// Writes {"typed": text} on standard output once every key pressed before
+// has gone past the keyboard tap.
+bool reportTyped(const json&, SimControl& control, RunLoop&, std::string&) {
+  control.whenTyped([](const std::string& text) {
+    LineWriter::writeToStandardOutput(
+        json{{"typed", text}}.dump(-1, ' ', false, json::error_handler_t::replace) + "\n");
+  });
+  return true;
+}
+
 const std::map<std::string, Handler, std::less<>>& handlers() {
   static const std::map<std::string, Handler, std::less<>> table = {
       {"activate", activate},
@@ -169,6 +297,12 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
       {"fail_next_observer_create", failNextObserverCreate},
       {"fail_next_add_notification", failNextAddNotification},
       {"echo", echo},
+      {"key_down", keyDown},
+      {"key_up", keyUp},
+      {"key", keyPress},
+      {"mouse_move", mouseMove},
+      {"disable_tap", disableTap},
+      {"report_typed", reportTyped},
   };
   return table;
 }

@@ -26,6 +26,7 @@
 namespace nolari::platform {
 
 class SimObserver;
+class SimEventTap;
 
 // What a simulated element handle holds: which desktop, which application and
 // which node (-1 the application itself); the system-wide element has no pid.
@@ -70,6 +71,11 @@ class SimDesktop : public std::enable_shared_from_this<SimDesktop> {
     std::optional<AXError> failObserverCreate;
     std::optional<AXError> failAddNotification;
     float messagingTimeout = 0;
+    // The taps last made, while their program holds them.
+    std::weak_ptr<SimEventTap> keyboardTap;
+    std::weak_ptr<SimEventTap> mouseTap;
+    // What the applications received from the keyboard (see SimControl::typed).
+    std::string typed;
 
     SimApplication* appFor(std::int32_t pid);
     // The application of a handle while it runs and the node still exists.

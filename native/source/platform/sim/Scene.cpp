@@ -109,8 +109,9 @@ class SceneReader {
     if (!document.is_object()) {
       return fail(error_, "scene", "expected a JSON object, found " + describe(document));
     }
-    static const std::set<std::string> known = {"trusted", "screens", "main_screen", "mouse",
-                                                "frontmost", "applications", "system_wide"};
+    static const std::set<std::string> known = {"trusted",      "screens",      "main_screen",
+                                                "mouse",        "frontmost",    "applications",
+                                                "system_wide",  "keyboard_tap", "mouse_tap"};
     for (const auto& [key, value] : document.items()) {
       if (!known.contains(key)) return fail(error_, "scene", "unknown member \"" + key + "\"");
     }
@@ -120,6 +121,8 @@ class SceneReader {
       }
       model_.trusted = document["trusted"].get<bool>();
     }
+    if (!readTapMode(document, "keyboard_tap", model_.keyboardTap)) return false;
+    if (!readTapMode(document, "mouse_tap", model_.mouseTap)) return false;
     if (!readScreens(document)) return false;
     if (document.contains("mouse")) {
       std::vector<double> n;
@@ -156,6 +159,21 @@ class SceneReader {
       if (it == ids_.end()) return std::nullopt;
       return makeElement_(it->second.first, it->second.second);
     };
+  }
+
+  bool readTapMode(const json& document, const char* key, SimTapMode& mode) {
+    if (!document.contains(key)) return true;
+    const json& value = document[key];
+    static const std::map<std::string, SimTapMode, std::less<>> modes = {
+        {"ok", SimTapMode::ok}, {"refused", SimTapMode::refused}, {"silent", SimTapMode::silent}};
+    auto it = value.is_string() ? modes.find(value.get<std::string>()) : modes.end();
+    if (it == modes.end()) {
+      const std::string found = value.is_string() ? "\"" + value.get<std::string>() + "\""
+                                                  : describe(value);
+      return fail(error_, key, "expected \"ok\", \"refused\" or \"silent\", found " + found);
+    }
+    mode = it->second;
+    return true;
   }
 
   bool readScreens(const json& document) {

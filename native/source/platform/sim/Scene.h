@@ -59,8 +59,14 @@ struct SimApplication {
   int focused = -1;
 };
 
+// Whether the desktop lets a program tap the keyboard or the mouse: a tap is
+// made, refused, or made but never sees an event (no permission to listen).
+enum class SimTapMode { ok, refused, silent };
+
 struct SimSceneModel {
   bool trusted = true;
+  SimTapMode keyboardTap = SimTapMode::ok;
+  SimTapMode mouseTap = SimTapMode::ok;
   std::vector<Screen> screens;
   std::optional<std::size_t> mainScreen;
   Point mouse;
