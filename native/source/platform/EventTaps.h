@@ -74,7 +74,8 @@ class EventTap {
   // ends.
   virtual void setRepeatsSwallowed(KeyCode key, bool swallowed) = 0;
   // Delivers the tap's events to its callback on the calling thread, for the
-  // life of the process: the body of the tap's thread.
+  // life of the process: the body of the tap's thread. Returns only once the
+  // EventTaps that made the tap is gone (or its backend lost the desktop).
   virtual void run() = 0;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <iostream>
 #include <condition_variable>
 #include <functional>
@@ -15,6 +16,7 @@
 
 // After the test framework: X.h defines None, a name the framework uses.
 #include <X11/XKBlib.h>
+#include <unistd.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
@@ -205,13 +207,17 @@ TEST_F(X11EventTapsTest, ANewKeyboardTapRestoresKeysAProcessLeftWithoutRepeat) {
 }
 
 // Run by the test below in a process of its own: swallows space repeats, says
-// "ready", and ends with std::exit (no destructors) when its input closes.
+// "ready", and ends with std::exit (no destructors) when its input closes, or,
+// asked to wait for a signal, only by that signal.
 TEST(X11EventTapsChild, DISABLED_SwallowsSpaceRepeatsUntilItEnds) {
   X11EventTaps taps;
   auto keyboard = taps.createKeyboardTap([](const TapEvent&) { return TapAnswer::pass; });
   ASSERT_TRUE(keyboard);
   keyboard->setRepeatsSwallowed(49, true);
   std::cout << "ready" << std::endl;
+  if (std::getenv("NOLARI_TEST_WAIT_FOR_SIGNAL")) {
+    for (;;) ::pause();
+  }
   std::string line;
   std::getline(std::cin, line);
   std::exit(0);
@@ -223,6 +229,7 @@ TEST_F(X11EventTapsTest, SpaceRepeatsAgainAfterTheProcessEndsByExitOrBySignal) {
     options.args = {"--gtest_also_run_disabled_tests",
                     "--gtest_filter=X11EventTapsChild.DISABLED_SwallowsSpaceRepeatsUntilItEnds"};
     options.env = desktop_->environment();
+    if (bySignal) options.env["NOLARI_TEST_WAIT_FOR_SIGNAL"] = "1";
     auto child = test::RunningProcess::start("/proc/self/exe", options);
     ASSERT_TRUE(child);
     std::optional<std::string> line;

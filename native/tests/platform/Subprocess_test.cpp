@@ -64,12 +64,15 @@ TEST(Subprocess, MissingProgramIsNotStarted) {
 TEST(Subprocess, ConversationLineByLine) {
   auto process = RunningProcess::start("/bin/cat", {});
   ASSERT_NE(process, nullptr);
+  bool complete = false;
   EXPECT_TRUE(process->writeLine("hello"));
-  EXPECT_EQ(process->readLine(5s), "hello");
+  EXPECT_EQ(process->readLine(5s, &complete), "hello");
+  EXPECT_TRUE(complete);
   EXPECT_EQ(process->readLine(20ms), std::nullopt);
   EXPECT_TRUE(process->writeRaw("partial"));
   process->closeStdin();
-  EXPECT_EQ(process->readLine(5s), "partial");
+  EXPECT_EQ(process->readLine(5s, &complete), "partial");
+  EXPECT_FALSE(complete);
   EXPECT_EQ(process->readLine(5s), std::nullopt);
   auto result = process->wait(5s);
   EXPECT_EQ(result.exitStatus, 0);

@@ -8,44 +8,19 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/JsonMatch.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
+#include "support/Transcript.h"
 
 using namespace std::chrono_literals;
 using nlohmann::json;
 using nolari::test::ProcessOptions;
 using nolari::test::RunningProcess;
 using nolari::test::TempDir;
-using nolari::test::matches;
 
 namespace {
 
 const std::string TRANSCRIPTS = std::string(NOLARI_TESTS_DIR) + "/sondra/transcripts";
-
-std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
-}
-
-// "\xHH" and "\t" written out, for bytes a transcript cannot hold as text.
-std::string unescape(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x') {
-      out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
-      i += 3;
-    } else if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 't') {
-      out += '\t';
-      i += 1;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
 
 std::map<std::string, std::string> simEnvironment(const std::string& script) {
   return {{"NOLARI_PLATFORM", "sim"}, {"NOLARI_SPEECH_SCRIPT", TRANSCRIPTS + "/" + script}};
@@ -62,40 +37,10 @@ std::vector<std::string> lines(const std::string& text) {
 
 class SondraTranscript : public testing::TestWithParam<std::string> {};
 
-TEST_P(SondraTranscript, RepliesMatch) {
-  TempDir dir;
-  for (const char* name : {"hello.wav", "empty.wav", "notes.txt"}) std::ofstream(dir.file(name)) << "x";
-  std::ifstream file(TRANSCRIPTS + "/" + GetParam());
-  ASSERT_TRUE(file) << GetParam();
-  std::string input;
-  std::vector<std::string> expected;
-  std::string script = "speech.json";
-  for (std::string line; std::getline(file, line);) {
-    line = replaceAll(line, "$DIR", dir.path());
-    if (line.rfind("# speech: ", 0) == 0) script = line.substr(10) + ".json";
-    if (line.rfind(">~ ", 0) == 0) input += unescape(line.substr(3)) + "\n";
-    else if (line.rfind("> ", 0) == 0) input += line.substr(2) + "\n";
-    else if (line == ">") input += "\n";
-    else if (line.rfind("< ", 0) == 0) expected.push_back(line.substr(2));
-  }
-  ProcessOptions options;
-  options.env = simEnvironment(script);
-  options.cwd = dir.path();
-  options.stdinData = input;
-  auto result = nolari::test::runProcess(nolari::test::programPath("sondra"), options);
-  EXPECT_EQ(result.exitStatus, 0) << result.err;
-  auto got = lines(result.out);
-  ASSERT_EQ(got.size(), expected.size()) << result.out;
-  for (size_t i = 0; i < expected.size(); ++i) {
-    json actual = json::parse(got[i], nullptr, false);
-    EXPECT_TRUE(matches(json::parse(expected[i]), actual)) << "line " << i + 1 << "\nexpected " << expected[i]
-                                                           << "\n     got " << got[i];
-  }
-}
+TEST_P(SondraTranscript, RepliesMatch) { nolari::test::runTranscript("sondra", GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(Transcripts, SondraTranscript, testing::Values("operations.transcript", "errors.transcript",
-                                                                         "denied.transcript"),
-                         [](const auto& info) { return info.param.substr(0, info.param.find('.')); });
+INSTANTIATE_TEST_SUITE_P(Transcripts, SondraTranscript, testing::ValuesIn(nolari::test::transcriptsOf("sondra")),
+                         nolari::test::transcriptTestName);
 
 TEST(SondraProcess, StartupLineComesBeforeAnyInputAndLinesAreAnsweredAsTheyCome) {
   TempDir dir;

@@ -231,10 +231,11 @@ void RunningProcess::flushAndCloseStdin(std::chrono::steady_clock::time_point de
   closeFd(in_);
 }
 
-std::optional<std::string> RunningProcess::readLine(std::chrono::milliseconds timeout) {
+std::optional<std::string> RunningProcess::readLine(std::chrono::milliseconds timeout, bool* complete) {
   Pump::until(*this, Clock::now() + timeout,
               [this] { return outBuffer_.find('\n') != std::string::npos || out_ < 0; });
   auto newline = outBuffer_.find('\n');
+  if (complete != nullptr) *complete = newline != std::string::npos;
   if (newline != std::string::npos) {
     std::string line = outBuffer_.substr(0, newline);
     outBuffer_.erase(0, newline + 1);

@@ -51,8 +51,9 @@ class RunningProcess {
   void closeStdin();
 
   // The next stdout line without its "\n"; nullopt on timeout, or at end of
-  // output when no partial line is left.
-  std::optional<std::string> readLine(std::chrono::milliseconds timeout);
+  // output when no partial line is left. `complete`, if given, tells whether
+  // the line ended with "\n" rather than with the output.
+  std::optional<std::string> readLine(std::chrono::milliseconds timeout, bool* complete = nullptr);
   // What stderr gave so far, without waiting.
   std::string stderrText();
 

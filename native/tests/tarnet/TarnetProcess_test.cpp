@@ -11,17 +11,15 @@
 
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "support/JsonMatch.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
+#include "support/Transcript.h"
 
 namespace {
 
@@ -30,9 +28,7 @@ using nlohmann::json;
 using nolari::test::ProcessOptions;
 using nolari::test::RunningProcess;
 using nolari::test::TempDir;
-using nolari::test::matches;
 
-const std::string TRANSCRIPTS = std::string(NOLARI_TESTS_DIR) + "/tarnet/transcripts";
 constexpr auto LINE_TIMEOUT = 5s;
 
 bool writeAll(int fd, const std::string& bytes) {
@@ -46,19 +42,18 @@ bool writeAll(int fd, const std::string& bytes) {
   return true;
 }
 
-// A running tarnet on a copy of a scene, with a control channel that is a FIFO
+// A running tarnet on a copy of the mail_compose scene, with a control channel that is a FIFO
 // made here, or a socket that the program makes.
 class Tarnet {
  public:
   struct Setup {
-    std::string scene = "mail_compose";
     json scenePatch = json::object();
     std::optional<json> config;
     bool socket = false;
   };
 
   explicit Tarnet(const Setup& setup) {
-    std::ifstream in(std::string(NOLARI_SCENES_DIR) + "/" + setup.scene + ".json");
+    std::ifstream in(std::string(NOLARI_SCENES_DIR) + "/mail_compose.json");
     json scene = json::parse(in);
     // Top-level members replaced whole; null stays null ("frontmost": null is no frontmost).
     for (auto it = setup.scenePatch.begin(); it != setup.scenePatch.end(); ++it) scene[it.key()] = it.value();
@@ -110,86 +105,12 @@ class Tarnet {
   int fd_ = -1;
 };
 
-// A transcript: "> " control lines (consecutive ones are written together),
-// "< " expected standard output lines compared as JSON ("*" matches any
-// value, "$name" a line defined by "# line name: ..."), "<= " lines compared
-// byte for byte, "! " text that standard error must hold by then, and
-// "# scene: ", "# scene-patch: " (top-level members replaced) and "# config: "
-// set-up lines.
-struct Transcript {
-  Tarnet::Setup setup;
-  std::vector<std::pair<std::string, std::string>> steps;
-};
-
-Transcript readTranscript(const std::string& name) {
-  Transcript transcript;
-  std::ifstream file(TRANSCRIPTS + "/" + name);
-  EXPECT_TRUE(file) << name;
-  std::map<std::string, std::string> named;
-  for (std::string line; std::getline(file, line);) {
-    auto after = [&](const std::string& prefix) -> std::optional<std::string> {
-      if (line.rfind(prefix, 0) != 0) return std::nullopt;
-      return line.substr(prefix.size());
-    };
-    if (auto scene = after("# scene: ")) {
-      transcript.setup.scene = *scene;
-    } else if (auto patch = after("# scene-patch: ")) {
-      transcript.setup.scenePatch = json::parse(*patch);
-    } else if (auto config = after("# config: ")) {
-      transcript.setup.config = json::parse(*config);
-    } else if (auto definition = after("# line ")) {
-      auto colon = definition->find(": ");
-      named["$" + definition->substr(0, colon)] = definition->substr(colon + 2);
-    } else if (auto exact = after("<= ")) {
-      transcript.steps.emplace_back("<=", *exact);
-    } else if (auto expected = after("< ")) {
-      transcript.steps.emplace_back("<", named.contains(*expected) ? named[*expected] : *expected);
-    } else if (auto control = after("> ")) {
-      if (!transcript.steps.empty() && transcript.steps.back().first == ">") {
-        transcript.steps.back().second += *control + "\n";
-      } else {
-        transcript.steps.emplace_back(">", *control + "\n");
-      }
-    } else if (auto error = after("! ")) {
-      transcript.steps.emplace_back("!", *error);
-    }
-  }
-  return transcript;
-}
-
 class TarnetTranscript : public testing::TestWithParam<std::string> {};
 
-TEST_P(TarnetTranscript, LinesMatch) {
-  const Transcript transcript = readTranscript(GetParam());
-  Tarnet tarnet(transcript.setup);
-  ASSERT_TRUE(tarnet.running());
-  int number = 0;
-  for (const auto& [kind, text] : transcript.steps) {
-    ++number;
-    if (kind == ">") {
-      ASSERT_TRUE(tarnet.send(text)) << "step " << number;
-    } else if (kind == "!") {
-      EXPECT_NE(tarnet.errors().find(text), std::string::npos)
-          << "step " << number << ": standard error lacks " << text << "\n" << tarnet.errors();
-    } else {
-      auto got = tarnet.line();
-      ASSERT_TRUE(got) << "step " << number << ": no line, expected " << text << "\n" << tarnet.errors();
-      if (kind == "<=") {
-        EXPECT_EQ(*got, text) << "step " << number;
-      } else {
-        EXPECT_TRUE(matches(json::parse(text), json::parse(*got, nullptr, false)))
-            << "step " << number << "\nexpected " << text << "\n     got " << *got;
-      }
-    }
-  }
-}
+TEST_P(TarnetTranscript, LinesMatch) { nolari::test::runTranscript("tarnet", GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(Transcripts, TarnetTranscript,
-                         testing::Values("startup.transcript", "untrusted.transcript",
-                                         "switching.transcript", "no_delays.transcript",
-                                         "failures.transcript", "focus_changes.transcript",
-                                         "control_errors.transcript"),
-                         [](const auto& info) { return info.param.substr(0, info.param.find('.')); });
+INSTANTIATE_TEST_SUITE_P(Transcripts, TarnetTranscript, testing::ValuesIn(nolari::test::transcriptsOf("tarnet")),
+                         nolari::test::transcriptTestName);
 
 TEST(TarnetProcess, SocketChannelTakesSeveralWritersAndALastLineWithoutLineFeed) {
   Tarnet::Setup setup;
