@@ -85,7 +85,7 @@ def main():
             json.dump({"trusted": True, "applications": [{"pid": 501, "name": "Editor"}]}, f)
         env = dict(os.environ, NOLARI_PLATFORM="sim", NOLARI_SIM_SCENE=scene)
         env.pop("NOLARI_CONFIG_PATH", None)
-        agent = Child([args.ambrel], env=env, cwd=directory)
+        agent = Child([os.path.abspath(args.ambrel)], env=env, cwd=directory)
         started = time.perf_counter()
         startup = json.loads(agent.line())
         assert startup.get("event") == "startup", startup
