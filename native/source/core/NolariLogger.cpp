@@ -99,7 +99,14 @@ void appendToLogFile(const std::string& logLine) {
   const std::string directory = logsDirectory();
   if (directory.empty()) return;
   const std::string path = directory + "/nolari.log";
-  const std::string line = "[" + utcTimestamp() + "] " + logLine;
+  // Appended piece by piece: GCC 12 at -O3 misreads a chain of operator+ on a
+  // literal as an overlapping copy (-Wrestrict).
+  std::string line;
+  line.reserve(logLine.size() + 32);
+  line += '[';
+  line += utcTimestamp();
+  line += "] ";
+  line += logLine;
   if (appendTo(path, line)) return;
   // An existing file that cannot be opened is left alone; the "logs"
   // directory is never created.

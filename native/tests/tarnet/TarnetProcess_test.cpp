@@ -139,7 +139,7 @@ Transcript readTranscript(const std::string& name) {
       transcript.setup.config = json::parse(*config);
     } else if (auto definition = after("# line ")) {
       auto colon = definition->find(": ");
-      named["$" + definition->substr(0, colon)] = definition->substr(colon + 2);
+      named[std::string("$").append(definition->substr(0, colon))] = definition->substr(colon + 2);
     } else if (auto exact = after("<= ")) {
       transcript.steps.emplace_back("<=", *exact);
     } else if (auto expected = after("< ")) {

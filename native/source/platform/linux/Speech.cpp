@@ -489,11 +489,8 @@ class PocketSpeech::Engine {
       while (!phone.empty() && std::isdigit(static_cast<unsigned char>(phone.back()))) phone.pop_back();
       if (phone.empty() || phone == "pau") continue;
       if (phone == "ax") phone = "ah";
-      out += (out.empty() ? "" : " ") + [&] {
-        std::string upper = phone;
-        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        return upper;
-      }();
+      if (!out.empty()) out += ' ';
+      for (char c : phone) out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
     if (phones) delete_val(phones);
     return out;
