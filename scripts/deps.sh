@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev
   nlohmann-json3-dev libboost-dev libicu-dev
   libsndfile1-dev libsamplerate0-dev
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx pocketsphinx-en-us
