@@ -56,7 +56,7 @@ std::string writeTemporaryFile(const std::string& directory, std::string_view li
   static std::atomic<unsigned> counter{0};
   // A name left behind by an earlier process with the same id is skipped.
   for (int attempt = 0; attempt < 16; ++attempt) {
-    const std::string path =
+    std::string path =
         directory + "/.nolari.log." + std::to_string(::getpid()) + "." + std::to_string(counter++);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
@@ -126,7 +126,9 @@ void log(std::string_view level, std::string_view message) {
 
 }  // namespace
 
-void setComponent(std::string component) { componentSetting() = TextEncoding::repairUTF8(component); }
+void setComponent(std::string_view component) {
+  componentSetting() = TextEncoding::repairUTF8(component);
+}
 
 const std::string& component() { return componentSetting(); }
 

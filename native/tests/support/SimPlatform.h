@@ -65,11 +65,11 @@ class SimPlatform {
  private:
   void install(std::shared_ptr<platform::SimDesktop> desktop,
                std::unique_ptr<platform::RunLoop> runLoop) {
-    desktop_ = desktop;
+    desktop_ = std::move(desktop);
     desktop_->setMainRunLoop(runLoop.get());
     platform_.runLoop = std::move(runLoop);
-    platform_.accessibility = std::make_unique<platform::SimAccessibility>(desktop);
-    platform_.workspace = std::make_unique<platform::SimWorkspace>(desktop);
+    platform_.accessibility = std::make_unique<platform::SimAccessibility>(desktop_);
+    platform_.workspace = std::make_unique<platform::SimWorkspace>(desktop_);
     platform::installPlatform(&platform_);
   }
 

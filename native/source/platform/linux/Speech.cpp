@@ -144,7 +144,8 @@ class MonoReader {
     if (!resampler_) {
       append(mono_.data(), mono_.size(), out);
     } else {
-      resampled_.resize(static_cast<size_t>(std::ceil(mono_.size() * ratio_)) + 64);
+      const double resampledFrames = std::ceil(static_cast<double>(mono_.size()) * ratio_);
+      resampled_.resize(static_cast<size_t>(resampledFrames) + 64);
       SRC_DATA data{};
       data.data_in = mono_.data();
       data.input_frames = static_cast<long>(mono_.size());
