@@ -8,7 +8,7 @@ RELEASE_BUILD ?= build-release
 # The project's own builds keep warnings as errors; a plain cmake build does not.
 CMAKE_FLAGS ?= -DNOLARI_WERROR=ON
 
-.PHONY: deps demo test test-plain test-asan release tsan bench build clean
+.PHONY: deps demo test test-plain test-asan release lint tsan bench build clean
 
 deps:
 	@bash scripts/deps.sh
@@ -46,7 +46,11 @@ release: deps $(RELEASE_BUILD)/CMakeCache.txt
 	cmake --build $(RELEASE_BUILD) -j $(JOBS)
 	cd $(RELEASE_BUILD) && ctest --output-on-failure -j $(JOBS) -L core
 
-test: test-plain test-asan release
+# Formatting and static analysis; clang-tidy reads the plain build's compile commands.
+lint: build
+	@bash scripts/lint.sh $(BUILD) $(JOBS)
+
+test: test-plain test-asan release lint
 
 # The threaded programs under ThreadSanitizer.
 tsan: deps $(TSAN_BUILD)/CMakeCache.txt
