@@ -18,7 +18,7 @@ status=0
 echo "lint: clang-format on ${#files[@]} files"
 if ! clang-format --dry-run -Werror "${files[@]}" 2>"$build/clang-format.log"; then
   status=1
-  echo "lint: not formatted (lines to change per file; fix with clang-format -i):"
+  echo "lint: not formatted (places to change per file; fix with clang-format -i):"
   grep -oE '^[^:]+:[0-9]+:[0-9]+: error' "$build/clang-format.log" | cut -d: -f1 | uniq -c
 fi
 
@@ -26,8 +26,9 @@ fi
 # The build's -Werror is lifted so that clang's own warnings, which GCC's build
 # does not share, do not stop a unit before the checks run.
 echo "lint: clang-tidy on the units of $build, $jobs at a time"
-run-clang-tidy -quiet -j "$jobs" -p "$build" -extra-arg=-Wno-error '/native/(source|tests)/' \
-  >"$build/clang-tidy.log" 2>&1 || status=1
+# run-clang-tidy always asks for colour; the log is kept plain.
+run-clang-tidy -quiet -j "$jobs" -p "$build" -extra-arg=-Wno-error '/native/(source|tests)/' 2>&1 |
+  sed 's/\x1b\[[0-9;]*m//g' >"$build/clang-tidy.log" || status=1
 grep -E '(warning|error):' "$build/clang-tidy.log" | sort -u || true
 
 if ((status)); then
