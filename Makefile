@@ -3,20 +3,29 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
+RELEASE_BUILD ?= build-release
 
-.PHONY: deps demo test test-plain test-asan tsan bench build clean
+# The project's own builds keep warnings as errors; a plain cmake build does not.
+CMAKE_FLAGS ?= -DNOLARI_WERROR=ON
+
+.PHONY: deps demo test test-plain test-asan release lint tsan bench build clean
 
 deps:
 	@bash scripts/deps.sh
 
-$(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Each build directory is configured again when this file changes, so that a
+# changed flag reaches directories configured before.
+$(BUILD)/CMakeCache.txt: Makefile
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 
-$(ASAN_BUILD)/CMakeCache.txt:
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DNOLARI_SANITIZE=address
+$(ASAN_BUILD)/CMakeCache.txt: Makefile
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DNOLARI_SANITIZE=address $(CMAKE_FLAGS)
 
-$(TSAN_BUILD)/CMakeCache.txt:
-	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DNOLARI_SANITIZE=thread
+$(TSAN_BUILD)/CMakeCache.txt: Makefile
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DNOLARI_SANITIZE=thread $(CMAKE_FLAGS)
+
+$(RELEASE_BUILD)/CMakeCache.txt: Makefile
+	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
@@ -31,7 +40,17 @@ test-asan: deps $(ASAN_BUILD)/CMakeCache.txt
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -LE slow
 
-test: test-plain test-asan
+# The optimiser's build: -O3 brings warnings of its own. Only the fast core
+# tests run here; the full suite runs on the plain build.
+release: deps $(RELEASE_BUILD)/CMakeCache.txt
+	cmake --build $(RELEASE_BUILD) -j $(JOBS)
+	cd $(RELEASE_BUILD) && ctest --output-on-failure -j $(JOBS) -L core
+
+# Formatting and static analysis; clang-tidy reads the plain build's compile commands.
+lint: build
+	@bash scripts/lint.sh $(BUILD) $(JOBS)
+
+test: test-plain test-asan release lint
 
 # The threaded programs under ThreadSanitizer.
 tsan: deps $(TSAN_BUILD)/CMakeCache.txt
@@ -42,4 +61,4 @@ bench: build
 	@bash bench/run.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(RELEASE_BUILD)

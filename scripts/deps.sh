@@ -4,8 +4,8 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
+  build-essential cmake pkg-config clang-format clang-tidy
+  libgtest-dev libgmock-dev
   nlohmann-json3-dev libboost-dev libicu-dev
   libsndfile1-dev libsamplerate0-dev
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx pocketsphinx-en-us

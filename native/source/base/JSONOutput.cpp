@@ -23,6 +23,17 @@ struct NonFiniteNumber {
   double value = 0;
 };
 
+// Built by appending: GCC 12 at -O3 misreads "/" + segment + rest, which
+// inserts at the front, as an overlapping copy (-Wrestrict).
+std::string underSegment(std::string_view segment, const std::string& rest) {
+  std::string path;
+  path.reserve(1 + segment.size() + rest.size());
+  path += '/';
+  path += segment;
+  path += rest;
+  return path;
+}
+
 std::optional<NonFiniteNumber> findNonFinite(const json& value) {
   if (value.is_number_float()) {
     const double number = value.get<double>();
@@ -30,14 +41,14 @@ std::optional<NonFiniteNumber> findNonFinite(const json& value) {
   } else if (value.is_object()) {
     for (auto member = value.begin(); member != value.end(); ++member) {
       if (auto found = findNonFinite(member.value())) {
-        found->path = "/" + member.key() + found->path;
+        found->path = underSegment(member.key(), found->path);
         return found;
       }
     }
   } else if (value.is_array()) {
     for (std::size_t i = 0; i < value.size(); ++i) {
       if (auto found = findNonFinite(value[i])) {
-        found->path = "/" + std::to_string(i) + found->path;
+        found->path = underSegment(std::to_string(i), found->path);
         return found;
       }
     }

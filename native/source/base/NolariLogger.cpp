@@ -56,7 +56,7 @@ std::string writeTemporaryFile(const std::string& directory, std::string_view li
   static std::atomic<unsigned> counter{0};
   // A name left behind by an earlier process with the same id is skipped.
   for (int attempt = 0; attempt < 16; ++attempt) {
-    const std::string path =
+    std::string path =
         directory + "/.nolari.log." + std::to_string(::getpid()) + "." + std::to_string(counter++);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
@@ -99,7 +99,14 @@ void appendToLogFile(const std::string& logLine) {
   const std::string directory = logsDirectory();
   if (directory.empty()) return;
   const std::string path = directory + "/nolari.log";
-  const std::string line = "[" + utcTimestamp() + "] " + logLine;
+  // Appended piece by piece: GCC 12 at -O3 misreads a chain of operator+ on a
+  // literal as an overlapping copy (-Wrestrict).
+  std::string line;
+  line.reserve(logLine.size() + 32);
+  line += '[';
+  line += utcTimestamp();
+  line += "] ";
+  line += logLine;
   if (appendTo(path, line)) return;
   // An existing file that cannot be opened is left alone; the "logs"
   // directory is never created.
@@ -119,7 +126,9 @@ void log(std::string_view level, std::string_view message) {
 
 }  // namespace
 
-void setComponent(std::string component) { componentSetting() = TextEncoding::repairUTF8(component); }
+void setComponent(std::string_view component) {
+  componentSetting() = TextEncoding::repairUTF8(component);
+}
 
 const std::string& component() { return componentSetting(); }
 

@@ -9,7 +9,7 @@
 namespace nolari::NolariLogger {
 
 // Both settings are written once at start-up, before any other thread exists.
-void setComponent(std::string component);
+void setComponent(std::string_view component);
 const std::string& component();
 void setLogToFile(bool enabled);
 bool logToFile();

@@ -25,7 +25,7 @@ nlohmann::json errorLine(const std::string& requestId, const std::string& locale
   return {{"type", "asset_error"}, {"id", requestId}, {"locale", localeId}, {"message", message}};
 }
 
-void tick(platform::RunLoop& runLoop, std::shared_ptr<ProgressTask> task, const std::string& requestId,
+void tick(platform::RunLoop& runLoop, const std::shared_ptr<ProgressTask>& task, const std::string& requestId,
           const std::string& localeId, const Emit& emit) {
   std::lock_guard lock(task->mutex);
   if (task->cancelled || task->progress->isFinished() || task->progress->isCancelled()) return;
@@ -88,7 +88,8 @@ void installLocaleAsset(platform::Speech& speech, platform::RunLoop& runLoop, co
   // The first progress line goes out at once.
   runLoop.post([&runLoop, task, requestId, localeId, emit] { tick(runLoop, task, requestId, localeId, emit); });
   installation->downloadAndInstall(
-      [installation, task, requestId, localeId, emit, completion](const std::optional<std::string>& failure) {
+      [installation, task, requestId, localeId, emit = std::move(emit),
+       completion = std::move(completion)](const std::optional<std::string>& failure) {
         {
           std::lock_guard lock(task->mutex);
           // Stopped on failure too, so that no progress line follows the response.

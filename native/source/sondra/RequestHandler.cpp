@@ -34,7 +34,7 @@ RequestHandler::RequestHandler(platform::Speech& speech, platform::RunLoop& runL
                  {"transcribe", &RequestHandler::transcribe}};
 }
 
-void RequestHandler::handle(std::string_view line, Done done) {
+void RequestHandler::handle(std::string_view line, const Done& done) {
   // Bytes that are not UTF-8 are replaced, as the platform's text reading does,
   // so that a stray byte inside a string value still leaves a decodable line.
   auto request = TranscribeRequest::decode(TextEncoding::repairUTF8(line));
@@ -49,34 +49,34 @@ void RequestHandler::handle(std::string_view line, Done done) {
     done();
     return;
   }
-  (this->*operation->second)(*request, std::move(done));
+  (this->*operation->second)(*request, done);
 }
 
-void RequestHandler::ping(const TranscribeRequest& request, Done done) {
+void RequestHandler::ping(const TranscribeRequest& request, const Done& done) {
   respondOk(request, {{"pong", true}});
   done();
 }
 
-void RequestHandler::checkPermission(const TranscribeRequest& request, Done done) {
+void RequestHandler::checkPermission(const TranscribeRequest& request, const Done& done) {
   respondOk(request, {{"authorization", AssetManager::authorizationStatus(speech_)}});
   done();
 }
 
-void RequestHandler::requestPermission(const TranscribeRequest& request, Done done) {
+void RequestHandler::requestPermission(const TranscribeRequest& request, const Done& done) {
   AssetManager::requestAuthorization(speech_, [this, request, done](const std::string& status) {
     respondOk(request, {{"authorization", status}});
     done();
   });
 }
 
-void RequestHandler::checkLocale(const TranscribeRequest& request, Done done) {
+void RequestHandler::checkLocale(const TranscribeRequest& request, const Done& done) {
   std::string locale = request.locale.value_or(DEFAULT_LOCALE);
   std::string status = AssetManager::localeAssetStatus(speech_, locale);
   respondOk(request, {{"locale", locale}, {"asset_status", status}, {"ready", status == "installed"}});
   done();
 }
 
-void RequestHandler::installLocale(const TranscribeRequest& request, Done done) {
+void RequestHandler::installLocale(const TranscribeRequest& request, const Done& done) {
   std::string locale = request.locale.value_or(DEFAULT_LOCALE);
   AssetManager::installLocaleAsset(speech_, runLoop_, locale, request.id, emit_, [this, request, locale, done] {
     respondOk(request, {{"locale", locale}, {"installed", true}});
@@ -84,7 +84,7 @@ void RequestHandler::installLocale(const TranscribeRequest& request, Done done) 
   });
 }
 
-void RequestHandler::transcribe(const TranscribeRequest& request, Done done) {
+void RequestHandler::transcribe(const TranscribeRequest& request, const Done& done) {
   if (AssetManager::authorizationStatus(speech_) != "authorized") {
     respondError(&request.id, "permission_denied", "Speech Recognition not authorized");
   } else if (!request.audio_path) {

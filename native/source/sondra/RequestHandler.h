@@ -29,17 +29,17 @@ class RequestHandler {
 
   // `done` runs exactly once, on any thread, when every line of the request has
   // been written.
-  void handle(std::string_view line, Done done);
+  void handle(std::string_view line, const Done& done);
 
  private:
-  using Operation = void (RequestHandler::*)(const TranscribeRequest&, Done);
+  using Operation = void (RequestHandler::*)(const TranscribeRequest&, const Done&);
 
-  void ping(const TranscribeRequest& request, Done done);
-  void checkPermission(const TranscribeRequest& request, Done done);
-  void requestPermission(const TranscribeRequest& request, Done done);
-  void checkLocale(const TranscribeRequest& request, Done done);
-  void installLocale(const TranscribeRequest& request, Done done);
-  void transcribe(const TranscribeRequest& request, Done done);
+  void ping(const TranscribeRequest& request, const Done& done);
+  void checkPermission(const TranscribeRequest& request, const Done& done);
+  void requestPermission(const TranscribeRequest& request, const Done& done);
+  void checkLocale(const TranscribeRequest& request, const Done& done);
+  void installLocale(const TranscribeRequest& request, const Done& done);
+  void transcribe(const TranscribeRequest& request, const Done& done);
 
   void respondOk(const TranscribeRequest& request, nlohmann::json members);
   void respondError(const std::string* id, const std::string& code, const std::string& message);

@@ -116,7 +116,8 @@ TEST(AXHelpersChildren, LimitCountsExaminedEntries) {
   json items = json::array();
   json elements = json::array();
   for (int i = 0; i < 100; ++i) {
-    const std::string id = "c" + std::to_string(i);
+    std::string id = "c";
+    id += std::to_string(i);
     elements.push_back({{"id", id}});
     items.push_back(i == 2 ? json("not an element") : json{{"ref", id}});
   }

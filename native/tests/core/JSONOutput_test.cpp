@@ -131,6 +131,7 @@ TEST(JSONOutput, LinesFromManyThreadsNeverMix) {
   const std::string filler(20000, 'z');
   const auto written = capture([&] {
     std::vector<std::thread> threads;
+    threads.reserve(THREADS);
     for (int t = 0; t < THREADS; ++t) {
       threads.emplace_back([&, t] {
         for (int i = 0; i < LINES; ++i) {

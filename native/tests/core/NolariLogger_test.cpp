@@ -201,8 +201,10 @@ class LogWriters {
           while (shared_->round.load() == round) sched_yield();
           if (shared_->round.load() < 0) _exit(0);
           for (int line = 0; line < lines; ++line) {
-            NolariLogger::info("w" + std::to_string(writer) + " r" + std::to_string(round) + " l" +
-                               std::to_string(line) + " " + filler);
+            std::string message = "w";
+            message += std::to_string(writer) + " r" + std::to_string(round) + " l" + std::to_string(line);
+            message += " " + filler;
+            NolariLogger::info(message);
           }
           const char tick = 'd';
           if (write(done_[1], &tick, 1) != 1) _exit(1);

@@ -29,7 +29,7 @@ struct Trace {
   std::vector<std::pair<std::string, Duration>> entries;
 
   std::function<void()> record(std::string name) {
-    return [this, name] { entries.emplace_back(name, loop.now() - start); };
+    return [this, name = std::move(name)] { entries.emplace_back(name, loop.now() - start); };
   }
   std::vector<std::string> names() const {
     std::vector<std::string> result;
@@ -300,6 +300,7 @@ TEST(AsioRunLoop, PostsFromManyThreadsAllRunInEachThreadsOrder) {
     if (++total == EXPECTED) loop.stop();
   };
   std::vector<std::thread> posters;
+  posters.reserve(THREADS);
   for (int t = 0; t < THREADS; ++t) {
     posters.emplace_back([&, t] {
       for (int i = 0; i < PER_THREAD; ++i) {

@@ -86,7 +86,8 @@ double onsetSeconds(const Pcm& pcm) {
     double energy = 0;
     for (size_t i = at; i < at + frame; ++i) energy += static_cast<double>(pcm.samples[i]) * pcm.samples[i];
     if (std::sqrt(energy / static_cast<double>(frame)) >= 300) {
-      return static_cast<double>(at / pcm.channels) / pcm.rate;
+      const size_t sampleFrame = at / pcm.channels;
+      return static_cast<double>(sampleFrame) / pcm.rate;
     }
   }
   return 0;
@@ -179,7 +180,7 @@ TEST(RealEngine, SilenceAndFilesThatHoldNoAudio) {
   writeWav(dir.file("silence.wav"), Pcm{16000, 1, std::vector<int16_t>(16000 * 3, 0)});
   writeWav(dir.file("empty.wav"), Pcm{16000, 1, {}});
   std::ofstream(dir.file("notes.wav")) << "these are not samples\n";
-  std::ofstream(dir.file("zero.wav"));
+  std::ofstream(dir.file("zero.wav")).close();
   Sondra sondra(dir);
   for (const char* name : {"silence.wav", "empty.wav"}) {
     json reply = sondra.transcribe(dir.file(name));

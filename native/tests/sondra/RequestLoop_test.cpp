@@ -14,6 +14,7 @@ namespace {
 
 std::vector<std::string> texts(const std::vector<FramedLine>& lines) {
   std::vector<std::string> out;
+  out.reserve(lines.size());
   for (const auto& line : lines) out.push_back(line.overlong ? "<overlong>" : line.text);
   return out;
 }

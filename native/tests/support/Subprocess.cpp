@@ -44,7 +44,11 @@ std::vector<std::string> childEnvironment(const ProcessOptions& options) {
   for (const auto& [name, value] : options.env) env[name] = value;
   std::vector<std::string> flat;
   flat.reserve(env.size());
-  for (const auto& [name, value] : env) flat.push_back(name + "=" + value);
+  for (const auto& [name, value] : env) {
+    std::string entry = name;
+    entry.append("=").append(value);
+    flat.push_back(std::move(entry));
+  }
   return flat;
 }
 

@@ -64,7 +64,9 @@ json framesScene() {
 json chainScene(int levels, int framedDepth) {
   json node = {{"id", "leaf"}, {"AXRole", "AXGroup"}};
   for (int depth = 1; depth < levels; ++depth) {
-    json parent = {{"id", "g" + std::to_string(depth)}, {"AXRole", "AXGroup"}};
+    std::string id = "g";
+    id += std::to_string(depth);
+    json parent = {{"id", id}, {"AXRole", "AXGroup"}};
     parent["children"] = json::array({node});
     node = parent;
   }

@@ -144,7 +144,8 @@ class MonoReader {
     if (!resampler_) {
       append(mono_.data(), mono_.size(), out);
     } else {
-      resampled_.resize(static_cast<size_t>(std::ceil(mono_.size() * ratio_)) + 64);
+      const double resampledFrames = std::ceil(static_cast<double>(mono_.size()) * ratio_);
+      resampled_.resize(static_cast<size_t>(resampledFrames) + 64);
       SRC_DATA data{};
       data.data_in = mono_.data();
       data.input_frames = static_cast<long>(mono_.size());
@@ -489,11 +490,8 @@ class PocketSpeech::Engine {
       while (!phone.empty() && std::isdigit(static_cast<unsigned char>(phone.back()))) phone.pop_back();
       if (phone.empty() || phone == "pau") continue;
       if (phone == "ax") phone = "ah";
-      out += (out.empty() ? "" : " ") + [&] {
-        std::string upper = phone;
-        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        return upper;
-      }();
+      if (!out.empty()) out += ' ';
+      for (char c : phone) out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
     if (phones) delete_val(phones);
     return out;
