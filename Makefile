@@ -6,7 +6,13 @@ TSAN_BUILD ?= build-tsan
 RELEASE_BUILD ?= build-release
 
 # The project's own builds keep warnings as errors; a plain cmake build does not.
-CMAKE_FLAGS ?= -DNOLARI_WERROR=ON
+CMAKE_FLAGS ?= -DNOLARI_WERROR=ON $(COMPILER_CACHE)
+
+# Compilations are cached (ccache), keyed on paths relative to the checkout, so
+# that a second clone on the same machine reuses the first one's objects.
+COMPILER_CACHE ?= $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
 
 .PHONY: deps demo test test-plain test-asan release lint tsan bench build clean
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config clang-format clang-tidy
+  build-essential cmake pkg-config ccache clang-format clang-tidy
   libgtest-dev libgmock-dev
   nlohmann-json3-dev libboost-dev libicu-dev
   libsndfile1-dev libsamplerate0-dev

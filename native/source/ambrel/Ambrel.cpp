@@ -1,9 +1,10 @@
 #include "ambrel/Ambrel.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <string>
-#include <unistd.h>
 
 #include "base/NolariLogger.h"
 
@@ -24,26 +25,31 @@ void bump(std::atomic<std::int64_t>& counter) {
 
 }  // namespace
 
-std::shared_ptr<Ambrel> Ambrel::create(platform::Accessibility& accessibility, platform::Workspace& workspace,
+std::shared_ptr<Ambrel> Ambrel::create(platform::Accessibility& accessibility,
+                                       platform::Workspace& workspace,
                                        platform::EventTaps& eventTaps, platform::RunLoop& mainLoop,
                                        const NolariConfig& config, Emit emit) {
-  return std::shared_ptr<Ambrel>(new Ambrel(accessibility, workspace, eventTaps, mainLoop, config, std::move(emit)));
+  return std::shared_ptr<Ambrel>(
+      new Ambrel(accessibility, workspace, eventTaps, mainLoop, config, std::move(emit)));
 }
 
 Ambrel::Ambrel(platform::Accessibility& accessibility, platform::Workspace& workspace,
-               platform::EventTaps& eventTaps, platform::RunLoop& mainLoop, const NolariConfig& config, Emit emit)
+               platform::EventTaps& eventTaps, platform::RunLoop& mainLoop,
+               const NolariConfig& config, Emit emit)
     : accessibility_(accessibility),
       workspace_(workspace),
       eventTaps_(eventTaps),
       mainLoop_(mainLoop),
       config_(config),
       emit_(std::move(emit)),
-      pushToTalk_(PushToTalk::create(mainLoop, emit_, config.dictation.spaceHoldEnabled,
-                                     PushToTalk::clampedDelay(config.dictation.spaceHoldDelay * 1000.0))),
+      pushToTalk_(
+          PushToTalk::create(mainLoop, emit_, config.dictation.spaceHoldEnabled,
+                             PushToTalk::clampedDelay(config.dictation.spaceHoldDelay * 1000.0))),
       spaceRepeatsSwallowed_(config.dictation.spaceHoldEnabled) {
   systemWideAX_ = accessibility_.createSystemWide();
   accessibility_.setMessagingTimeout(
-      systemWideAX_, std::max(MIN_AX_TIMEOUT_SECONDS, static_cast<float>(config_.dictation.axTimeoutSeconds)));
+      systemWideAX_,
+      std::max(MIN_AX_TIMEOUT_SECONDS, static_cast<float>(config_.dictation.axTimeoutSeconds)));
 }
 
 void Ambrel::start(int commandFd) {
@@ -51,7 +57,8 @@ void Ambrel::start(int commandFd) {
   emit_("status", {{"event", "startup"}, {"trusted", trusted}, {"pid", ::getpid()}});
   startCommandListener(commandFd);
 
-  auto keyTap = eventTaps_.createKeyboardTap([this](const TapEvent& event) { return keyboardTapCallback(event); });
+  auto keyTap = eventTaps_.createKeyboardTap(
+      [this](const TapEvent& event) { return keyboardTapCallback(event); });
   if (!keyTap) {
     emit_("error", {{"event", "key_event_tap_create_failed"}});
     return;
@@ -66,7 +73,8 @@ void Ambrel::start(int commandFd) {
     keyTap->run();
   });
 
-  auto mouseTap = eventTaps_.createMouseTap([this](const TapEvent& event) { return mouseTapCallback(event); });
+  auto mouseTap =
+      eventTaps_.createMouseTap([this](const TapEvent& event) { return mouseTapCallback(event); });
   if (!mouseTap) {
     emit_("warn", {{"event", "mouse_event_tap_create_failed"}});
     return;
@@ -167,7 +175,8 @@ void Ambrel::reenableKeyboardTap(TapEvent::Type cause) {
 
 TapAnswer Ambrel::mouseTapCallback(const TapEvent& event) {
   bump(mouseTapCallbacks_);
-  if (event.type == TapEvent::Type::tapDisabledByTimeout || event.type == TapEvent::Type::tapDisabledByUserInput) {
+  if (event.type == TapEvent::Type::tapDisabledByTimeout ||
+      event.type == TapEvent::Type::tapDisabledByUserInput) {
     std::lock_guard lock(tapMutex_);
     if (mouseEventTap_) mouseEventTap_->setEnabled(true);
   }
@@ -186,14 +195,17 @@ void Ambrel::tapCheck() {
   if (events > 0 && keyDowns == 0) {
     emit_("error", {{"event", "event_tap_no_keyboard"},
                     {"message",
-                     "CGEventTap receives mouse events but no keyboard events. Grant Input Monitoring permission in "
+                     "CGEventTap receives mouse events but no keyboard events. Grant Input "
+                     "Monitoring permission in "
                      "System Settings → Privacy & Security → Input Monitoring."},
                     {"mouseEvents", events}});
   } else if (events == 0) {
-    emit_("error", {{"event", "event_tap_no_events"},
-                    {"message",
-                     "CGEventTap created but received 0 events after 3s. Grant Input Monitoring permission to "
-                     "Ambrel in System Settings."}});
+    emit_(
+        "error",
+        {{"event", "event_tap_no_events"},
+         {"message",
+          "CGEventTap created but received 0 events after 3s. Grant Input Monitoring permission to "
+          "Ambrel in System Settings."}});
   }
 }
 

@@ -39,7 +39,8 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   // Construction sets the messaging time-out of the system-wide element, which
   // bounds every accessibility request of the process; it opens no tap and
   // reads no input.
-  static std::shared_ptr<Ambrel> create(platform::Accessibility& accessibility, platform::Workspace& workspace,
+  static std::shared_ptr<Ambrel> create(platform::Accessibility& accessibility,
+                                        platform::Workspace& workspace,
                                         platform::EventTaps& eventTaps, platform::RunLoop& mainLoop,
                                         const NolariConfig& config, Emit emit);
 
@@ -54,8 +55,9 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
  private:
   using CommandHandler = void (Ambrel::*)(const nlohmann::json& command);
 
-  Ambrel(platform::Accessibility& accessibility, platform::Workspace& workspace, platform::EventTaps& eventTaps,
-         platform::RunLoop& mainLoop, const NolariConfig& config, Emit emit);
+  Ambrel(platform::Accessibility& accessibility, platform::Workspace& workspace,
+         platform::EventTaps& eventTaps, platform::RunLoop& mainLoop, const NolariConfig& config,
+         Emit emit);
 
   void startCommandListener(int commandFd);
   void handleCommand(std::string_view line);

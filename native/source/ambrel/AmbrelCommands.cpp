@@ -36,7 +36,9 @@ void Ambrel::setShortcuts(const Json& command) {
   if (!accelerator || accelerator->empty()) return;
   auto hotkey = HotkeySpec::parse(*accelerator);
   writeHotkey_.store(hotkey);
-  emit_("status", {{"event", "hotkey_updated"}, {"write_accel", *accelerator}, {"parsed", hotkey.has_value()}});
+  emit_(
+      "status",
+      {{"event", "hotkey_updated"}, {"write_accel", *accelerator}, {"parsed", hotkey.has_value()}});
 }
 
 void Ambrel::setDictationHotkey(const Json& command) {
@@ -44,25 +46,29 @@ void Ambrel::setDictationHotkey(const Json& command) {
   if (!accelerator || accelerator->empty()) return;
   auto hotkey = HotkeySpec::parse(*accelerator);
   dictationCommandHotkey_.store(hotkey);
-  emit_("status",
-        {{"event", "dictation_command_hotkey_updated"}, {"accel", *accelerator}, {"parsed", hotkey.has_value()}});
+  emit_("status", {{"event", "dictation_command_hotkey_updated"},
+                   {"accel", *accelerator},
+                   {"parsed", hotkey.has_value()}});
 }
 
 // Without "enabled" the trigger goes off. The reported delay is the one now in
 // force, in whole milliseconds.
 void Ambrel::setSpaceHold(const Json& command) {
-  const auto setting = pushToTalk_->setSpaceHold(CommandPayload::boolean(command, "enabled").value_or(false),
-                                                 CommandPayload::number(command, "delay_ms"));
+  const auto setting =
+      pushToTalk_->setSpaceHold(CommandPayload::boolean(command, "enabled").value_or(false),
+                                CommandPayload::number(command, "delay_ms"));
   applySpaceRepeatSwallowing(setting.enabled);
   emit_("status", {{"event", "dictation_space_hold_updated"},
                    {"enabled", setting.enabled},
-                   {"delay_ms", std::chrono::duration_cast<std::chrono::milliseconds>(setting.delay).count()}});
+                   {"delay_ms",
+                    std::chrono::duration_cast<std::chrono::milliseconds>(setting.delay).count()}});
 }
 
 // A press on the parent's behalf; the state stays as it is.
 void Ambrel::arm(const Json& command) {
   emit_("dictation_ptt_down",
-        {{"mode", CommandPayload::string(command, "mode").value_or("dictation")}, {"source", "stdin"}});
+        {{"mode", CommandPayload::string(command, "mode").value_or("dictation")},
+         {"source", "stdin"}});
 }
 
 void Ambrel::disarm(const Json&) { pushToTalk_->disarm(); }

@@ -2,14 +2,15 @@
 // JSON object per line; events on standard output. It keeps running after its
 // input ends, until the parent ends it.
 
+#include <unistd.h>
+
 #include <csignal>
 #include <string>
-#include <unistd.h>
 
 #include "ambrel/Ambrel.h"
 #include "base/JSONOutput.h"
-#include "core/NolariConfig.h"
 #include "base/NolariLogger.h"
+#include "core/NolariConfig.h"
 #include "platform/Platform.h"
 
 int main() {
@@ -27,8 +28,9 @@ int main() {
   }
 
   const NolariConfig config = NolariConfig::loadOrDefault();
-  auto agent = ambrel::Ambrel::create(*desktop.accessibility, *desktop.workspace, *desktop.eventTaps,
-                                      *desktop.runLoop, config, &JSONOutput::emitTyped);
+  auto agent =
+      ambrel::Ambrel::create(*desktop.accessibility, *desktop.workspace, *desktop.eventTaps,
+                             *desktop.runLoop, config, &JSONOutput::emitTyped);
   agent->start(STDIN_FILENO);
   for (;;) desktop.runLoop->run();
 }

@@ -15,8 +15,9 @@ namespace nolari::ambrel {
 struct HotkeySpec {
   // The modifier bits a hotkey compares; Caps Lock, fn and the keypad bit are
   // ignored.
-  static constexpr std::uint64_t MODIFIER_MASK = platform::EventFlags::alternate | platform::EventFlags::control |
-                                                 platform::EventFlags::command | platform::EventFlags::shift;
+  static constexpr std::uint64_t MODIFIER_MASK =
+      platform::EventFlags::alternate | platform::EventFlags::control |
+      platform::EventFlags::command | platform::EventFlags::shift;
 
   platform::KeyCode keyCode = 0;
   std::uint64_t modifiers = 0;
@@ -46,7 +47,8 @@ class AtomicHotkey {
   std::optional<HotkeySpec> load() const {
     const std::uint64_t packed = packed_.load(std::memory_order_acquire);
     if (!(packed & SET)) return std::nullopt;
-    return HotkeySpec{static_cast<platform::KeyCode>(packed >> 32), packed & HotkeySpec::MODIFIER_MASK};
+    return HotkeySpec{static_cast<platform::KeyCode>(packed >> 32),
+                      packed & HotkeySpec::MODIFIER_MASK};
   }
 
  private:

@@ -11,9 +11,10 @@ PushToTalk::Microseconds PushToTalk::clampedDelay(double milliseconds) {
   return std::max(MIN_SPACE_HOLD_DELAY, Microseconds(std::llround(micros)));
 }
 
-std::shared_ptr<PushToTalk> PushToTalk::create(platform::RunLoop& mainLoop, Emit emit, bool spaceHoldEnabled,
-                                               Microseconds spaceHoldDelay) {
-  return std::shared_ptr<PushToTalk>(new PushToTalk(mainLoop, std::move(emit), spaceHoldEnabled, spaceHoldDelay));
+std::shared_ptr<PushToTalk> PushToTalk::create(platform::RunLoop& mainLoop, Emit emit,
+                                               bool spaceHoldEnabled, Microseconds spaceHoldDelay) {
+  return std::shared_ptr<PushToTalk>(
+      new PushToTalk(mainLoop, std::move(emit), spaceHoldEnabled, spaceHoldDelay));
 }
 
 PushToTalk::Press PushToTalk::press() const {
@@ -73,9 +74,11 @@ void PushToTalk::disarm() {
   if (phase_ == SpaceHoldPhase::dictating) phase_ = SpaceHoldPhase::releasedByParent;
 }
 
-PushToTalk::SpaceHoldSetting PushToTalk::setSpaceHold(bool enabled, std::optional<double> delayMilliseconds) {
+PushToTalk::SpaceHoldSetting PushToTalk::setSpaceHold(bool enabled,
+                                                      std::optional<double> delayMilliseconds) {
   std::lock_guard lock(mutex_);
-  if (delayMilliseconds && *delayMilliseconds > 0) spaceHoldDelay_ = clampedDelay(*delayMilliseconds);
+  if (delayMilliseconds && *delayMilliseconds > 0)
+    spaceHoldDelay_ = clampedDelay(*delayMilliseconds);
   spaceHoldEnabled_ = enabled;
   if (!enabled && phase_ == SpaceHoldPhase::pending) {
     cancelSpaceHoldTimer();

@@ -44,8 +44,8 @@ class PushToTalk : public std::enable_shared_from_this<PushToTalk> {
   // A requested delay in milliseconds within the two limits.
   static Microseconds clampedDelay(double milliseconds);
 
-  static std::shared_ptr<PushToTalk> create(platform::RunLoop& mainLoop, Emit emit, bool spaceHoldEnabled,
-                                            Microseconds spaceHoldDelay);
+  static std::shared_ptr<PushToTalk> create(platform::RunLoop& mainLoop, Emit emit,
+                                            bool spaceHoldEnabled, Microseconds spaceHoldDelay);
 
   // Keyboard tap thread. `spaceKeyDown` answers true to swallow the event.
   bool spaceKeyDown(bool autorepeat);
@@ -71,8 +71,12 @@ class PushToTalk : public std::enable_shared_from_this<PushToTalk> {
  private:
   enum class Press { none, command, dictation };
 
-  PushToTalk(platform::RunLoop& mainLoop, Emit emit, bool spaceHoldEnabled, Microseconds spaceHoldDelay)
-      : mainLoop_(mainLoop), emit_(std::move(emit)), spaceHoldEnabled_(spaceHoldEnabled), spaceHoldDelay_(spaceHoldDelay) {}
+  PushToTalk(platform::RunLoop& mainLoop, Emit emit, bool spaceHoldEnabled,
+             Microseconds spaceHoldDelay)
+      : mainLoop_(mainLoop),
+        emit_(std::move(emit)),
+        spaceHoldEnabled_(spaceHoldEnabled),
+        spaceHoldDelay_(spaceHoldDelay) {}
 
   void endPendingHold();
   // All under `mutex_`.

@@ -95,7 +95,9 @@ json repaired(const json& value) {
 
 // Compact, keys as stored, non-ASCII text unescaped. Text reaches here already
 // repaired, so the writer's own replacement never comes into play.
-std::string serialised(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+std::string serialised(const json& value) {
+  return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
 
 void fail(const std::string& description) {
   NolariLogger::error("JSON serialization failed: " + description);

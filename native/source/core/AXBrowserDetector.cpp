@@ -35,9 +35,8 @@ bool isBrowser(std::string_view appName, std::string_view bundleId) {
   return false;
 }
 
-PageMetadata resolveMetadata(Accessibility& ax, std::string_view appName,
-                             std::string_view bundleId, const AXUIElement& focused,
-                             std::int32_t pid) {
+PageMetadata resolveMetadata(Accessibility& ax, std::string_view appName, std::string_view bundleId,
+                             const AXUIElement& focused, std::int32_t pid) {
   if (!isBrowser(appName, bundleId)) return {};
   if (auto found = metadataFromElement(ax, focused)) return *found;
   if (auto window = AXHelpers::getElementAttribute(ax, focused, "AXWindow")) {

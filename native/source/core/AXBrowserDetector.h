@@ -59,12 +59,11 @@ struct PageMetadata {
 
 bool isBrowser(std::string_view appName, std::string_view bundleId);
 // Reads nothing unless the application is a browser.
-PageMetadata resolveMetadata(Accessibility& ax, std::string_view appName,
-                             std::string_view bundleId, const AXUIElement& focused,
-                             std::int32_t pid);
+PageMetadata resolveMetadata(Accessibility& ax, std::string_view appName, std::string_view bundleId,
+                             const AXUIElement& focused, std::int32_t pid);
 // Depth-first, pre-order: elements at depths `depth` to `maxDepth` are examined,
 // with at most AXHelpers::MAX_AX_CHILDREN children each.
-std::optional<AXUIElement> findWebArea(Accessibility& ax, const AXUIElement& start,
-                                       int depth = 0, int maxDepth = AXHelpers::MAX_AX_DEPTH);
+std::optional<AXUIElement> findWebArea(Accessibility& ax, const AXUIElement& start, int depth = 0,
+                                       int maxDepth = AXHelpers::MAX_AX_DEPTH);
 
 }  // namespace nolari::AXBrowserDetector

@@ -54,8 +54,7 @@ std::string resolveWindowTitle(Accessibility& ax, const AXUIElement& focused, st
     return *title;
   }
   const AXUIElement app = ax.createApplication(pid);
-  if (auto title =
-          nonEmptyTitle(ax, AXHelpers::getElementAttribute(ax, app, "AXFocusedWindow"))) {
+  if (auto title = nonEmptyTitle(ax, AXHelpers::getElementAttribute(ax, app, "AXFocusedWindow"))) {
     return *title;
   }
   if (auto title = nonEmptyTitle(ax, AXHelpers::getElementAttribute(ax, app, "AXMainWindow"))) {

@@ -13,9 +13,9 @@ namespace {
 std::string decimalText(double number) {
   char buffer[512];
   const bool whole = std::isfinite(number) && number == std::trunc(number);
-  auto result = whole ? std::to_chars(buffer, buffer + sizeof buffer, number,
-                                      std::chars_format::fixed)
-                      : std::to_chars(buffer, buffer + sizeof buffer, number);
+  auto result =
+      whole ? std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::fixed)
+            : std::to_chars(buffer, buffer + sizeof buffer, number);
   return std::string(buffer, result.ptr);
 }
 
@@ -24,8 +24,7 @@ std::string decimalText(double number) {
 std::optional<AXValue> getRawAttribute(Accessibility& ax, const AXUIElement& element,
                                        std::string_view attribute) {
   AXValue value;
-  if (ax.copyAttributeValue(element, attribute, value) !=
-      platform::AXErrorCode::success) {
+  if (ax.copyAttributeValue(element, attribute, value) != platform::AXErrorCode::success) {
     return std::nullopt;
   }
   return value;
@@ -102,15 +101,14 @@ std::vector<AXUIElement> getChildren(Accessibility& ax, const AXUIElement& eleme
 bool isAttributeSettable(Accessibility& ax, const AXUIElement& element,
                          std::string_view attribute) {
   bool settable = false;
-  if (ax.isAttributeSettable(element, attribute, settable) !=
-      platform::AXErrorCode::success) {
+  if (ax.isAttributeSettable(element, attribute, settable) != platform::AXErrorCode::success) {
     return false;
   }
   return settable;
 }
 
-AXError setAttributeValue(Accessibility& ax, const AXUIElement& element,
-                          std::string_view attribute, const AXValue& value) {
+AXError setAttributeValue(Accessibility& ax, const AXUIElement& element, std::string_view attribute,
+                          const AXValue& value) {
   return ax.setAttributeValue(element, attribute, value);
 }
 

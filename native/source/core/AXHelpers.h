@@ -35,10 +35,9 @@ std::optional<bool> getBoolAttribute(Accessibility& ax, const AXUIElement& eleme
 std::optional<Rect> getFrame(Accessibility& ax, const AXUIElement& element);
 std::vector<AXUIElement> getChildren(Accessibility& ax, const AXUIElement& element,
                                      int limit = MAX_AX_CHILDREN);
-bool isAttributeSettable(Accessibility& ax, const AXUIElement& element,
-                         std::string_view attribute);
-AXError setAttributeValue(Accessibility& ax, const AXUIElement& element,
-                          std::string_view attribute, const AXValue& value);
+bool isAttributeSettable(Accessibility& ax, const AXUIElement& element, std::string_view attribute);
+AXError setAttributeValue(Accessibility& ax, const AXUIElement& element, std::string_view attribute,
+                          const AXValue& value);
 bool isElementFocused(Accessibility& ax, const AXUIElement& element);
 
 // The string form of a value as getStringAttribute gives it (strings as they

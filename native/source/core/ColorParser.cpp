@@ -55,8 +55,8 @@ std::vector<char32_t> decodeCharacters(std::string_view text) {
 // the ASCII controls tab to carriage return, NEL, and the Unicode separators.
 bool isWhitespaceOrNewline(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000;
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
 }
 
 std::optional<unsigned> hexDigitValue(char32_t c) {
@@ -71,7 +71,8 @@ std::optional<unsigned> hexDigitValue(char32_t c) {
 std::optional<std::uint64_t> scanHex(const std::vector<char32_t>& characters, std::size_t begin,
                                      std::size_t end) {
   std::size_t i = begin;
-  if (end - i >= 3 && characters[i] == U'0' && (characters[i + 1] == U'x' || characters[i + 1] == U'X') &&
+  if (end - i >= 3 && characters[i] == U'0' &&
+      (characters[i + 1] == U'x' || characters[i + 1] == U'X') &&
       hexDigitValue(characters[i + 2])) {
     i += 2;
   }

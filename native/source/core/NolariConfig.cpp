@@ -62,7 +62,8 @@ std::string place(const std::string& path) {
   throw DecodeFailure(MISSING + "no value for " + place(path) + ".");
 }
 
-[[noreturn]] void failMismatch(const std::string& path, std::string_view expected, const json& found) {
+[[noreturn]] void failMismatch(const std::string& path, std::string_view expected,
+                               const json& found) {
   throw DecodeFailure(MALFORMED + place(path) + " must be " + std::string(expected) + " but is " +
                       describe(found) + ".");
 }
@@ -123,7 +124,8 @@ std::string readString(const json& value, const std::string& path) {
 }
 
 template <typename Element, typename ReadElement>
-std::vector<Element> readArray(const json& value, const std::string& path, ReadElement readElement) {
+std::vector<Element> readArray(const json& value, const std::string& path,
+                               ReadElement readElement) {
   if (!value.is_array()) failMismatch(path, "an array", value);
   std::vector<Element> elements;
   elements.reserve(value.size());
@@ -185,10 +187,14 @@ NolariConfig::Highlight readHighlight(const json& value, const std::string& path
   if (auto v = optionalMember(object, "color", path, readString)) highlight.color = *v;
   if (auto v = optionalMember(object, "opacity", path, readNumber)) highlight.opacity = *v;
   if (auto v = optionalMember(object, "padding", path, readNumber)) highlight.padding = *v;
-  if (auto v = optionalMember(object, "debug_window", path, readDebugWindow)) highlight.debugWindow = *v;
-  if (auto v = optionalMember(object, "logo_window", path, readLogoWindow)) highlight.logoWindow = *v;
-  if (auto v = optionalMember(object, "allowed_apps", path, readStrings)) highlight.allowedApps = *v;
-  if (auto v = optionalMember(object, "allowed_roles", path, readStrings)) highlight.allowedRoles = *v;
+  if (auto v = optionalMember(object, "debug_window", path, readDebugWindow))
+    highlight.debugWindow = *v;
+  if (auto v = optionalMember(object, "logo_window", path, readLogoWindow))
+    highlight.logoWindow = *v;
+  if (auto v = optionalMember(object, "allowed_apps", path, readStrings))
+    highlight.allowedApps = *v;
+  if (auto v = optionalMember(object, "allowed_roles", path, readStrings))
+    highlight.allowedRoles = *v;
   return highlight;
 }
 
@@ -269,9 +275,7 @@ ConfigDecodeResult<Record> decodeWith(std::string_view bytes, ReadRecord readRec
   }
 }
 
-std::string systemErrorText(int error) {
-  return std::generic_category().message(error);
-}
+std::string systemErrorText(int error) { return std::generic_category().message(error); }
 
 struct FileContents {
   std::optional<std::string> bytes;
@@ -283,13 +287,16 @@ struct FileContents {
 FileContents readWholeFile(const std::string& path) {
   std::error_code statusError;
   const auto status = fs::status(path, statusError);
-  if (statusError) return {std::nullopt, "The file couldn't be opened: " + statusError.message() + "."};
-  if (fs::is_directory(status)) return {std::nullopt, "The file couldn't be opened because it is a directory."};
+  if (statusError)
+    return {std::nullopt, "The file couldn't be opened: " + statusError.message() + "."};
+  if (fs::is_directory(status))
+    return {std::nullopt, "The file couldn't be opened because it is a directory."};
   if (!fs::is_regular_file(status)) {
     return {std::nullopt, "The file couldn't be opened because it is not a regular file."};
   }
 
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                       &std::fclose);
   if (!file) return {std::nullopt, "The file couldn't be opened: " + systemErrorText(errno) + "."};
 
   std::string bytes;
@@ -299,7 +306,8 @@ FileContents readWholeFile(const std::string& path) {
     bytes.append(buffer, count);
     if (count < sizeof buffer) break;
   }
-  if (std::ferror(file.get())) return {std::nullopt, "The file couldn't be read: " + systemErrorText(errno) + "."};
+  if (std::ferror(file.get()))
+    return {std::nullopt, "The file couldn't be read: " + systemErrorText(errno) + "."};
   if (bytes.size() > NolariConfig::MAX_FILE_BYTES) {
     return {std::nullopt, "The file couldn't be read because it is larger than " +
                               std::to_string(NolariConfig::MAX_FILE_BYTES) + " bytes."};
@@ -314,8 +322,8 @@ bool fileExists(const std::string& path) {
 }
 
 template <typename Record>
-std::optional<Record> loadFirst(const std::vector<std::string>& candidates, std::string_view loadedMessage,
-                                std::string_view failedMessage) {
+std::optional<Record> loadFirst(const std::vector<std::string>& candidates,
+                                std::string_view loadedMessage, std::string_view failedMessage) {
   for (const auto& path : candidates) {
     if (!fileExists(path)) continue;
     const auto contents = readWholeFile(path);
@@ -367,7 +375,8 @@ NolariConfig NolariConfig::loadOrDefault() {
   const bool haveBase = !cwdError;
 
   std::vector<std::string> candidates;
-  if (const char* fromEnvironment = std::getenv("NOLARI_CONFIG_PATH"); fromEnvironment && *fromEnvironment) {
+  if (const char* fromEnvironment = std::getenv("NOLARI_CONFIG_PATH");
+      fromEnvironment && *fromEnvironment) {
     candidates.emplace_back(fromEnvironment);
   }
   if (haveBase) {
@@ -377,7 +386,8 @@ NolariConfig NolariConfig::loadOrDefault() {
   candidates.emplace_back("native/config/nolari.json");
   candidates.emplace_back("nolari.json");
 
-  if (auto config = loadFirst<NolariConfig>(candidates, "Config loaded from: ", "Failed to load config at ")) {
+  if (auto config = loadFirst<NolariConfig>(candidates,
+                                            "Config loaded from: ", "Failed to load config at ")) {
     return *config;
   }
 
@@ -387,8 +397,8 @@ NolariConfig NolariConfig::loadOrDefault() {
   if (haveBase) legacyCandidates.push_back((base / "highlight.json").string());
   legacyCandidates.emplace_back("highlight.json");
 
-  if (auto legacy = loadFirst<LegacyHighlightConfig>(legacyCandidates, "Legacy config loaded from: ",
-                                                     "Failed to load legacy config at ")) {
+  if (auto legacy = loadFirst<LegacyHighlightConfig>(
+          legacyCandidates, "Legacy config loaded from: ", "Failed to load legacy config at ")) {
     NolariConfig config;
     config.highlight.enabled = legacy->highlight.enabled;
     config.highlight.color = legacy->highlight.color;

@@ -48,8 +48,9 @@ struct NolariConfig {
     LogoWindow logoWindow;
     // Matched against window titles.
     std::vector<std::string> allowedApps;
-    std::vector<std::string> allowedRoles = {"AXTextField",  "AXTextArea", "AXComboBox", "AXSearchField",
-                                             "AXTextEntry",  "AXTextEdit", "AXText",     "AXTextView"};
+    std::vector<std::string> allowedRoles = {"AXTextField",   "AXTextArea",  "AXComboBox",
+                                             "AXSearchField", "AXTextEntry", "AXTextEdit",
+                                             "AXText",        "AXTextView"};
 
     std::string debugColorHex() const;
     // Clamped to 0...1.

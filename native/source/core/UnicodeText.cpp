@@ -1,10 +1,10 @@
 #include "core/UnicodeText.h"
 
-#include <memory>
-
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
+
+#include <memory>
 
 namespace nolari::UnicodeText {
 

@@ -85,15 +85,15 @@ using AXArray = std::vector<AXValue>;
 // An untyped attribute value as the platform hands it over. Numbers are one
 // kind whatever their width; booleans are a kind of their own.
 struct AXValue {
-  using Storage = std::variant<std::string, double, bool, AXURL, AXUIElement, AXArray, Point,
-                               Size, TextRange, Rect>;
+  using Storage = std::variant<std::string, double, bool, AXURL, AXUIElement, AXArray, Point, Size,
+                               TextRange, Rect>;
   Storage storage;
 
   AXValue() = default;
   template <class T>
-    requires std::is_constructible_v<Storage, T&&> &&
-             (!std::is_same_v<std::remove_cvref_t<T>, AXValue>)
-  AXValue(T&& v) : storage(std::forward<T>(v)) {}
+  requires std::is_constructible_v<Storage, T&&> &&
+      (!std::is_same_v<std::remove_cvref_t<T>, AXValue>)AXValue(T&& v)
+      : storage(std::forward<T>(v)) {}
   AXValue(const char* s) : storage(std::string(s)) {}
   AXValue(int n) : storage(static_cast<double>(n)) {}
   AXValue(long n) : storage(static_cast<double>(n)) {}

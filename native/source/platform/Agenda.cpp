@@ -9,7 +9,8 @@ void Agenda::setWake(std::function<void()> wake) {
 
 void Agenda::add(TimePoint when, Task task) {
   std::lock_guard lock(mutex_);
-  auto [position, inserted] = tasks_.emplace(std::make_pair(when, nextSequence_++), std::move(task));
+  auto [position, inserted] =
+      tasks_.emplace(std::make_pair(when, nextSequence_++), std::move(task));
   if (inserted && position == tasks_.begin() && wake_) wake_();
 }
 
@@ -26,8 +27,8 @@ std::optional<std::pair<TimePoint, Task>> Agenda::takeDue(TimePoint limit) {
   return std::make_pair(node.key().first, std::move(node.mapped()));
 }
 
-std::shared_ptr<AgendaTimer> AgendaTimer::schedule(const std::shared_ptr<Agenda>& agenda, TimePoint fireDate,
-                                                   Task task) {
+std::shared_ptr<AgendaTimer> AgendaTimer::schedule(const std::shared_ptr<Agenda>& agenda,
+                                                   TimePoint fireDate, Task task) {
   std::shared_ptr<AgendaTimer> timer(new AgendaTimer(agenda, std::move(task)));
   timer->setFireDate(fireDate);
   return timer;

@@ -52,7 +52,8 @@ class AgendaWorkItem : public WorkItem {
 // timer is kept alive by its entry, so dropping the handle does not stop it.
 class AgendaTimer : public Timer, public std::enable_shared_from_this<AgendaTimer> {
  public:
-  static std::shared_ptr<AgendaTimer> schedule(const std::shared_ptr<Agenda>& agenda, TimePoint fireDate, Task task);
+  static std::shared_ptr<AgendaTimer> schedule(const std::shared_ptr<Agenda>& agenda,
+                                               TimePoint fireDate, Task task);
 
   void setFireDate(TimePoint when) override;
   TimePoint fireDate() const override { return fireDate_; }
@@ -60,7 +61,8 @@ class AgendaTimer : public Timer, public std::enable_shared_from_this<AgendaTime
   bool isValid() const override { return valid_; }
 
  private:
-  AgendaTimer(std::weak_ptr<Agenda> agenda, Task task) : agenda_(std::move(agenda)), task_(std::move(task)) {}
+  AgendaTimer(std::weak_ptr<Agenda> agenda, Task task)
+      : agenda_(std::move(agenda)), task_(std::move(task)) {}
   void fire(uint64_t generation);
 
   std::weak_ptr<Agenda> agenda_;

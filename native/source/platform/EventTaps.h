@@ -51,8 +51,8 @@ struct TapEvent {
     tapDisabledByUserInput,
   };
   Type type = Type::keyDown;
-  KeyEvent key;          // key events only
-  Point mouseLocation;   // mouse moves only, in bottom-left screen coordinates
+  KeyEvent key;         // key events only
+  Point mouseLocation;  // mouse moves only, in bottom-left screen coordinates
 };
 
 enum class TapAnswer { pass, swallow };

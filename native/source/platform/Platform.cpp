@@ -82,7 +82,8 @@ bool connectSimSpeech(Platform& platform, const PlatformEnvironment& environment
 
 bool connectSim(Platform& platform, PlatformNeeds needs, const PlatformEnvironment& environment,
                 std::string& error) {
-  if ((needs.desktop || needs.eventTaps) && !connectSimDesktop(platform, needs, environment, error)) {
+  if ((needs.desktop || needs.eventTaps) &&
+      !connectSimDesktop(platform, needs, environment, error)) {
     return false;
   }
   return !needs.speech || connectSimSpeech(platform, environment, error);
@@ -99,7 +100,8 @@ bool connectLinux(Platform& platform, PlatformNeeds needs, const PlatformEnviron
   if (needs.eventTaps) platform.eventTaps = std::make_unique<X11EventTaps>();
   if (needs.speech) {
     const std::string& model = environment.speechModelDir;
-    platform.speech = std::make_unique<PocketSpeech>(model.empty() ? PocketSpeech::DEFAULT_MODEL_DIR : model);
+    platform.speech =
+        std::make_unique<PocketSpeech>(model.empty() ? PocketSpeech::DEFAULT_MODEL_DIR : model);
   }
   return true;
 }
@@ -122,8 +124,8 @@ PlatformEnvironment PlatformEnvironment::fromProcess() {
           variable("NOLARI_SPEECH_SCRIPT"), variable("NOLARI_SPEECH_MODEL_DIR")};
 }
 
-bool connectPlatform(Platform& platform, PlatformNeeds needs, const PlatformEnvironment& environment,
-                     std::string& error) {
+bool connectPlatform(Platform& platform, PlatformNeeds needs,
+                     const PlatformEnvironment& environment, std::string& error) {
   const Backend* backend = environment.platform.empty() ? &BACKENDS[0] : nullptr;
   for (const Backend& candidate : BACKENDS) {
     if (candidate.name == environment.platform) backend = &candidate;

@@ -49,7 +49,7 @@ struct PlatformEnvironment {
 // otherwise. A run loop already in the table is kept (tests bring one on
 // virtual time); else the real one is made. On failure the areas are left
 // empty and `error` says what is wrong, naming the file where there is one.
-bool connectPlatform(Platform& platform, PlatformNeeds needs, const PlatformEnvironment& environment,
-                     std::string& error);
+bool connectPlatform(Platform& platform, PlatformNeeds needs,
+                     const PlatformEnvironment& environment, std::string& error);
 
 }  // namespace nolari::platform

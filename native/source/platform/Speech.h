@@ -71,7 +71,8 @@ class Speech {
                                                                       std::string& error) = 0;
 
   // Null with `error` set when the file holds no audio this backend can read.
-  virtual std::unique_ptr<SpeechAudioFile> openAudioFile(const std::string& path, std::string& error) = 0;
+  virtual std::unique_ptr<SpeechAudioFile> openAudioFile(const std::string& path,
+                                                         std::string& error) = 0;
 
   // Reads `file` to its end with a recogniser for `localeId`, biased toward
   // `contextualStrings`, and hands each result to `onResult` in order, on the

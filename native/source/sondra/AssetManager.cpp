@@ -17,16 +17,19 @@ struct ProgressTask {
   bool cancelled = false;
 };
 
-nlohmann::json progressLine(const std::string& requestId, const std::string& localeId, double fraction) {
-  return {{"type", "asset_progress"}, {"id", requestId}, {"progress", fraction}, {"locale", localeId}};
+nlohmann::json progressLine(const std::string& requestId, const std::string& localeId,
+                            double fraction) {
+  return {
+      {"type", "asset_progress"}, {"id", requestId}, {"progress", fraction}, {"locale", localeId}};
 }
 
-nlohmann::json errorLine(const std::string& requestId, const std::string& localeId, const std::string& message) {
+nlohmann::json errorLine(const std::string& requestId, const std::string& localeId,
+                         const std::string& message) {
   return {{"type", "asset_error"}, {"id", requestId}, {"locale", localeId}, {"message", message}};
 }
 
-void tick(platform::RunLoop& runLoop, const std::shared_ptr<ProgressTask>& task, const std::string& requestId,
-          const std::string& localeId, const Emit& emit) {
+void tick(platform::RunLoop& runLoop, const std::shared_ptr<ProgressTask>& task,
+          const std::string& requestId, const std::string& localeId, const Emit& emit) {
   std::lock_guard lock(task->mutex);
   if (task->cancelled || task->progress->isFinished() || task->progress->isCancelled()) return;
   emit(progressLine(requestId, localeId, task->progress->fractionCompleted()));
@@ -56,9 +59,11 @@ std::string authorizationStatus(platform::Speech& speech) {
   }
 }
 
-void requestAuthorization(platform::Speech& speech, std::function<void(const std::string&)> completion) {
+void requestAuthorization(platform::Speech& speech,
+                          std::function<void(const std::string&)> completion) {
   // The status handed over by the platform is not trusted: it is read anew.
-  speech.requestAuthorization([&speech, completion = std::move(completion)] { completion(authorizationStatus(speech)); });
+  speech.requestAuthorization(
+      [&speech, completion = std::move(completion)] { completion(authorizationStatus(speech)); });
 }
 
 std::string localeAssetStatus(platform::Speech& speech, const std::string& localeId) {
@@ -74,10 +79,12 @@ std::string localeAssetStatus(platform::Speech& speech, const std::string& local
   }
 }
 
-void installLocaleAsset(platform::Speech& speech, platform::RunLoop& runLoop, const std::string& localeId,
-                        const std::string& requestId, Emit emit, std::function<void()> completion) {
+void installLocaleAsset(platform::Speech& speech, platform::RunLoop& runLoop,
+                        const std::string& localeId, const std::string& requestId, Emit emit,
+                        std::function<void()> completion) {
   std::string error;
-  std::shared_ptr<platform::AssetInstallation> installation = speech.assetInstallationRequest(localeId, error);
+  std::shared_ptr<platform::AssetInstallation> installation =
+      speech.assetInstallationRequest(localeId, error);
   if (!installation) {
     if (!error.empty()) emit(errorLine(requestId, localeId, error));
     completion();
@@ -86,7 +93,9 @@ void installLocaleAsset(platform::Speech& speech, platform::RunLoop& runLoop, co
   auto task = std::make_shared<ProgressTask>();
   task->progress = installation->progress();
   // The first progress line goes out at once.
-  runLoop.post([&runLoop, task, requestId, localeId, emit] { tick(runLoop, task, requestId, localeId, emit); });
+  runLoop.post([&runLoop, task, requestId, localeId, emit] {
+    tick(runLoop, task, requestId, localeId, emit);
+  });
   installation->downloadAndInstall(
       [installation, task, requestId, localeId, emit = std::move(emit),
        completion = std::move(completion)](const std::optional<std::string>& failure) {

@@ -18,7 +18,8 @@ using Emit = std::function<void(const nlohmann::json&)>;
 // "authorized", "denied", "restricted" or "notDetermined".
 std::string authorizationStatus(platform::Speech& speech);
 // Asks the user and hands the status read after the answer to `completion`.
-void requestAuthorization(platform::Speech& speech, std::function<void(const std::string&)> completion);
+void requestAuthorization(platform::Speech& speech,
+                          std::function<void(const std::string&)> completion);
 
 // "unsupported", "supported", "downloading" or "installed".
 std::string localeAssetStatus(platform::Speech& speech, const std::string& localeId);
@@ -28,7 +29,8 @@ std::string localeAssetStatus(platform::Speech& speech, const std::string& local
 // progress 1.0, a failure with an "asset_error" line. `completion` runs once on
 // any thread when it is over, whatever the outcome.
 inline constexpr std::chrono::milliseconds PROGRESS_INTERVAL{250};
-void installLocaleAsset(platform::Speech& speech, platform::RunLoop& runLoop, const std::string& localeId,
-                        const std::string& requestId, Emit emit, std::function<void()> completion);
+void installLocaleAsset(platform::Speech& speech, platform::RunLoop& runLoop,
+                        const std::string& localeId, const std::string& requestId, Emit emit,
+                        std::function<void()> completion);
 
 }  // namespace nolari::sondra::AssetManager

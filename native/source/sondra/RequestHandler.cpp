@@ -15,8 +15,9 @@ constexpr const char* DEFAULT_LOCALE = "en-US";
 }  // namespace
 
 const std::vector<std::string>& RequestHandler::supportedOps() {
-  static const std::vector<std::string> ops = {"transcribe",   "check-permission", "request-permission",
-                                               "check-locale", "install-locale",   "ping"};
+  static const std::vector<std::string> ops = {"transcribe",         "check-permission",
+                                               "request-permission", "check-locale",
+                                               "install-locale",     "ping"};
   return ops;
 }
 
@@ -72,16 +73,18 @@ void RequestHandler::requestPermission(const TranscribeRequest& request, const D
 void RequestHandler::checkLocale(const TranscribeRequest& request, const Done& done) {
   std::string locale = request.locale.value_or(DEFAULT_LOCALE);
   std::string status = AssetManager::localeAssetStatus(speech_, locale);
-  respondOk(request, {{"locale", locale}, {"asset_status", status}, {"ready", status == "installed"}});
+  respondOk(request,
+            {{"locale", locale}, {"asset_status", status}, {"ready", status == "installed"}});
   done();
 }
 
 void RequestHandler::installLocale(const TranscribeRequest& request, const Done& done) {
   std::string locale = request.locale.value_or(DEFAULT_LOCALE);
-  AssetManager::installLocaleAsset(speech_, runLoop_, locale, request.id, emit_, [this, request, locale, done] {
-    respondOk(request, {{"locale", locale}, {"installed", true}});
-    done();
-  });
+  AssetManager::installLocaleAsset(speech_, runLoop_, locale, request.id, emit_,
+                                   [this, request, locale, done] {
+                                     respondOk(request, {{"locale", locale}, {"installed", true}});
+                                     done();
+                                   });
 }
 
 void RequestHandler::transcribe(const TranscribeRequest& request, const Done& done) {
@@ -91,9 +94,9 @@ void RequestHandler::transcribe(const TranscribeRequest& request, const Done& do
     respondError(&request.id, "bad_request", "audio_path required");
   } else {
     try {
-      auto outcome = SpeechAnalyzerWorker::transcribe(speech_, runLoop_, *request.audio_path,
-                                                      request.locale.value_or(DEFAULT_LOCALE),
-                                                      request.contextual_strings.value_or(std::vector<std::string>{}));
+      auto outcome = SpeechAnalyzerWorker::transcribe(
+          speech_, runLoop_, *request.audio_path, request.locale.value_or(DEFAULT_LOCALE),
+          request.contextual_strings.value_or(std::vector<std::string>{}));
       if (auto* error = std::get_if<TranscribeError>(&outcome)) {
         respondError(&request.id, error->code(), error->message);
       } else {
@@ -119,8 +122,10 @@ void RequestHandler::respondOk(const TranscribeRequest& request, nlohmann::json 
   emit_(members);
 }
 
-void RequestHandler::respondError(const std::string* id, const std::string& code, const std::string& message) {
-  nlohmann::json line = {{"type", "response"}, {"status", "error"}, {"code", code}, {"message", message}};
+void RequestHandler::respondError(const std::string* id, const std::string& code,
+                                  const std::string& message) {
+  nlohmann::json line = {
+      {"type", "response"}, {"status", "error"}, {"code", code}, {"message", message}};
   if (id) line["id"] = *id;
   emit_(line);
 }

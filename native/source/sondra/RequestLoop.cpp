@@ -1,7 +1,8 @@
 #include "sondra/RequestLoop.h"
 
-#include <cerrno>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace nolari::sondra {
 
@@ -66,7 +67,8 @@ void run(int fd, const std::function<void(const FramedLine&)>& serve) {
     ssize_t got = ::read(fd, buffer.data(), buffer.size());
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
-    for (const FramedLine& line : framer.feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)))) {
+    for (const FramedLine& line :
+         framer.feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)))) {
       serveLine(line);
     }
   }

@@ -1,6 +1,7 @@
+#include <unistd.h>
+
 #include <csignal>
 #include <future>
-#include <unistd.h>
 
 #include "base/JSONOutput.h"
 #include "base/NolariLogger.h"

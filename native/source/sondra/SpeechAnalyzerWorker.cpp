@@ -6,9 +6,9 @@
 
 namespace nolari::sondra::SpeechAnalyzerWorker {
 
-std::variant<TranscribeResponse, TranscribeError> transcribe(platform::Speech& speech, platform::RunLoop& runLoop,
-                                                             const std::string& audioPath, const std::string& localeId,
-                                                             const std::vector<std::string>& contextualStrings) {
+std::variant<TranscribeResponse, TranscribeError> transcribe(
+    platform::Speech& speech, platform::RunLoop& runLoop, const std::string& audioPath,
+    const std::string& localeId, const std::vector<std::string>& contextualStrings) {
   std::error_code ec;
   if (!std::filesystem::exists(audioPath, ec)) {
     return TranscribeError::audioUnreadable("file not found: " + audioPath);
@@ -28,11 +28,12 @@ std::variant<TranscribeResponse, TranscribeError> transcribe(platform::Speech& s
 
   TranscribeResponse response;
   response.locale = localeId;
-  auto failure = speech.analyze(*file, localeId, contextualStrings, [&](const platform::SpeechResult& result) {
-    response.segments.push_back({result.text, result.start, result.end});
-    if (response.segments.size() > 1) response.text += " ";
-    response.text += result.text;
-  });
+  auto failure =
+      speech.analyze(*file, localeId, contextualStrings, [&](const platform::SpeechResult& result) {
+        response.segments.push_back({result.text, result.start, result.end});
+        if (response.segments.size() > 1) response.text += " ";
+        response.text += result.text;
+      });
   if (failure) return TranscribeError::analyzerFailed(*failure);
 
   auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(runLoop.now() - started);

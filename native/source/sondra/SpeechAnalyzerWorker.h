@@ -15,8 +15,8 @@ namespace nolari::sondra::SpeechAnalyzerWorker {
 
 // Reads the file to its end; the clock of `runLoop` times the work for
 // "duration_ms".
-std::variant<TranscribeResponse, TranscribeError> transcribe(platform::Speech& speech, platform::RunLoop& runLoop,
-                                                             const std::string& audioPath, const std::string& localeId,
-                                                             const std::vector<std::string>& contextualStrings);
+std::variant<TranscribeResponse, TranscribeError> transcribe(
+    platform::Speech& speech, platform::RunLoop& runLoop, const std::string& audioPath,
+    const std::string& localeId, const std::vector<std::string>& contextualStrings);
 
 }  // namespace nolari::sondra::SpeechAnalyzerWorker

@@ -12,11 +12,15 @@ struct TranscribeError {
   Case which;
   std::string message;
 
-  static TranscribeError audioUnreadable(std::string message) { return {Case::audioUnreadable, std::move(message)}; }
+  static TranscribeError audioUnreadable(std::string message) {
+    return {Case::audioUnreadable, std::move(message)};
+  }
   static TranscribeError unsupportedLocale(std::string message) {
     return {Case::unsupportedLocale, std::move(message)};
   }
-  static TranscribeError analyzerFailed(std::string message) { return {Case::analyzerFailed, std::move(message)}; }
+  static TranscribeError analyzerFailed(std::string message) {
+    return {Case::analyzerFailed, std::move(message)};
+  }
 
   const char* code() const {
     switch (which) {

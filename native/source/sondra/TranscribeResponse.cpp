@@ -13,7 +13,10 @@ std::optional<nlohmann::json> TranscribeResponse::encode(std::string& error) con
     }
     list.push_back({{"text", segment.text}, {"start", segment.start}, {"end", segment.end}});
   }
-  return nlohmann::json{{"text", text}, {"segments", std::move(list)}, {"locale", locale}, {"duration_ms", duration_ms}};
+  return nlohmann::json{{"text", text},
+                        {"segments", std::move(list)},
+                        {"locale", locale},
+                        {"duration_ms", duration_ms}};
 }
 
 }  // namespace nolari::sondra

@@ -34,26 +34,40 @@ double secondsSince1970() {
 }
 
 json wireRect(const Rect& rect) {
-  return {{"x", rect.origin.x}, {"y", rect.origin.y}, {"w", rect.size.width}, {"h", rect.size.height}};
+  return {
+      {"x", rect.origin.x}, {"y", rect.origin.y}, {"w", rect.size.width}, {"h", rect.size.height}};
 }
 
 }  // namespace
 
 std::string roleCategory(std::string_view role) {
   static const std::map<std::string, std::string, std::less<>> categories = {
-      {"AXTextField", "text_input"},   {"AXTextArea", "text_input"},
-      {"AXSearchField", "text_input"}, {"AXComboBox", "text_input"},
-      {"AXButton", "button"},          {"AXLink", "link"},
-      {"AXCheckBox", "checkbox"},      {"AXRadioButton", "radio"},
-      {"AXPopUpButton", "popup"},      {"AXSlider", "slider"},
-      {"AXIncrementor", "stepper"},    {"AXStaticText", "static_text"},
-      {"AXImage", "image"},            {"AXMenuItem", "menu_item"},
-      {"AXMenuBarItem", "menu_item"},  {"AXTabGroup", "tab"},
-      {"AXTabButton", "tab"},          {"AXTable", "table"},
-      {"AXRow", "table"},              {"AXColumn", "table"},
-      {"AXList", "list"},              {"AXListItem", "list"},
-      {"AXScrollArea", "scroll_area"}, {"AXWebArea", "web_area"},
-      {"AXToolbar", "toolbar"},        {"AXWindow", "window"},
+      {"AXTextField", "text_input"},
+      {"AXTextArea", "text_input"},
+      {"AXSearchField", "text_input"},
+      {"AXComboBox", "text_input"},
+      {"AXButton", "button"},
+      {"AXLink", "link"},
+      {"AXCheckBox", "checkbox"},
+      {"AXRadioButton", "radio"},
+      {"AXPopUpButton", "popup"},
+      {"AXSlider", "slider"},
+      {"AXIncrementor", "stepper"},
+      {"AXStaticText", "static_text"},
+      {"AXImage", "image"},
+      {"AXMenuItem", "menu_item"},
+      {"AXMenuBarItem", "menu_item"},
+      {"AXTabGroup", "tab"},
+      {"AXTabButton", "tab"},
+      {"AXTable", "table"},
+      {"AXRow", "table"},
+      {"AXColumn", "table"},
+      {"AXList", "list"},
+      {"AXListItem", "list"},
+      {"AXScrollArea", "scroll_area"},
+      {"AXWebArea", "web_area"},
+      {"AXToolbar", "toolbar"},
+      {"AXWindow", "window"},
       {"AXGroup", "group"},
   };
   auto it = categories.find(role);
@@ -88,8 +102,7 @@ FrameSelection selectBestFrameElement(Accessibility& ax, const AXUIElement& star
     const Candidate& first = candidates.front();
     return {first.frame, first.depth, "fallback_first", first.role};
   }
-  return {best->frame, best->depth, best->depth == 0 ? "focused" : "ancestor_min_area",
-          best->role};
+  return {best->frame, best->depth, best->depth == 0 ? "focused" : "ancestor_min_area", best->role};
 }
 
 json focusInfo(Accessibility& ax, Workspace& workspace, const AXUIElement& element,

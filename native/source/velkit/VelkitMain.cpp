@@ -15,7 +15,8 @@ namespace {
 // repeated reads of one element are answered from memory.
 bool connect(nolari::platform::Platform& platform, std::string& error) {
   if (!nolari::platform::connectPlatform(platform, {.desktop = true},
-                                         nolari::platform::PlatformEnvironment::fromProcess(), error)) {
+                                         nolari::platform::PlatformEnvironment::fromProcess(),
+                                         error)) {
     return false;
   }
   platform.accessibility = std::make_unique<nolari::AXReadCache>(std::move(platform.accessibility));

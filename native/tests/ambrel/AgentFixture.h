@@ -80,7 +80,8 @@ inline std::vector<nlohmann::json> lines(std::initializer_list<const char*> text
   return parsed;
 }
 
-inline platform::TapEvent keyDown(platform::KeyCode code, std::uint64_t flags = 0, bool autorepeat = false) {
+inline platform::TapEvent keyDown(platform::KeyCode code, std::uint64_t flags = 0,
+                                  bool autorepeat = false) {
   return {platform::TapEvent::Type::keyDown, {code, flags, autorepeat}, {}};
 }
 inline platform::TapEvent keyUp(platform::KeyCode code, std::uint64_t flags = 0) {

@@ -9,7 +9,8 @@ class AmbrelTranscript : public testing::TestWithParam<std::string> {};
 
 TEST_P(AmbrelTranscript, RunsAsWritten) { nolari::test::runTranscript("ambrel", GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(Transcripts, AmbrelTranscript, testing::ValuesIn(nolari::test::transcriptsOf("ambrel")),
+INSTANTIATE_TEST_SUITE_P(Transcripts, AmbrelTranscript,
+                         testing::ValuesIn(nolari::test::transcriptsOf("ambrel")),
                          nolari::test::transcriptTestName);
 
 }  // namespace

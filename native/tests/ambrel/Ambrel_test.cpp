@@ -4,11 +4,10 @@
 #include "ambrel/Ambrel.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
-
-#include <gtest/gtest.h>
 
 #include "AgentFixture.h"
 #include "support/SimPlatform.h"
@@ -42,7 +41,8 @@ class AmbrelTest : public testing::Test {
   // Starts the agent with its command input at its end at once; commands come
   // through `command`.
   void start(const NolariConfig& config = NolariConfig()) {
-    agent_ = ambrel::Ambrel::create(sim_.accessibility(), sim_.workspace(), taps_, *loop_, config, recorder_.emit());
+    agent_ = ambrel::Ambrel::create(sim_.accessibility(), sim_.workspace(), taps_, *loop_, config,
+                                    recorder_.emit());
     int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     agent_->start(input);
     loop_->runUntilIdle();
@@ -56,7 +56,8 @@ class AmbrelTest : public testing::Test {
 
   // Space hold on with the given delay; its status line is dropped.
   void spaceHold(int delayMs) {
-    command(R"({"type":"dictation_set_space_hold","enabled":true,"delay_ms":)" + std::to_string(delayMs) + "}");
+    command(R"({"type":"dictation_set_space_hold","enabled":true,"delay_ms":)" +
+            std::to_string(delayMs) + "}");
     taken();
   }
 
@@ -69,14 +70,19 @@ class AmbrelTest : public testing::Test {
 
 TEST_F(AmbrelTest, StartsWithTheStartupLineAndRunsBothTapsOnNamedThreads) {
   start();
-  EXPECT_EQ(taken(), std::vector<json>{json({{"type", "status"}, {"event", "startup"}, {"trusted", true}, {"pid", ::getpid()}})});
+  EXPECT_EQ(
+      taken(),
+      std::vector<json>{json(
+          {{"type", "status"}, {"event", "startup"}, {"trusted", true}, {"pid", ::getpid()}})});
   EXPECT_EQ(loop_->threadNames(),
-            (std::vector<std::string>{"nolari.commands", "nolari.hover.key-tap", "nolari.hover.mouse-tap"}));
+            (std::vector<std::string>{"nolari.commands", "nolari.hover.key-tap",
+                                      "nolari.hover.mouse-tap"}));
   for (auto* tap : {taps_.keyboard.get(), taps_.mouse.get()}) {
     EXPECT_TRUE(tap->enabled && tap->ran);
   }
   // Space hold is off by default: the space bar repeats as usual.
-  EXPECT_EQ(taps_.keyboard->repeatsSwallowed, (std::vector<std::pair<platform::KeyCode, bool>>{{SPACE, false}}));
+  EXPECT_EQ(taps_.keyboard->repeatsSwallowed,
+            (std::vector<std::pair<platform::KeyCode, bool>>{{SPACE, false}}));
 }
 
 TEST_F(AmbrelTest, TapCheckThreeSecondsAfterStartReportsWhatNeverCame) {
@@ -85,7 +91,10 @@ TEST_F(AmbrelTest, TapCheckThreeSecondsAfterStartReportsWhatNeverCame) {
   advance(2999ms);
   EXPECT_EQ(taken(), NONE);
   advance(1ms);
-  EXPECT_EQ(taken(), lines({R"({"type":"error","event":"event_tap_no_events","message":"CGEventTap created but received 0 events after 3s. Grant Input Monitoring permission to Ambrel in System Settings."})"}));
+  EXPECT_EQ(
+      taken(),
+      lines(
+          {R"({"type":"error","event":"event_tap_no_events","message":"CGEventTap created but received 0 events after 3s. Grant Input Monitoring permission to Ambrel in System Settings."})"}));
 }
 
 TEST_F(AmbrelTest, TapCheckWithMouseMovesButNoKeyReportsTheMissingKeyboard) {
@@ -94,7 +103,10 @@ TEST_F(AmbrelTest, TapCheckWithMouseMovesButNoKeyReportsTheMissingKeyboard) {
   for (int i = 0; i < 2; ++i) taps_.mouse->callback({TapEvent::Type::mouseMoved, {}, {10, 20}});
   key(keyUp(A));  // a key up is not a key down
   advance(3s);
-  EXPECT_EQ(taken(), lines({R"({"type":"error","event":"event_tap_no_keyboard","message":"CGEventTap receives mouse events but no keyboard events. Grant Input Monitoring permission in System Settings → Privacy & Security → Input Monitoring.","mouseEvents":3})"}));
+  EXPECT_EQ(
+      taken(),
+      lines(
+          {R"({"type":"error","event":"event_tap_no_keyboard","message":"CGEventTap receives mouse events but no keyboard events. Grant Input Monitoring permission in System Settings → Privacy & Security → Input Monitoring.","mouseEvents":3})"}));
 }
 
 TEST_F(AmbrelTest, TapCheckAfterAKeyPressWritesNothing) {
@@ -112,13 +124,15 @@ TEST_F(AmbrelTest, KeyboardTapRefusedEndsStartUpWithOneErrorButCommandsAreRead) 
   EXPECT_FALSE(taps_.mouse);
   command(R"({"type":"dictation_arm"})");
   advance(10s);
-  EXPECT_EQ(taken(), lines({R"({"type":"dictation_ptt_down","mode":"dictation","source":"stdin"})"}));
+  EXPECT_EQ(taken(),
+            lines({R"({"type":"dictation_ptt_down","mode":"dictation","source":"stdin"})"}));
 }
 
 TEST_F(AmbrelTest, MouseTapRefusedWarnsAndKeepsTheKeyboardWithoutTapCheck) {
   taps_.refuseMouse = true;
   start();
-  EXPECT_EQ(taken().back(), json::parse(R"({"type":"warn","event":"mouse_event_tap_create_failed"})"));
+  EXPECT_EQ(taken().back(),
+            json::parse(R"({"type":"warn","event":"mouse_event_tap_create_failed"})"));
   advance(10s);
   EXPECT_EQ(taken(), NONE);
   EXPECT_TRUE(taps_.keyboard->enabled);
@@ -160,20 +174,22 @@ TEST_F(AmbrelTest, SettingCommandsReportWhatIsNowSet) {
   command(R"({"type":"dictation_set_space_hold","enabled":true,"delay_ms":1001})");
   command(R"({"type":"dictation_set_space_hold","enabled":true,"delay_ms":250.9})");
   command(R"({"type":"dictation_set_space_hold","enabled":true,"delay_ms":1e300})");
-  EXPECT_EQ(taken(), lines({
-                         R"({"type":"status","event":"hotkey_updated","write_accel":"command+shift+x","parsed":true})",
-                         R"({"type":"status","event":"hotkey_updated","write_accel":"command+shift","parsed":false})",
-                         R"({"type":"status","event":"dictation_command_hotkey_updated","accel":"ctrl+f5","parsed":true})",
-                         R"({"type":"status","event":"dictation_space_hold_updated","enabled":true,"delay_ms":400})",
-                         R"({"type":"status","event":"dictation_space_hold_updated","enabled":false,"delay_ms":400})",
-                         R"({"type":"status","event":"dictation_space_hold_updated","enabled":true,"delay_ms":50})",
-                         R"({"type":"status","event":"dictation_space_hold_updated","enabled":true,"delay_ms":50})",
-                         R"({"type":"status","event":"dictation_space_hold_updated","enabled":false,"delay_ms":50})",
-                         R"({"type":"status","event":"dictation_space_hold_updated","enabled":true,"delay_ms":50})",
-                         R"({"type":"status","event":"dictation_space_hold_updated","enabled":true,"delay_ms":1001})",
-                         R"({"type":"status","event":"dictation_space_hold_updated","enabled":true,"delay_ms":250})",
-                         R"({"type":"status","event":"dictation_space_hold_updated","enabled":true,"delay_ms":86400000})",
-                     }));
+  EXPECT_EQ(
+      taken(),
+      lines({
+          R"({"type":"status","event":"hotkey_updated","write_accel":"command+shift+x","parsed":true})",
+          R"({"type":"status","event":"hotkey_updated","write_accel":"command+shift","parsed":false})",
+          R"({"type":"status","event":"dictation_command_hotkey_updated","accel":"ctrl+f5","parsed":true})",
+          R"({"type":"status","event":"dictation_space_hold_updated","enabled":true,"delay_ms":400})",
+          R"({"type":"status","event":"dictation_space_hold_updated","enabled":false,"delay_ms":400})",
+          R"({"type":"status","event":"dictation_space_hold_updated","enabled":true,"delay_ms":50})",
+          R"({"type":"status","event":"dictation_space_hold_updated","enabled":true,"delay_ms":50})",
+          R"({"type":"status","event":"dictation_space_hold_updated","enabled":false,"delay_ms":50})",
+          R"({"type":"status","event":"dictation_space_hold_updated","enabled":true,"delay_ms":50})",
+          R"({"type":"status","event":"dictation_space_hold_updated","enabled":true,"delay_ms":1001})",
+          R"({"type":"status","event":"dictation_space_hold_updated","enabled":true,"delay_ms":250})",
+          R"({"type":"status","event":"dictation_space_hold_updated","enabled":true,"delay_ms":86400000})",
+      }));
   // The tap is told each time whether the space bar's repeats are swallowed.
   EXPECT_EQ(taps_.keyboard->repeatsSwallowed.size(), 10u);
   EXPECT_EQ(taps_.keyboard->repeatsSwallowed.back(), std::make_pair(SPACE, true));
@@ -188,7 +204,8 @@ TEST_F(AmbrelTest, CommandHotkeyIsPushToTalkWithExactModifiers) {
   // An extra modifier is no match; Caps Lock and fn do not count.
   EXPECT_EQ(key(keyDown(X, Flags::command | Flags::shift | Flags::alternate)), TapAnswer::pass);
   EXPECT_EQ(taken(), NONE);
-  EXPECT_EQ(key(keyDown(X, Flags::command | Flags::shift | Flags::alphaShift | Flags::secondaryFn)), TapAnswer::pass);
+  EXPECT_EQ(key(keyDown(X, Flags::command | Flags::shift | Flags::alphaShift | Flags::secondaryFn)),
+            TapAnswer::pass);
   EXPECT_EQ(key(keyDown(X, Flags::command | Flags::shift, true)), TapAnswer::pass);
   EXPECT_EQ(key(keyDown(X, Flags::command | Flags::shift, true)), TapAnswer::pass);
   // Modifiers released first: the main key's release still ends the press.
@@ -211,11 +228,12 @@ TEST_F(AmbrelTest, ParentArmsAndDisarms) {
   command(R"({"type":"dictation_disarm"})");
   key(keyUp(X, Flags::command));
   command(R"({"type":"dictation_arm","mode":5})");
-  EXPECT_EQ(taken(), lines({R"({"type":"dictation_ptt_down","mode":"command","source":"stdin"})",
-                            R"({"type":"dictation_ptt_up","mode":"dictation","source":"stdin"})",
-                            R"({"type":"dictation_ptt_down","mode":"command","source":"keyDown"})",
-                            R"({"type":"dictation_ptt_up","mode":"command","source":"stdin"})",
-                            R"({"type":"dictation_ptt_down","mode":"dictation","source":"stdin"})"}));
+  EXPECT_EQ(taken(),
+            lines({R"({"type":"dictation_ptt_down","mode":"command","source":"stdin"})",
+                   R"({"type":"dictation_ptt_up","mode":"dictation","source":"stdin"})",
+                   R"({"type":"dictation_ptt_down","mode":"command","source":"keyDown"})",
+                   R"({"type":"dictation_ptt_up","mode":"command","source":"stdin"})",
+                   R"({"type":"dictation_ptt_down","mode":"dictation","source":"stdin"})"}));
 }
 
 TEST_F(AmbrelTest, HoldingSpaceStartsDictationAfterTheDelayAndSwallowsOnlyItsRepeats) {
@@ -227,7 +245,8 @@ TEST_F(AmbrelTest, HoldingSpaceStartsDictationAfterTheDelayAndSwallowsOnlyItsRep
   advance(149ms);
   EXPECT_EQ(taken(), NONE);
   advance(1ms);
-  EXPECT_EQ(taken(), lines({R"({"type":"dictation_ptt_down","mode":"dictation","source":"spaceHold"})"}));
+  EXPECT_EQ(taken(),
+            lines({R"({"type":"dictation_ptt_down","mode":"dictation","source":"spaceHold"})"}));
   EXPECT_EQ(key(keyDown(SPACE, 0, true)), TapAnswer::swallow);
   // Other keys pass and do not end the dictation; the command hotkey is ignored.
   command(R"({"type":"dictation_set_hotkey","command_accel":"a"})");
@@ -235,7 +254,8 @@ TEST_F(AmbrelTest, HoldingSpaceStartsDictationAfterTheDelayAndSwallowsOnlyItsRep
   EXPECT_EQ(key(keyDown(A)), TapAnswer::pass);
   key(keyUp(A));
   EXPECT_EQ(key(keyUp(SPACE)), TapAnswer::pass);
-  EXPECT_EQ(taken(), lines({R"({"type":"dictation_ptt_up","mode":"dictation","source":"spaceHold"})"}));
+  EXPECT_EQ(taken(),
+            lines({R"({"type":"dictation_ptt_up","mode":"dictation","source":"spaceHold"})"}));
   // Idle again: repeats pass.
   EXPECT_EQ(key(keyDown(SPACE, 0, true)), TapAnswer::pass);
 }
@@ -287,8 +307,9 @@ TEST_F(AmbrelTest, ReleaseByTheParentLeavesTheSpaceReleaseSilent) {
   command(R"({"type":"dictation_disarm"})");
   EXPECT_EQ(key(keyDown(SPACE, 0, true)), TapAnswer::pass);
   key(keyUp(SPACE));
-  EXPECT_EQ(taken(), lines({R"({"type":"dictation_ptt_down","mode":"dictation","source":"spaceHold"})",
-                            R"({"type":"dictation_ptt_up","mode":"dictation","source":"stdin"})"}));
+  EXPECT_EQ(taken(),
+            lines({R"({"type":"dictation_ptt_down","mode":"dictation","source":"spaceHold"})",
+                   R"({"type":"dictation_ptt_up","mode":"dictation","source":"stdin"})"}));
 }
 
 // The release of a dictation the parent ended may never be seen (another
@@ -313,13 +334,15 @@ TEST_F(AmbrelTest, DelaysFromTheConfigurationHaveAFloor) {
   config.dictation.spaceHoldEnabled = true;
   config.dictation.spaceHoldDelay = 0.01;
   start(config);
-  EXPECT_EQ(taps_.keyboard->repeatsSwallowed, (std::vector<std::pair<platform::KeyCode, bool>>{{SPACE, true}}));
+  EXPECT_EQ(taps_.keyboard->repeatsSwallowed,
+            (std::vector<std::pair<platform::KeyCode, bool>>{{SPACE, true}}));
   taken();
   key(keyDown(SPACE));
   advance(49ms);
   EXPECT_EQ(taken(), NONE);
   advance(1ms);
-  EXPECT_EQ(taken(), lines({R"({"type":"dictation_ptt_down","mode":"dictation","source":"spaceHold"})"}));
+  EXPECT_EQ(taken(),
+            lines({R"({"type":"dictation_ptt_down","mode":"dictation","source":"spaceHold"})"}));
 }
 
 class UntrustedAmbrelTest : public AmbrelTest {

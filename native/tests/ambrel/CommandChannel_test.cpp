@@ -1,11 +1,10 @@
 #include "ambrel/CommandChannel.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "support/CaptureFd.h"
 
@@ -39,7 +38,8 @@ TEST(CommandFramer, CutsAtLineFeedsOnlyAndKeepsTheRestUntilItsFeed) {
 }
 
 TEST(CommandFramer, TrimsUnicodeWhiteSpaceAndDropsEmptyAndInvalidLines) {
-  EXPECT_EQ(frame({"\t {\"a\":1} \xC2\xA0\xE2\x80\xA8\r\n", "   \n", "\n", "\xFF{\"bad\":1}\n", "{\"c\":3}\n"}),
+  EXPECT_EQ(frame({"\t {\"a\":1} \xC2\xA0\xE2\x80\xA8\r\n", "   \n", "\n", "\xFF{\"bad\":1}\n",
+                   "{\"c\":3}\n"}),
             (Lines{"{\"a\":1}", "{\"c\":3}"}));
 }
 
@@ -47,7 +47,8 @@ TEST(CommandFramer, LineOverTheLimitIsDroppedToItsFeedWithOneLogLine) {
   test::CaptureFd err(STDERR_FILENO);
   CommandFramer framer;
   const std::string chunk(MAX_COMMAND_LINE_BYTES / 4 + 1, 'x');
-  Lines lines = frame(framer, {"{\"a\":1}\n" + chunk, chunk, chunk, chunk, chunk, "tail\n{\"b\":2}\n"});
+  Lines lines =
+      frame(framer, {"{\"a\":1}\n" + chunk, chunk, chunk, chunk, chunk, "tail\n{\"b\":2}\n"});
   err.restore();
   EXPECT_EQ(lines, (Lines{"{\"a\":1}", "{\"b\":2}"}));
   EXPECT_EQ(err.lines(), (Lines{"[Nolari] [WARN] command line longer than 8388608 bytes dropped"}));
@@ -57,12 +58,14 @@ TEST(CommandFramer, LineOverTheLimitIsDroppedToItsFeedWithOneLogLine) {
 }
 
 TEST(DecodeCommand, TakesOnlyObjectsWithAStringType) {
-  for (const char* line : {"[1]", "\"type\"", "5", "{\"kind\":\"x\"}", "{\"type\":5}", "{\"type\":null}", "{\"type\":",
-                           "{\"type\":\"a\"} x", "[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[["}) {
+  for (const char* line : {"[1]", "\"type\"", "5", "{\"kind\":\"x\"}", "{\"type\":5}",
+                           "{\"type\":null}", "{\"type\":", "{\"type\":\"a\"} x",
+                           "[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[["}) {
     EXPECT_FALSE(decodeCommand(line)) << line;
   }
   EXPECT_FALSE(decodeCommand(std::string("{\"type\":\"a\"}\0{", 14)));
-  EXPECT_EQ(decodeCommand(R"({"type":"Dictation_arm","x":[]})"), json::parse(R"({"type":"Dictation_arm","x":[]})"));
+  EXPECT_EQ(decodeCommand(R"({"type":"Dictation_arm","x":[]})"),
+            json::parse(R"({"type":"Dictation_arm","x":[]})"));
 }
 
 TEST(CommandPayload, MembersOfAnotherTypeCountAsAbsent) {

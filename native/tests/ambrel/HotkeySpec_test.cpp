@@ -37,7 +37,8 @@ TEST(HotkeySpec, ParsesModifiersInAnyOrderAndTheLastKeyName) {
 
 TEST(HotkeySpec, MatchesTheFourModifiersExactly) {
   const HotkeySpec spec{7, Flags::command | Flags::shift};
-  EXPECT_TRUE(spec.matches({7, Flags::command | Flags::shift | Flags::alphaShift | Flags::numericPad}));
+  EXPECT_TRUE(
+      spec.matches({7, Flags::command | Flags::shift | Flags::alphaShift | Flags::numericPad}));
   EXPECT_FALSE(spec.matches({7, Flags::command | Flags::shift | Flags::alternate}));
   EXPECT_FALSE(spec.matches({7, Flags::command}));
   EXPECT_FALSE(spec.matches({8, Flags::command | Flags::shift}));

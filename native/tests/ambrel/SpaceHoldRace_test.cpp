@@ -3,13 +3,12 @@
 // started always gets its release.
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "AgentFixture.h"
 #include "platform/Agenda.h"
@@ -32,8 +31,12 @@ class HandRunLoop : public platform::RunLoop {
     pending_ = {item, std::move(task)};
     return item;
   }
-  std::shared_ptr<platform::Timer> scheduleTimer(platform::TimePoint, platform::Task) override { return nullptr; }
-  std::shared_ptr<platform::SerialQueue> makeSerialQueue(const std::string&) override { return nullptr; }
+  std::shared_ptr<platform::Timer> scheduleTimer(platform::TimePoint, platform::Task) override {
+    return nullptr;
+  }
+  std::shared_ptr<platform::SerialQueue> makeSerialQueue(const std::string&) override {
+    return nullptr;
+  }
   void startThread(const std::string&, platform::Task) override {}
   void run() override {}
   void stop() override {}
@@ -82,7 +85,8 @@ TEST(SpaceHoldRace, ReleaseAndDelayEndInEitherOrderButNeverLeaveADictationRunnin
   test::EventRecorder recorder;
   NolariConfig config;
   config.dictation.spaceHoldEnabled = true;
-  auto agent = ambrel::Ambrel::create(sim.accessibility(), sim.workspace(), taps, loop, config, recorder.emit());
+  auto agent = ambrel::Ambrel::create(sim.accessibility(), sim.workspace(), taps, loop, config,
+                                      recorder.emit());
   int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   agent->start(input);
   ::close(input);
@@ -99,8 +103,10 @@ TEST(SpaceHoldRace, ReleaseAndDelayEndInEitherOrderButNeverLeaveADictationRunnin
       sync.arriveAndWait();  // round over
     }
   });
-  const json down = json::parse(R"({"type":"dictation_ptt_down","mode":"dictation","source":"spaceHold"})");
-  const json up = json::parse(R"({"type":"dictation_ptt_up","mode":"dictation","source":"spaceHold"})");
+  const json down =
+      json::parse(R"({"type":"dictation_ptt_down","mode":"dictation","source":"spaceHold"})");
+  const json up =
+      json::parse(R"({"type":"dictation_ptt_up","mode":"dictation","source":"spaceHold"})");
   int dictations = 0, failures = 0;
   for (int round = 0; round < ROUNDS; ++round) {
     sync.arriveAndWait();

@@ -15,9 +15,10 @@ using platform::AXValue;
 // the test chooses.
 json sceneWith(json field) {
   field["id"] = "field";
-  return json{{"applications",
-               {{{"pid", 42},
-                 {"windows", {{{"id", "window"}, {"AXRole", "AXWindow"}, {"children", {field}}}}}}}}};
+  return json{
+      {"applications",
+       {{{"pid", 42},
+         {"windows", {{{"id", "window"}, {"AXRole", "AXWindow"}, {"children", {field}}}}}}}}};
 }
 
 TEST(AXHelpersStrings, ConvertsNumbersBooleansAndURLs) {
@@ -103,12 +104,12 @@ TEST(AXHelpersFrames, NeedsPointAndPositiveSize) {
   test::SimPlatform negativeHeight(sceneWith({{"frame", {10, 20, 30, -1}}}));
   EXPECT_EQ(frame(negativeHeight), std::nullopt);
 
-  test::SimPlatform swapped(sceneWith(
-      {{"AXPosition", {{"size", {10, 20}}}}, {"AXSize", {{"point", {30, 40}}}}}));
+  test::SimPlatform swapped(
+      sceneWith({{"AXPosition", {{"size", {10, 20}}}}, {"AXSize", {{"point", {30, 40}}}}}));
   EXPECT_EQ(frame(swapped), std::nullopt);
 
-  test::SimPlatform sizeFails(sceneWith(
-      {{"AXPosition", {{"point", {10, 20}}}}, {"AXSize", {{"error", AXErrorCode::cannotComplete}}}}));
+  test::SimPlatform sizeFails(sceneWith({{"AXPosition", {{"point", {10, 20}}}},
+                                         {"AXSize", {{"error", AXErrorCode::cannotComplete}}}}));
   EXPECT_EQ(frame(sizeFails), std::nullopt);
 }
 
@@ -146,19 +147,18 @@ TEST(AXHelpersChildren, NonArrayOrUnreadableIsEmpty) {
 }
 
 TEST(AXHelpersSettable, FailureReadsAsNotSettableAndSetPassesCodes) {
-  test::SimPlatform sim(sceneWith({{"AXValue", "a"},
-                                   {"AXTitle", "t"},
-                                   {"settable", {{"AXValue", true},
-                                                 {"AXTitle", {{"error", AXErrorCode::cannotComplete}}}}},
-                                   {"set_errors", {{"AXDescription", AXErrorCode::failure}}}}));
+  test::SimPlatform sim(sceneWith(
+      {{"AXValue", "a"},
+       {"AXTitle", "t"},
+       {"settable", {{"AXValue", true}, {"AXTitle", {{"error", AXErrorCode::cannotComplete}}}}},
+       {"set_errors", {{"AXDescription", AXErrorCode::failure}}}}));
   auto field = sim.desktop().element("field");
   auto& ax = sim.accessibility();
   EXPECT_TRUE(AXHelpers::isAttributeSettable(ax, field, "AXValue"));
   EXPECT_FALSE(AXHelpers::isAttributeSettable(ax, field, "AXTitle"));
   EXPECT_FALSE(AXHelpers::isAttributeSettable(ax, field, "AXRole"));
 
-  EXPECT_EQ(AXHelpers::setAttributeValue(ax, field, "AXValue", AXValue("b")),
-            AXErrorCode::success);
+  EXPECT_EQ(AXHelpers::setAttributeValue(ax, field, "AXValue", AXValue("b")), AXErrorCode::success);
   EXPECT_EQ(AXHelpers::getStringAttribute(ax, field, "AXValue"), "b");
   EXPECT_EQ(AXHelpers::setAttributeValue(ax, field, "AXDescription", AXValue("b")),
             AXErrorCode::failure);
@@ -168,8 +168,7 @@ TEST(AXHelpersSettable, FailureReadsAsNotSettableAndSetPassesCodes) {
 
 TEST(AXHelpersFocus, FocusedOnlyWhenTrue) {
   json scene = sceneWith({{"AXRole", "AXTextField"}});
-  scene["applications"][0]["windows"][0]["children"].push_back(
-      {{"id", "flag"}, {"AXFocused", 1}});
+  scene["applications"][0]["windows"][0]["children"].push_back({{"id", "flag"}, {"AXFocused", 1}});
   scene["applications"][0]["windows"][0]["children"].push_back(
       {{"id", "broken"}, {"AXFocused", {{"error", AXErrorCode::cannotComplete}}}});
   test::SimPlatform sim(scene);

@@ -15,7 +15,8 @@ TEST(ColorParser, ReadsSixAndEightDigitColoursInAnySpelling) {
   EXPECT_EQ(ColorParser::parseHex("3498DB"), expected);
   EXPECT_EQ(ColorParser::parseHex(" 3498DB\n"), expected);
   EXPECT_EQ(ColorParser::parseHex("\t#3498db\r\n"), expected);
-  EXPECT_EQ(ColorParser::parseHex("\u00a0#3498db\u3000"), expected) << "Unicode spaces are trimmed too";
+  EXPECT_EQ(ColorParser::parseHex("\u00a0#3498db\u3000"), expected)
+      << "Unicode spaces are trimmed too";
 
   EXPECT_EQ(ColorParser::parseHex("3498dbcc"), rgba(0x34, 0x98, 0xdb, 0xcc));
   EXPECT_EQ(ColorParser::parseHex("#ffffffff"), rgba(255, 255, 255, 255));
@@ -23,7 +24,8 @@ TEST(ColorParser, ReadsSixAndEightDigitColoursInAnySpelling) {
 }
 
 TEST(ColorParser, RejectsWrongLengths) {
-  for (const char* text : {"", "#", "fff", "#fff", "#12345", "#1234567", "123456789", "##123456", "# 123456"}) {
+  for (const char* text :
+       {"", "#", "fff", "#fff", "#12345", "#1234567", "123456789", "##123456", "# 123456"}) {
     EXPECT_EQ(ColorParser::parseHex(text), std::nullopt) << '"' << text << '"';
   }
 }

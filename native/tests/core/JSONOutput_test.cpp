@@ -1,5 +1,6 @@
 #include "base/JSONOutput.h"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,7 +12,6 @@
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "base/NolariLogger.h"
@@ -45,7 +45,8 @@ TEST(JSONOutput, EmitTypedWritesOneCompactLineWithTheType) {
   const auto written = capture([] { JSONOutput::emitTyped("status", {{"event", "started"}}); });
   ASSERT_EQ(written.out.size(), 1u);
   const std::string& line = written.out[0];
-  EXPECT_TRUE(line == R"({"type":"status","event":"started"})" || line == R"({"event":"started","type":"status"})")
+  EXPECT_TRUE(line == R"({"type":"status","event":"started"})" ||
+              line == R"({"event":"started","type":"status"})")
       << line;
   EXPECT_TRUE(written.err.empty());
 }
@@ -61,12 +62,18 @@ TEST(JSONOutput, EmitTypedReplacesATypeThePayloadAlreadyHad) {
 }
 
 TEST(JSONOutput, EmitKeepsNonASCIITextAndValueKinds) {
-  const json payload = {{"text", "caf\xC3\xA9 \xF0\x9F\x98\x80"}, {"n", 3}, {"x", 0.5}, {"ok", false},
-                        {"list", {1, "two", nullptr}}, {"nested", {{"inner", true}}}};
+  const json payload = {{"text", "caf\xC3\xA9 \xF0\x9F\x98\x80"},
+                        {"n", 3},
+                        {"x", 0.5},
+                        {"ok", false},
+                        {"list", {1, "two", nullptr}},
+                        {"nested", {{"inner", true}}}};
   const auto written = capture([&] { JSONOutput::emit(payload); });
   ASSERT_EQ(written.out.size(), 1u);
-  EXPECT_NE(written.out[0].find("\"caf\xC3\xA9 \xF0\x9F\x98\x80\""), std::string::npos) << written.out[0];
-  EXPECT_EQ(std::count(written.out[0].begin(), written.out[0].end(), ' '), 1) << "no spaces outside strings";
+  EXPECT_NE(written.out[0].find("\"caf\xC3\xA9 \xF0\x9F\x98\x80\""), std::string::npos)
+      << written.out[0];
+  EXPECT_EQ(std::count(written.out[0].begin(), written.out[0].end(), ' '), 1)
+      << "no spaces outside strings";
   EXPECT_EQ(json::parse(written.out[0]), payload);
 }
 
@@ -94,7 +101,9 @@ TEST(JSONOutput, NonFiniteNumbersAnywhereTakeTheFailureLine) {
     ASSERT_EQ(written.out.size(), 1u);
     EXPECT_EQ(written.out[0], R"({"error":"json_serialization_failed"})");
     ASSERT_EQ(written.err.size(), 1u);
-    EXPECT_EQ(written.err[0].rfind("[" + NolariLogger::component() + "] [ERROR] JSON serialization failed: ", 0), 0u)
+    EXPECT_EQ(written.err[0].rfind(
+                  "[" + NolariLogger::component() + "] [ERROR] JSON serialization failed: ", 0),
+              0u)
         << written.err[0];
   }
 }
@@ -112,12 +121,16 @@ TEST(JSONOutput, OnlyDictionariesBecomeLines) {
 
 TEST(JSONOutput, InvalidUTF8IsRepairedInValuesKeysAndErrors) {
   const auto written = capture([] {
-    JSONOutput::emit({{"arg", "bad\xFF" "byte"}, {"k\xC3", json::array({"\xED\xA0\x80"})}});
+    JSONOutput::emit({{"arg",
+                       "bad\xFF"
+                       "byte"},
+                      {"k\xC3", json::array({"\xED\xA0\x80"})}});
     JSONOutput::emitTyped("t\xE2\x82", {{"ok", 1}});
     JSONOutput::emitError("no such file: \xC0\xAF");
   });
   ASSERT_EQ(written.out.size(), 3u);
-  EXPECT_EQ(json::parse(written.out[0]), json({{"arg", "bad" + FFFD + "byte"}, {"k" + FFFD, json::array({FFFD + FFFD + FFFD})}}));
+  EXPECT_EQ(json::parse(written.out[0]), json({{"arg", "bad" + FFFD + "byte"},
+                                               {"k" + FFFD, json::array({FFFD + FFFD + FFFD})}}));
   EXPECT_EQ(json::parse(written.out[1])["type"], "t" + FFFD);
   EXPECT_EQ(written.out[2], "{\"error\": \"no such file: " + FFFD + FFFD + "\"}");
   EXPECT_TRUE(written.err.empty());
@@ -129,22 +142,24 @@ TEST(JSONOutput, LinesFromManyThreadsNeverMix) {
   constexpr int THREADS = 6;
   constexpr int LINES = 40;
   const std::string filler(20000, 'z');
-  const auto written = capture([&] {
-    std::vector<std::thread> threads;
-    threads.reserve(THREADS);
-    for (int t = 0; t < THREADS; ++t) {
-      threads.emplace_back([&, t] {
-        for (int i = 0; i < LINES; ++i) {
-          if (i % 3 == 0) {
-            JSONOutput::emitError(std::to_string(t) + ":" + std::to_string(i) + filler);
-          } else {
-            JSONOutput::emitTyped("tick", {{"thread", t}, {"index", i}, {"filler", filler}});
-          }
+  const auto written = capture(
+      [&] {
+        std::vector<std::thread> threads;
+        threads.reserve(THREADS);
+        for (int t = 0; t < THREADS; ++t) {
+          threads.emplace_back([&, t] {
+            for (int i = 0; i < LINES; ++i) {
+              if (i % 3 == 0) {
+                JSONOutput::emitError(std::to_string(t) + ":" + std::to_string(i) + filler);
+              } else {
+                JSONOutput::emitTyped("tick", {{"thread", t}, {"index", i}, {"filler", filler}});
+              }
+            }
+          });
         }
-      });
-    }
-    for (auto& thread : threads) thread.join();
-  }, CaptureFd::Kind::pipe);
+        for (auto& thread : threads) thread.join();
+      },
+      CaptureFd::Kind::pipe);
   ASSERT_EQ(written.out.size(), static_cast<std::size_t>(THREADS * LINES));
   std::set<std::pair<int, int>> seen;
   for (const auto& line : written.out) {

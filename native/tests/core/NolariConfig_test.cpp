@@ -1,5 +1,6 @@
 #include "core/NolariConfig.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,8 +10,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "base/NolariLogger.h"
 #include "base/TextEncoding.h"
@@ -34,16 +33,18 @@ NolariConfig decoded(const std::string& text) {
 std::string decodeError(const std::string& text) {
   const auto result = NolariConfig::decode(text);
   EXPECT_FALSE(result.record) << text;
-  EXPECT_TRUE(TextEncoding::isValidUTF8(result.errorDescription)) << "the description may quote the bytes";
+  EXPECT_TRUE(TextEncoding::isValidUTF8(result.errorDescription))
+      << "the description may quote the bytes";
   return result.errorDescription;
 }
 
 TEST(NolariConfigDecode, AbsentOrNullKeysTakeTheDefaultsAndUnknownMembersAreIgnored) {
   EXPECT_EQ(decoded("{}"), NolariConfig());
-  EXPECT_EQ(decoded(R"({"future": [1, {"x": null}], "observer": null, "dictation": null, "highlight": {
+  EXPECT_EQ(
+      decoded(R"({"future": [1, {"x": null}], "observer": null, "dictation": null, "highlight": {
       "enabled": null, "allowed_roles": null, "debug_window": {"shape": "round"}, "glow": 3},
       "paths": {"logo_path": null, "icons": "x"}})"),
-            NolariConfig());
+      NolariConfig());
 
   NolariConfig expected;
   expected.highlight.color = "#ff0000";
@@ -65,10 +66,12 @@ TEST(NolariConfigDecode, ReadsEverySection) {
   EXPECT_EQ(highlight.color, "#112233");
   EXPECT_EQ(highlight.opacity, 1.0);
   EXPECT_EQ(highlight.padding, 3.5);
-  EXPECT_EQ(highlight.debugWindow, (NolariConfig::Highlight::DebugWindow{true, "#445566", 0.25, 6.0}));
+  EXPECT_EQ(highlight.debugWindow,
+            (NolariConfig::Highlight::DebugWindow{true, "#445566", 0.25, 6.0}));
   EXPECT_EQ(highlight.logoWindow, (NolariConfig::Highlight::LogoWindow{false, 24.0, 8.5}));
   EXPECT_EQ(highlight.allowedApps, (std::vector<std::string>{"Mail", "Notes"}));
-  EXPECT_TRUE(highlight.allowedRoles.empty()) << "an explicitly empty list is not replaced by the defaults";
+  EXPECT_TRUE(highlight.allowedRoles.empty())
+      << "an explicitly empty list is not replaced by the defaults";
   EXPECT_EQ(config.observer, (NolariConfig::Observer{false, {0.1, 1.0}, 7, 20}));
   EXPECT_EQ(config.paths.logoPath, "/tmp/logo.png");
   EXPECT_EQ(config.dictation, (NolariConfig::Dictation{true, 0.4, 0.0}));
@@ -89,18 +92,20 @@ TEST(NolariConfigDecode, MissingRequiredKeysAndWrongTypesRejectTheWholeFile) {
             MALFORMED + "\"highlight.allowed_roles[1]\" must be a string but is the number 3.");
   EXPECT_EQ(decodeError("[]"), MALFORMED + "the top level must be an object but is an array.");
 
-  for (const std::string& text : {
-           std::string(R"({"highlight": {"enabled": 1}})"),
-           std::string(R"({"highlight": {"allowed_roles": ["AXText", null]}})"),
-           std::string(R"({"highlight": {"debug_window": {"visible": "yes"}}})"),
-           std::string(R"({"highlight": {"logo_window": {"size": "big"}}})"),
-           std::string(R"({"paths": {"logo_path": 3}})"),
-           std::string(R"({"dictation": {"space_hold_enabled": 0, "space_hold_delay": 0, "ax_timeout_seconds": 0}})"),
-           std::string(""),
-           std::string("{} {}"),
-           std::string("{\"highlight\": {\"color\": \"#ff\xff\xfe\"}}"),
-           std::string("{\"x\": 1e400}"),
-       }) {
+  for (
+      const std::string& text : {
+          std::string(R"({"highlight": {"enabled": 1}})"),
+          std::string(R"({"highlight": {"allowed_roles": ["AXText", null]}})"),
+          std::string(R"({"highlight": {"debug_window": {"visible": "yes"}}})"),
+          std::string(R"({"highlight": {"logo_window": {"size": "big"}}})"),
+          std::string(R"({"paths": {"logo_path": 3}})"),
+          std::string(
+              R"({"dictation": {"space_hold_enabled": 0, "space_hold_delay": 0, "ax_timeout_seconds": 0}})"),
+          std::string(""),
+          std::string("{} {}"),
+          std::string("{\"highlight\": {\"color\": \"#ff\xff\xfe\"}}"),
+          std::string("{\"x\": 1e400}"),
+      }) {
     EXPECT_FALSE(decodeError(text).empty()) << text;
   }
 }
@@ -179,23 +184,27 @@ TEST_F(NolariConfigLoad, NothingFoundGivesTheDefaultsAndOneLine) {
 TEST_F(NolariConfigLoad, EnvironmentPathWinsThenJoinedConfigFolderThenJoinedTopLevel) {
   write("nolari.json", RED);
   EXPECT_EQ(load().highlight.color, "#ff0000");
-  EXPECT_EQ(lines_, (std::vector<std::string>{logLine("INFO", "Config loaded from: " + joined("nolari.json"))}));
+  EXPECT_EQ(
+      lines_,
+      (std::vector<std::string>{logLine("INFO", "Config loaded from: " + joined("nolari.json"))}));
 
   write("native/config/nolari.json", GREEN);
   EXPECT_EQ(load().highlight.color, "#00ff00");
-  EXPECT_EQ(lines_, (std::vector<std::string>{
-                        logLine("INFO", "Config loaded from: " + joined("native/config/nolari.json"))}));
+  EXPECT_EQ(lines_, (std::vector<std::string>{logLine(
+                        "INFO", "Config loaded from: " + joined("native/config/nolari.json"))}));
 
   write("custom/mine.json", RED);
   setenv("NOLARI_CONFIG_PATH", "custom/mine.json", 1);
   EXPECT_EQ(load().highlight.color, "#ff0000");
-  EXPECT_EQ(lines_, (std::vector<std::string>{logLine("INFO", "Config loaded from: custom/mine.json")}));
+  EXPECT_EQ(lines_,
+            (std::vector<std::string>{logLine("INFO", "Config loaded from: custom/mine.json")}));
 }
 
 TEST_F(NolariConfigLoad, BrokenFileIsTriedByBothPathsThenTheNextCandidateLoads) {
   const std::string broken = R"({"observer": {"enabled": true}})";
   const std::string reason = NolariConfig::decode(broken).errorDescription;
-  const std::string failedJoined = "Failed to load config at " + joined("native/config/nolari.json") + ": " + reason;
+  const std::string failedJoined =
+      "Failed to load config at " + joined("native/config/nolari.json") + ": " + reason;
   write("native/config/nolari.json", broken);
   write("nolari.json", GREEN);
 
@@ -207,11 +216,12 @@ TEST_F(NolariConfigLoad, BrokenFileIsTriedByBothPathsThenTheNextCandidateLoads) 
 
   fs::remove("nolari.json");
   EXPECT_EQ(load(), NolariConfig());
-  EXPECT_EQ(lines_, (std::vector<std::string>{
-                        logLine("WARN", failedJoined),
-                        logLine("WARN", "Failed to load config at native/config/nolari.json: " + reason),
-                        logLine("INFO", "Using default config"),
-                    }));
+  EXPECT_EQ(lines_,
+            (std::vector<std::string>{
+                logLine("WARN", failedJoined),
+                logLine("WARN", "Failed to load config at native/config/nolari.json: " + reason),
+                logLine("INFO", "Using default config"),
+            }));
 }
 
 TEST_F(NolariConfigLoad, UnreadableCandidatesWarnAndNeverStopTheSearch) {
@@ -223,12 +233,16 @@ TEST_F(NolariConfigLoad, UnreadableCandidatesWarnAndNeverStopTheSearch) {
 
   EXPECT_EQ(load(), NolariConfig());
   ASSERT_EQ(lines_.size(), 6u);
-  EXPECT_EQ(lines_[0], logLine("WARN", "Failed to load config at folder.json: "
-                                       "The file couldn't be opened because it is a directory."));
-  EXPECT_TRUE(lines_[1].starts_with(
-      logLine("WARN", "Failed to load config at " + joined("native/config/nolari.json") + ": " + MALFORMED)));
-  EXPECT_EQ(lines_[2], logLine("WARN", "Failed to load config at " + joined("nolari.json") +
-                                           ": The file couldn't be read because it is larger than 16777216 bytes."));
+  EXPECT_EQ(lines_[0], logLine("WARN",
+                               "Failed to load config at folder.json: "
+                               "The file couldn't be opened because it is a directory."));
+  EXPECT_TRUE(lines_[1].starts_with(logLine(
+      "WARN",
+      "Failed to load config at " + joined("native/config/nolari.json") + ": " + MALFORMED)));
+  EXPECT_EQ(
+      lines_[2],
+      logLine("WARN", "Failed to load config at " + joined("nolari.json") +
+                          ": The file couldn't be read because it is larger than 16777216 bytes."));
   EXPECT_EQ(lines_[5], logLine("INFO", "Using default config"));
 
   setenv("NOLARI_CONFIG_PATH", "pipe.json", 1);
@@ -236,19 +250,22 @@ TEST_F(NolariConfigLoad, UnreadableCandidatesWarnAndNeverStopTheSearch) {
   fs::remove("nolari.json");
   load();
   EXPECT_EQ(lines_, (std::vector<std::string>{
-                        logLine("WARN", "Failed to load config at pipe.json: "
-                                        "The file couldn't be opened because it is not a regular file."),
+                        logLine("WARN",
+                                "Failed to load config at pipe.json: "
+                                "The file couldn't be opened because it is not a regular file."),
                         logLine("INFO", "Using default config"),
                     }));
 }
 
 TEST_F(NolariConfigLoad, LegacyFileIsTriedConfigFolderFirstAndSetsOnlyTheFourHighlightValues) {
-  const std::string withoutPadding = R"({"highlight": {"enabled": true, "color": "#00ff00", "opacity": 0.5}})";
+  const std::string withoutPadding =
+      R"({"highlight": {"enabled": true, "color": "#00ff00", "opacity": 0.5}})";
   const std::string reason = LegacyHighlightConfig::decode(withoutPadding).errorDescription;
   EXPECT_EQ(reason, MISSING + "no value for \"highlight.padding\".");
   write("nolari.json", "not json");
   write("native/config/highlight.json", withoutPadding);
-  write("highlight.json", R"({"highlight": {"enabled": false, "color": "#0000ff", "opacity": 0.5, "padding": 4}})");
+  write("highlight.json",
+        R"({"highlight": {"enabled": false, "color": "#0000ff", "opacity": 0.5, "padding": 4}})");
 
   NolariConfig expected;
   expected.highlight.enabled = false;
@@ -257,9 +274,11 @@ TEST_F(NolariConfigLoad, LegacyFileIsTriedConfigFolderFirstAndSetsOnlyTheFourHig
   expected.highlight.padding = 4;
   EXPECT_EQ(load(), expected);
   ASSERT_EQ(lines_.size(), 5u);
-  EXPECT_EQ(lines_[2], logLine("WARN", "Failed to load legacy config at " + joined("native/config/highlight.json") +
-                                           ": " + reason));
-  EXPECT_EQ(lines_[3], logLine("WARN", "Failed to load legacy config at native/config/highlight.json: " + reason));
+  EXPECT_EQ(lines_[2], logLine("WARN", "Failed to load legacy config at " +
+                                           joined("native/config/highlight.json") + ": " + reason));
+  EXPECT_EQ(
+      lines_[3],
+      logLine("WARN", "Failed to load legacy config at native/config/highlight.json: " + reason));
   EXPECT_EQ(lines_[4], logLine("INFO", "Legacy config loaded from: " + joined("highlight.json")));
 }
 

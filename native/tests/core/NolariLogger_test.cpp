@@ -1,6 +1,7 @@
 #include "base/NolariLogger.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/mman.h>
@@ -18,8 +19,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "support/CaptureFd.h"
 #include "support/TempDir.h"
@@ -46,7 +45,8 @@ std::vector<std::string> linesOf(const std::string& text) {
 
 std::vector<std::string> entriesOf(const fs::path& directory) {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(directory)) names.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(directory))
+    names.push_back(entry.path().filename().string());
   return names;
 }
 
@@ -118,7 +118,8 @@ TEST_F(NolariLoggerTest, AppendsOneTimestampedLinePerCall) {
   fs::create_directory(logs());
   std::ofstream(logFile()) << "earlier line\n";
   const char* previousZone = std::getenv("TZ");
-  const std::optional<std::string> savedZone = previousZone ? std::optional<std::string>(previousZone) : std::nullopt;
+  const std::optional<std::string> savedZone =
+      previousZone ? std::optional<std::string>(previousZone) : std::nullopt;
   setenv("TZ", "Asia/Kolkata", 1);
   tzset();
   NolariLogger::setLogToFile(true);
@@ -167,7 +168,8 @@ TEST_F(NolariLoggerTest, CreatesAMissingFileHoldingOnlyTheLine) {
   const auto lines = linesOf(readFile(logFile()));
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_TRUE(lines[0].ends_with("Z] [Velkit] [INFO] first ever")) << lines[0];
-  EXPECT_EQ(entriesOf(logs()), std::vector<std::string>{"nolari.log"}) << "no temporary file left behind";
+  EXPECT_EQ(entriesOf(logs()), std::vector<std::string>{"nolari.log"})
+      << "no temporary file left behind";
 }
 
 TEST_F(NolariLoggerTest, LeavesAnUnopenableLogAlone) {
@@ -188,7 +190,8 @@ TEST_F(NolariLoggerTest, LeavesAnUnopenableLogAlone) {
 class LogWriters {
  public:
   LogWriters(int count, int lines, const std::string& filler) {
-    void* shared = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    void* shared =
+        mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (shared == MAP_FAILED || pipe(done_) != 0) return;
     shared_ = new (shared) Shared;
     for (int writer = 0; writer < count; ++writer) {
@@ -202,7 +205,8 @@ class LogWriters {
           if (shared_->round.load() < 0) _exit(0);
           for (int line = 0; line < lines; ++line) {
             std::string message = "w";
-            message += std::to_string(writer) + " r" + std::to_string(round) + " l" + std::to_string(line);
+            message +=
+                std::to_string(writer) + " r" + std::to_string(round) + " l" + std::to_string(line);
             message += " " + filler;
             NolariLogger::info(message);
           }
@@ -254,7 +258,8 @@ TEST_F(NolariLoggerTest, ProcessesCreatingAndAppendingAtOnceLoseNoLine) {
   fs::create_directory(logs());
   NolariLogger::setLogToFile(true);
   const std::string filler(500, '.');
-  const std::regex shape(R"(\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] \[Velkit\] \[INFO\] w(\d) r(\d+) l(\d) \.{500})");
+  const std::regex shape(
+      R"(\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] \[Velkit\] \[INFO\] w(\d) r(\d+) l(\d) \.{500})");
   LogWriters writers(WRITERS, LINES, filler);
   ASSERT_TRUE(writers.started(WRITERS));
 
@@ -266,7 +271,8 @@ TEST_F(NolariLoggerTest, ProcessesCreatingAndAppendingAtOnceLoseNoLine) {
     std::vector<int> next(WRITERS, 0);
     for (const auto& line : lines) {
       std::smatch match;
-      ASSERT_TRUE(std::regex_match(line, match, shape)) << "round " << round << ": " << line.substr(0, 120);
+      ASSERT_TRUE(std::regex_match(line, match, shape))
+          << "round " << round << ": " << line.substr(0, 120);
       EXPECT_EQ(std::stoi(match[2]), round);
       EXPECT_EQ(std::stoi(match[3]), next[std::stoi(match[1])]++) << "each writer's lines in order";
     }

@@ -28,7 +28,8 @@ class DesktopFixture : public ::testing::Test {
   // Skips the test where the desktop's programs are missing.
   void openComposer(const std::string& focusedField) {
     if (auto missing = HeadlessDesktop::missingPrograms(); !missing.empty()) {
-      GTEST_SKIP() << "the headless desktop needs " << missing << " (scripts/deps.sh installs them)";
+      GTEST_SKIP() << "the headless desktop needs " << missing
+                   << " (scripts/deps.sh installs them)";
     }
     ASSERT_FALSE(startError_) << *startError_;
     std::string error;

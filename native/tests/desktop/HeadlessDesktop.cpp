@@ -1,7 +1,6 @@
 #include "HeadlessDesktop.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -176,7 +175,8 @@ bool HeadlessDesktop::startComposer(const std::string& focusedField, std::string
   return false;
 }
 
-std::optional<nlohmann::json> HeadlessDesktop::nextComposerReport(std::chrono::milliseconds timeout) {
+std::optional<nlohmann::json> HeadlessDesktop::nextComposerReport(
+    std::chrono::milliseconds timeout) {
   if (!composer_) return std::nullopt;
   auto line = composer_->readLine(timeout);
   if (!line) return std::nullopt;

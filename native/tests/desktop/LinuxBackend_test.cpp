@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <csignal>
 #include <thread>
 
 #include "DesktopFixture.h"
-#include "platform/atspi/Accessibility.h"
 #include "platform/asio/RunLoop.h"
+#include "platform/atspi/Accessibility.h"
 #include "platform/x11/Workspace.h"
 
 // The real backends in this process, against the compose window on a desktop
@@ -51,7 +50,8 @@ AXUIElement findByRole(Accessibility& ax, const AXUIElement& root, const std::st
       return queue[i];
     }
     if (auto children = read(ax, queue[i], "AXChildren")) {
-      for (const auto& child : *children->get<AXArray>()) queue.push_back(*child.get<AXUIElement>());
+      for (const auto& child : *children->get<AXArray>())
+        queue.push_back(*child.get<AXUIElement>());
     }
   }
   return {};
@@ -123,8 +123,10 @@ TEST_F(LinuxBackendTest, ReadsTheComposeWindowThroughTheSystemWideElement) {
   ASSERT_TRUE(status);
   EXPECT_EQ(ax.isAttributeSettable(status, "AXValue", settable), AXErrorCode::success);
   EXPECT_FALSE(settable);
-  EXPECT_EQ(ax.setAttributeValue(status, "AXValue", AXValue("x")), AXErrorCode::attributeUnsupported);
-  EXPECT_TRUE(findByRole(ax, window, "AXTextArea", "Hello Ann,\nare you free for lunch on Friday?"));
+  EXPECT_EQ(ax.setAttributeValue(status, "AXValue", AXValue("x")),
+            AXErrorCode::attributeUnsupported);
+  EXPECT_TRUE(
+      findByRole(ax, window, "AXTextArea", "Hello Ann,\nare you free for lunch on Friday?"));
 }
 
 TEST_F(LinuxBackendTest, WritesHitTestsAndFollowsFocus) {
@@ -157,23 +159,24 @@ TEST_F(LinuxBackendTest, WritesHitTestsAndFollowsFocus) {
   auto field = frame(ax, to);
   ASSERT_TRUE(field);
   AXUIElement hit;
-  ASSERT_EQ(ax.copyElementAtPosition(ax.createSystemWide(),
-                                     float(field->minX() + field->size.width / 2),
-                                     float(field->minY() + field->size.height / 2), hit),
-            AXErrorCode::success);
+  ASSERT_EQ(
+      ax.copyElementAtPosition(ax.createSystemWide(), float(field->minX() + field->size.width / 2),
+                               float(field->minY() + field->size.height / 2), hit),
+      AXErrorCode::success);
   EXPECT_EQ(hit, to);
 
   // A Tab moves focus to the subject; the notice arrives on the loop.
   std::vector<std::string> noticed;
   std::shared_ptr<AXObserver> observer;
-  ASSERT_EQ(ax.createObserver(desktop_->composerPid(),
-                              [&](const AXUIElement& e, const std::string& name) {
-                                noticed.push_back(name + " " + text(ax, e, "AXRole") + " " +
-                                                  text(ax, e, "AXValue"));
-                                loop.stop();
-                              },
-                              observer),
-            AXErrorCode::success);
+  ASSERT_EQ(
+      ax.createObserver(
+          desktop_->composerPid(),
+          [&](const AXUIElement& e, const std::string& name) {
+            noticed.push_back(name + " " + text(ax, e, "AXRole") + " " + text(ax, e, "AXValue"));
+            loop.stop();
+          },
+          observer),
+      AXErrorCode::success);
   AXUIElement app = ax.createApplication(desktop_->composerPid());
   ASSERT_EQ(ax.addNotification(*observer, app, "AXFocusedUIElementChanged"), AXErrorCode::success);
   EXPECT_EQ(ax.addNotification(*observer, app, "AXFocusedUIElementChanged"),

@@ -36,7 +36,8 @@ TEST_F(TarnetDesktopTest, ReportsTheFocusATabKeyMoves) {
   auto tarnet = desktop_->start("tarnet", {});
   ASSERT_TRUE(tarnet);
 
-  json started = nextLine(*tarnet, [](const json&) { return true; }, 10s);
+  json started = nextLine(
+      *tarnet, [](const json&) { return true; }, 10s);
   EXPECT_EQ(started.value("event", ""), "started") << started.dump();
   const std::string pid = std::to_string(desktop_->composerPid());
   json observing = nextLine(
@@ -44,19 +45,23 @@ TEST_F(TarnetDesktopTest, ReportsTheFocusATabKeyMoves) {
   EXPECT_EQ(observing, (json{{"status", "Observing pid " + pid + " (Nolari Mail)"}}));
 
   // The delayed checks report the field focused when the window came up.
-  json to = nextLine(*tarnet, [](const json& l) { return isFocusOf(l, "ann@example.com"); }, 10s);
+  json to = nextLine(
+      *tarnet, [](const json& l) { return isFocusOf(l, "ann@example.com"); }, 10s);
   ASSERT_FALSE(to.is_null()) << tarnet->stderrText();
   EXPECT_EQ(to["pid"], desktop_->composerPid());
   EXPECT_EQ(to["app_name"], "Nolari Mail");
   EXPECT_EQ(to["role"], "AXTextField");
   EXPECT_EQ(to["role_category"], "text_input");
   EXPECT_EQ(to["value_settable"], true);
-  EXPECT_EQ(to["frame_source"], (json{{"strategy", "focused"}, {"depth", 0}, {"role", "AXTextField"}}));
+  EXPECT_EQ(to["frame_source"],
+            (json{{"strategy", "focused"}, {"depth", 0}, {"role", "AXTextField"}}));
 
   // Let the checks run out, then move focus with the keyboard.
-  nextLine(*tarnet, [](const json&) { return false; }, 1500ms);
+  nextLine(
+      *tarnet, [](const json&) { return false; }, 1500ms);
   ASSERT_EQ(desktop_->run("xdotool", {"key", "Tab"}).exitStatus, 0);
-  json subject = nextLine(*tarnet, [](const json&) { return true; }, 5s);
+  json subject = nextLine(
+      *tarnet, [](const json&) { return true; }, 5s);
   ASSERT_TRUE(isFocusOf(subject, "Lunch on Friday")) << subject.dump();
   EXPECT_EQ(subject["role"], "AXTextField");
   EXPECT_EQ(subject["value_length"], 15);
@@ -69,7 +74,8 @@ TEST_F(TarnetDesktopTest, ReportsTheFocusATabKeyMoves) {
 
   // Into the message body: a text area whose preview is cut at 50 characters.
   ASSERT_EQ(desktop_->run("xdotool", {"key", "Tab"}).exitStatus, 0);
-  json body = nextLine(*tarnet, [](const json& l) { return l.value("role", "") == "AXTextArea"; }, 5s);
+  json body = nextLine(
+      *tarnet, [](const json& l) { return l.value("role", "") == "AXTextArea"; }, 5s);
   EXPECT_EQ(body["role"], "AXTextArea") << body.dump();
   EXPECT_EQ(body["value_length"], 44);
 
@@ -78,9 +84,11 @@ TEST_F(TarnetDesktopTest, ReportsTheFocusATabKeyMoves) {
   std::string error;
   ASSERT_TRUE(desktop_->startComposer("subject", error)) << error;
   const std::string next = std::to_string(desktop_->composerPid());
-  json switched = nextLine(*tarnet, [](const json& l) { return l.contains("status"); }, 10s);
+  json switched = nextLine(
+      *tarnet, [](const json& l) { return l.contains("status"); }, 10s);
   EXPECT_EQ(switched, (json{{"status", "Observing pid " + next + " (Nolari Mail)"}}));
-  json focused = nextLine(*tarnet, [](const json& l) { return l.value("type", "") == "focus_info"; }, 10s);
+  json focused = nextLine(
+      *tarnet, [](const json& l) { return l.value("type", "") == "focus_info"; }, 10s);
   EXPECT_EQ(focused["pid"], desktop_->composerPid());
   EXPECT_EQ(focused["value_preview"], "Lunch on Friday");
   tarnet->kill(SIGTERM);

@@ -13,12 +13,15 @@ using json = nlohmann::json;
 class VelkitDesktopTest : public DesktopFixture {};
 
 bool onScreen(const json& context) {
-  for (const char* key : {"focused_frame_x", "focused_frame_y", "focused_frame_w", "focused_frame_h"}) {
+  for (const char* key :
+       {"focused_frame_x", "focused_frame_y", "focused_frame_w", "focused_frame_h"}) {
     if (!context.contains(key) || !context[key].is_number()) return false;
   }
   return context["focused_frame_x"] >= 0 && context["focused_frame_y"] >= 0 &&
-         context["focused_frame_x"].get<double>() + context["focused_frame_w"].get<double>() <= 1280 &&
-         context["focused_frame_y"].get<double>() + context["focused_frame_h"].get<double>() <= 1024 &&
+         context["focused_frame_x"].get<double>() + context["focused_frame_w"].get<double>() <=
+             1280 &&
+         context["focused_frame_y"].get<double>() + context["focused_frame_h"].get<double>() <=
+             1024 &&
          context["focused_frame_w"] > 100 && context["focused_frame_h"] > 16;
 }
 
@@ -100,7 +103,8 @@ TEST_F(VelkitDesktopTest, CapturesARealSelectionAndWritesTheField) {
 // every answer is empty.
 TEST(VelkitWithoutDesktop, AnswersQuicklyAndEmpty) {
   ProcessOptions options;
-  options.unsetEnv = {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS", "WAYLAND_DISPLAY"};
+  options.unsetEnv = {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS",
+                      "WAYLAND_DISPLAY"};
   options.env = {{"NOLARI_PLATFORM", "linux"}};
   options.timeout = 10s;
   auto runVelkit = [&](std::vector<std::string> args) {

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
-#include <iostream>
-#include <condition_variable>
 #include <functional>
+#include <iostream>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -16,10 +16,10 @@
 
 // After the test framework: X.h defines None, a name the framework uses.
 #include <X11/XKBlib.h>
-#include <unistd.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
+#include <unistd.h>
 
 // The X11 taps in this process, with keys and pointer moves from xdotool on a
 // desktop of the test's own.
@@ -83,7 +83,8 @@ bool hasKeyUp(const std::vector<TapEvent>& keys, KeyCode code) {
 }
 
 std::size_t repeats(const std::vector<TapEvent>& keys) {
-  return std::count_if(keys.begin(), keys.end(), [](const TapEvent& e) { return e.key.autorepeat; });
+  return std::count_if(keys.begin(), keys.end(),
+                       [](const TapEvent& e) { return e.key.autorepeat; });
 }
 
 class X11EventTapsTest : public test::DesktopFixture {
@@ -129,7 +130,8 @@ TEST_F(X11EventTapsTest, SeesKeysWithTheirFlagsAndRepeatsAndStopsSpaceRepeatingW
   std::thread mouseThread([mouse] { mouse->run(); });
 
   // Recording starts on the taps' threads: wait until each has seen something.
-  for (int i = 0; i < 50 && !seen.waitFor(100ms, [](const auto& k) { return hasKeyUp(k, 53); }); ++i) {
+  for (int i = 0; i < 50 && !seen.waitFor(100ms, [](const auto& k) { return hasKeyUp(k, 53); });
+       ++i) {
     xdotool({"key", "Escape"});
   }
   seen.takeKeys();
@@ -145,10 +147,13 @@ TEST_F(X11EventTapsTest, SeesKeysWithTheirFlagsAndRepeatsAndStopsSpaceRepeatingW
   ASSERT_TRUE(seen.waitFor(5s, [](const auto& k) { return hasKeyUp(k, 96); }));
   auto chords = seen.takeKeys();
   ASSERT_EQ(chords.size(), 4U);
-  EXPECT_EQ(chords[0], (TapEvent{Type::keyDown, {7, EventFlags::control | EventFlags::shift, false}, {}}));
+  EXPECT_EQ(chords[0],
+            (TapEvent{Type::keyDown, {7, EventFlags::control | EventFlags::shift, false}, {}}));
   EXPECT_EQ(chords[1].type, Type::keyUp);
   EXPECT_EQ(chords[1].key.keyCode, 7);
-  EXPECT_EQ(chords[2], (TapEvent{Type::keyDown, {96, EventFlags::alternate | EventFlags::command, false}, {}}));
+  EXPECT_EQ(
+      chords[2],
+      (TapEvent{Type::keyDown, {96, EventFlags::alternate | EventFlags::command, false}, {}}));
 
   // A held key repeats as presses without releases.
   xdotool({"keydown", "space"});
@@ -195,8 +200,9 @@ TEST_F(X11EventTapsTest, ANewKeyboardTapRestoresKeysAProcessLeftWithoutRepeat) {
   off.auto_repeat_mode = AutoRepeatModeOff;
   XChangeKeyboardControl(display_, KBKey | KBAutoRepeatMode, &off);
   long keys[] = {static_cast<long>(space_)};
-  XChangeProperty(display_, DefaultRootWindow(display_), XInternAtom(display_, "_NOLARI_REPEAT_OFF", False),
-                  XA_CARDINAL, 32, PropModeReplace, reinterpret_cast<unsigned char*>(keys), 1);
+  XChangeProperty(display_, DefaultRootWindow(display_),
+                  XInternAtom(display_, "_NOLARI_REPEAT_OFF", False), XA_CARDINAL, 32,
+                  PropModeReplace, reinterpret_cast<unsigned char*>(keys), 1);
   XSync(display_, False);
   ASSERT_FALSE(spaceRepeats());
 

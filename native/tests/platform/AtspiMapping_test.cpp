@@ -1,8 +1,7 @@
-#include <gtest/gtest.h>
+#include "platform/atspi/AtspiMapping.h"
 
 #include <atspi/atspi-constants.h>
-
-#include "platform/atspi/AtspiMapping.h"
+#include <gtest/gtest.h>
 
 namespace nolari::platform {
 namespace {

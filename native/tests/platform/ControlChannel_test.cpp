@@ -1,5 +1,6 @@
 #include "platform/sim/ControlChannel.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,11 +8,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include <gtest/gtest.h>
-
-#include "support/VirtualRunLoop.h"
 #include "support/CaptureFd.h"
 #include "support/SimPlatform.h"
+#include "support/VirtualRunLoop.h"
 
 namespace nolari::platform {
 namespace {
@@ -53,14 +52,17 @@ TEST_F(ControlChannelApply, MalformedLinesSayWhy) {
   EXPECT_EQ(apply(R"({"op":"Activate","pid":501})"), "unknown op \"Activate\"");
   EXPECT_EQ(apply(R"({"op":"activate","pid":501.5})"), "\"pid\" must be a 32-bit integer");
   EXPECT_EQ(apply(R"({"op":"activate","pid":-2147483649})"), "\"pid\" must be a 32-bit integer");
-  EXPECT_EQ(apply(R"({"op":"activate","pid":18446744073709551615})"), "\"pid\" must be a 32-bit integer");
+  EXPECT_EQ(apply(R"({"op":"activate","pid":18446744073709551615})"),
+            "\"pid\" must be a 32-bit integer");
   EXPECT_EQ(apply(R"({"op":"fail_next_observer_create"})"), "\"code\" must be a 32-bit integer");
   EXPECT_EQ(apply(R"({"op":"focus","element":["body"]})"), "\"element\" must be a string");
   EXPECT_EQ(apply(R"({"op":"focus","element":"to_label_typo"})"),
             "no element of a running application has the id \"to_label_typo\"");
-  EXPECT_EQ(apply(R"({"op":"set_attribute","element":"body","attribute":"AXValue"})"), "\"value\" is missing");
-  EXPECT_NE(apply(R"({"op":"set_attribute","element":"body","attribute":"AXValue","value":{"point":1}})"),
-            "applied");
+  EXPECT_EQ(apply(R"({"op":"set_attribute","element":"body","attribute":"AXValue"})"),
+            "\"value\" is missing");
+  EXPECT_NE(
+      apply(R"({"op":"set_attribute","element":"body","attribute":"AXValue","value":{"point":1}})"),
+      "applied");
   loop_->runUntilIdle();
   EXPECT_TRUE(activations_.empty());
 }
@@ -70,7 +72,8 @@ TEST_F(ControlChannelApply, EchoWritesItsDataAtOnceOrAfterItsDelay) {
   EXPECT_EQ(apply(R"({"op":"echo","data":{"n":1}})"), "applied");
   EXPECT_EQ(apply(R"({"op":"echo","data":"later","after":0.25})"), "applied");
   EXPECT_EQ(apply(R"({"op":"echo"})"), "applied");
-  EXPECT_EQ(apply(R"({"op":"echo","after":3601})"), "\"after\" must be a number of seconds from 0 to 3600");
+  EXPECT_EQ(apply(R"({"op":"echo","after":3601})"),
+            "\"after\" must be a number of seconds from 0 to 3600");
   loop_->advance(249ms);
   const auto before = out.lines();
   loop_->advance(1ms);
@@ -100,12 +103,13 @@ TEST(ControlChannelOpen, MakesItsSocketRemovesItAgainAndRefusesOtherFiles) {
 
   std::ofstream(dir.file("plain")) << "x";
   EXPECT_FALSE(SimControlChannel::open(dir.file("plain"), sim.desktop().desktop(), loop, error));
-  EXPECT_EQ(error, "control channel " + dir.file("plain") + ": exists and is neither a FIFO nor a socket");
+  EXPECT_EQ(error,
+            "control channel " + dir.file("plain") + ": exists and is neither a FIFO nor a socket");
   EXPECT_FALSE(SimControlChannel::open(dir.file(std::string(120, 'x')), sim.desktop().desktop(),
                                        loop, error));
   EXPECT_NE(error.find("too long"), std::string::npos) << error;
-  EXPECT_FALSE(SimControlChannel::open(dir.file("missing/control"), sim.desktop().desktop(), loop,
-                                       error));
+  EXPECT_FALSE(
+      SimControlChannel::open(dir.file("missing/control"), sim.desktop().desktop(), loop, error));
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
+#include "support/JsonMatch.h"
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
-
-#include "support/JsonMatch.h"
 
 // Every transcript check goes through the matcher: one that admits too much
 // would let all of them pass.

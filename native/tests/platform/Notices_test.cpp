@@ -13,7 +13,8 @@ namespace {
 // Every backend delivers through these lists, so the awkward cases are
 // settled here once: a handler that removes a later one, or adds one, while
 // a notice is being delivered.
-TEST(NoticeHandlers, HandlersChangedDuringADeliveryTakeEffectAtOnceForRemovalsAndNextTimeForAdditions) {
+TEST(NoticeHandlers,
+     HandlersChangedDuringADeliveryTakeEffectAtOnceForRemovalsAndNextTimeForAdditions) {
   auto handlers = NoticeHandlers<std::string>::make();
   std::vector<std::string> calls;
   NoticeHandlers<std::string>::Token second = 0;

@@ -1,14 +1,15 @@
+#include "platform/asio/RunLoop.h"
+
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <pthread.h>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/asio/RunLoop.h"
 #include "support/VirtualRunLoop.h"
 
 using namespace std::chrono_literals;
@@ -324,7 +325,8 @@ TEST(AsioRunLoop, PostsFromManyThreadsAllRunInEachThreadsOrder) {
     ASSERT_EQ(immediate[t].size(), static_cast<size_t>(PER_THREAD));
     for (int i = 0; i < PER_THREAD; ++i) EXPECT_EQ(immediate[t][i], i);
     ASSERT_EQ(delayed[t].size(), static_cast<size_t>(PER_THREAD / DELAYED_EVERY));
-    for (size_t i = 0; i < delayed[t].size(); ++i) EXPECT_EQ(delayed[t][i], static_cast<int>(i) * DELAYED_EVERY);
+    for (size_t i = 0; i < delayed[t].size(); ++i)
+      EXPECT_EQ(delayed[t][i], static_cast<int>(i) * DELAYED_EVERY);
   }
 }
 

@@ -1,13 +1,12 @@
-#include "platform/sim/Desktop.h"
-#include "platform/sim/Accessibility.h"
-#include "platform/sim/Control.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include "platform/sim/Accessibility.h"
+#include "platform/sim/Control.h"
+#include "platform/sim/Desktop.h"
 #include "support/SimPlatform.h"
 #include "support/TempDir.h"
 
@@ -82,9 +81,9 @@ TEST(SimSceneLoading, WrongShapesSayWhereAndWhat) {
             "applications[1].pid: pid 1 is used twice");
   EXPECT_EQ(shapeError({{"frontmost", 9}, {"applications", {{{"pid", 1}}}}}),
             "frontmost: no application has pid 9");
-  EXPECT_EQ(shapeError({{"applications",
-                         {{{"windows", {{{"AXTitleUIElement", {{"ref", "ghost"}}}}}}}}}}),
-            "applications[0].windows[0].AXTitleUIElement.ref: no element has the id \"ghost\"");
+  EXPECT_EQ(
+      shapeError({{"applications", {{{"windows", {{{"AXTitleUIElement", {{"ref", "ghost"}}}}}}}}}}),
+      "applications[0].windows[0].AXTitleUIElement.ref: no element has the id \"ghost\"");
   EXPECT_EQ(shapeError({{"applications",
                          {{{"windows", {{{"id", "a"}, {"children", {{{"id", "a"}}}}}}}}}}}),
             "applications[0].windows[0].children[0].id: the id \"a\" is used twice");
@@ -103,8 +102,7 @@ TEST(SimSceneLoading, DefaultsForAHandWrittenScene) {
   ASSERT_TRUE(workspace.mainScreen());
   EXPECT_EQ(workspace.mainScreen()->visibleFrame, (Rect{{0, 0}, {800, 600}}));
   EXPECT_EQ(workspace.frontmostApplication(), (RunningApplication{1000, "One", std::nullopt}));
-  EXPECT_EQ(workspace.runningApplication(1001),
-            (RunningApplication{1001, std::nullopt, "b.two"}));
+  EXPECT_EQ(workspace.runningApplication(1001), (RunningApplication{1001, std::nullopt, "b.two"}));
   EXPECT_TRUE(sim.accessibility().isProcessTrusted(false));
   EXPECT_EQ(workspace.mouseLocation(), (Point{0, 0}));
 
@@ -163,21 +161,22 @@ TEST(SimAttributes, TreeAndFocusAreDerived) {
 }
 
 TEST(SimAttributes, ExplicitAnswersOverrideAndErrorsReachTheCaller) {
-  json scene = {{"system_wide", {{"AXFocusedUIElement", {{"error", AXErrorCode::cannotComplete}}}}},
-                {"applications",
-                 {{{"pid", 7},
-                   {"focused", "f"},
-                   {"AXFocusedWindow", nullptr},
-                   {"windows",
-                    {{{"id", "w"},
-                      {"AXRole", "AXWindow"},
-                      {"children",
-                       {{{"id", "f"},
-                         {"AXParent", {{"error", AXErrorCode::invalidUIElement}}},
-                         {"AXChildren", {{"ref", "w"}, 5}},
-                         {"AXValue", {{"error", AXErrorCode::attributeUnsupported}}},
-                         {"AXFocused", false},
-                         {"settable", {{"AXValue", {{"error", AXErrorCode::notImplemented}}}}}}}}}}}}}}};
+  json scene = {
+      {"system_wide", {{"AXFocusedUIElement", {{"error", AXErrorCode::cannotComplete}}}}},
+      {"applications",
+       {{{"pid", 7},
+         {"focused", "f"},
+         {"AXFocusedWindow", nullptr},
+         {"windows",
+          {{{"id", "w"},
+            {"AXRole", "AXWindow"},
+            {"children",
+             {{{"id", "f"},
+               {"AXParent", {{"error", AXErrorCode::invalidUIElement}}},
+               {"AXChildren", {{"ref", "w"}, 5}},
+               {"AXValue", {{"error", AXErrorCode::attributeUnsupported}}},
+               {"AXFocused", false},
+               {"settable", {{"AXValue", {{"error", AXErrorCode::notImplemented}}}}}}}}}}}}}}};
   test::SimPlatform sim(scene);
   auto f = sim.desktop().element("f");
   read(sim, sim.accessibility().createSystemWide(), "AXFocusedUIElement",
@@ -197,8 +196,8 @@ TEST(SimAttributes, ExplicitAnswersOverrideAndErrorsReachTheCaller) {
   EXPECT_EQ(sim.accessibility().copyAttributeValue(AXUIElement(), "AXRole", scratch),
             AXErrorCode::illegalArgument);
   sim.desktop().setTrusted(false);
-  EXPECT_EQ(sim.accessibility().copyElementAtPosition(sim.accessibility().createSystemWide(), 1,
-                                                      1, found),
+  EXPECT_EQ(sim.accessibility().copyElementAtPosition(sim.accessibility().createSystemWide(), 1, 1,
+                                                      found),
             AXErrorCode::apiDisabled);
   read(sim, f, "AXRole", AXErrorCode::apiDisabled);
 }
@@ -220,10 +219,11 @@ TEST(SimAttributes, DriveSetAttributeChangesLaterReads) {
 }
 
 TEST(SimAttributes, ElementsCompareByIdentityNotContents) {
-  json twins = {{"applications",
-                 {{{"pid", 3},
-                   {"windows", {{{"id", "a"}, {"AXRole", "AXWindow"}},
-                                {{"id", "b"}, {"AXRole", "AXWindow"}}}}}}}};
+  json twins = {
+      {"applications",
+       {{{"pid", 3},
+         {"windows",
+          {{{"id", "a"}, {"AXRole", "AXWindow"}}, {{"id", "b"}, {"AXRole", "AXWindow"}}}}}}}};
   test::SimPlatform sim(twins);
   EXPECT_EQ(sim.desktop().element("a"), sim.desktop().element("a"));
   EXPECT_NE(sim.desktop().element("a"), sim.desktop().element("b"));
@@ -276,8 +276,9 @@ TEST(SimWriting, WrittenValuesSurviveAReload) {
             AXErrorCode::attributeUnsupported);
 
   test::SimPlatform reloaded(json::parse(std::ifstream(sim.sceneFile())));
-  EXPECT_EQ(*read(reloaded, reloaded.desktop().element("subject_field"), "AXValue").get<std::string>(),
-            "Neue Zahlen \xe2\x80\x94 Q3");
+  EXPECT_EQ(
+      *read(reloaded, reloaded.desktop().element("subject_field"), "AXValue").get<std::string>(),
+      "Neue Zahlen \xe2\x80\x94 Q3");
   EXPECT_EQ(*read(reloaded, reloaded.desktop().element("to_label"), "AXValue").get<std::string>(),
             "To:");
   // The file keeps its members in the order they were written.
@@ -380,10 +381,9 @@ TEST(SimCounts, CountsEveryRequestByOperationAndAttribute) {
   ax.isAttributeSettable(field, "AXValue", settable);
   ax.isProcessTrusted(true);
 
-  const json expected = {
-      {"copyAttributeValue", {{"total", 3}, {"AXRole", 2}, {"AXValue", 1}}},
-      {"isAttributeSettable", {{"total", 1}, {"AXValue", 1}}},
-      {"isProcessTrusted", {{"total", 1}, {"prompt", 1}}}};
+  const json expected = {{"copyAttributeValue", {{"total", 3}, {"AXRole", 2}, {"AXValue", 1}}},
+                         {"isAttributeSettable", {{"total", 1}, {"AXValue", 1}}},
+                         {"isProcessTrusted", {{"total", 1}, {"prompt", 1}}}};
   EXPECT_EQ(ax.counts(), expected);
   std::ifstream in(file);
   EXPECT_EQ(json::parse(in), expected);

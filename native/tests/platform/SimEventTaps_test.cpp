@@ -1,5 +1,4 @@
-#include "platform/sim/EventTaps.h"
-
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -8,11 +7,10 @@
 #include <future>
 #include <thread>
 
-#include <gtest/gtest.h>
-
 #include "platform/Platform.h"
 #include "platform/sim/Control.h"
 #include "platform/sim/ControlChannel.h"
+#include "platform/sim/EventTaps.h"
 #include "platform/sim/Workspace.h"
 #include "support/CaptureFd.h"
 #include "support/TempDir.h"
@@ -54,8 +52,8 @@ class SimEventTapsTest : public ::testing::Test {
     ASSERT_TRUE(connectPlatform(platform_, {.desktop = true, .eventTaps = true},
                                 {.platform = "sim", .simScene = file}, error))
         << error;
-    control_ = std::make_unique<SimControl>(
-        static_cast<SimWorkspace&>(*platform_.workspace).desktop());
+    control_ =
+        std::make_unique<SimControl>(static_cast<SimWorkspace&>(*platform_.workspace).desktop());
   }
 
   // A tap whose callback records what it sees and answers with `answer`,
@@ -140,7 +138,8 @@ TEST_F(SimEventTapsTest, TheCallbackSeesEveryKeyAndTheApplicationsOnlyWhatItPass
   EXPECT_EQ(apply(R"({"op":"report_typed"})"), "applied");
   typed();
   out.restore();
-  EXPECT_EQ(out.lines(), std::vector<std::string>{R"({"typed":" {command+shift+x}H{return}{#50}"})"});
+  EXPECT_EQ(out.lines(),
+            std::vector<std::string>{R"({"typed":" {command+shift+x}H{return}{#50}"})"});
 
   const auto cmdShift = EventFlags::command | EventFlags::shift;
   EXPECT_EQ(keys(), (std::vector<TapEvent>{
@@ -171,11 +170,10 @@ TEST_F(SimEventTapsTest, ATurnedOffTapGetsTheNoticeAndMissesKeysUntilTurnedOnAga
   EXPECT_EQ(apply(R"({"op":"key_down","key":"space","repeat":true})"), "applied");
   EXPECT_EQ(apply(R"({"op":"disable_tap","tap":"keyboard","by":"user_input"})"), "applied");
   EXPECT_EQ(typed(), "a  ");
-  EXPECT_EQ(keys(), (std::vector<TapEvent>{
-                        keyEvent(Type::keyDown, 0), keyEvent(Type::keyUp, 0),
-                        TapEvent{Type::tapDisabledByTimeout, {}, {}},
-                        keyEvent(Type::keyDown, 49, 0, true),
-                        TapEvent{Type::tapDisabledByUserInput, {}, {}}}));
+  EXPECT_EQ(keys(), (std::vector<TapEvent>{keyEvent(Type::keyDown, 0), keyEvent(Type::keyUp, 0),
+                                           TapEvent{Type::tapDisabledByTimeout, {}, {}},
+                                           keyEvent(Type::keyDown, 49, 0, true),
+                                           TapEvent{Type::tapDisabledByUserInput, {}, {}}}));
   EXPECT_EQ(apply(R"({"op":"disable_tap","tap":"mouse","by":"timeout"})"),
             "the program holds no mouse tap");
 }
@@ -199,14 +197,19 @@ TEST_F(SimEventTapsTest, TheSceneRefusesATapOrMakesOneThatHearsNothing) {
 
 TEST_F(SimEventTapsTest, MalformedKeyAndTapLinesSayWhy) {
   connect();
-  EXPECT_EQ(apply(R"({"op":"key_down"})"), R"("key" must be a key name or a key code from 0 to 65534)");
-  EXPECT_EQ(apply(R"({"op":"key","key":65535})"), R"("key" must be a key name or a key code from 0 to 65534)");
+  EXPECT_EQ(apply(R"({"op":"key_down"})"),
+            R"("key" must be a key name or a key code from 0 to 65534)");
+  EXPECT_EQ(apply(R"({"op":"key","key":65535})"),
+            R"("key" must be a key name or a key code from 0 to 65534)");
   EXPECT_EQ(apply(R"({"op":"key_up","key":"Space"})"), R"(no key is named "Space")");
-  EXPECT_EQ(apply(R"({"op":"key","key":"x","flags":-1})"), R"("flags" must be a non-negative integer)");
-  EXPECT_EQ(apply(R"({"op":"key","key":"x","modifiers":["command","hyper"]})"),
-            R"("modifiers" must be an array of "command", "shift", "control", "option" and "capslock")");
-  EXPECT_EQ(apply(R"({"op":"key","key":"x","modifiers":"shift"})"),
-            R"("modifiers" must be an array of "command", "shift", "control", "option" and "capslock")");
+  EXPECT_EQ(apply(R"({"op":"key","key":"x","flags":-1})"),
+            R"("flags" must be a non-negative integer)");
+  EXPECT_EQ(
+      apply(R"({"op":"key","key":"x","modifiers":["command","hyper"]})"),
+      R"("modifiers" must be an array of "command", "shift", "control", "option" and "capslock")");
+  EXPECT_EQ(
+      apply(R"({"op":"key","key":"x","modifiers":"shift"})"),
+      R"("modifiers" must be an array of "command", "shift", "control", "option" and "capslock")");
   EXPECT_EQ(apply(R"({"op":"key_down","key":"x","repeat":1})"), R"("repeat" must be a boolean)");
   EXPECT_EQ(apply(R"({"op":"mouse_move","x":1})"), R"("y" must be a number)");
   EXPECT_EQ(apply(R"({"op":"disable_tap","tap":"trackpad","by":"timeout"})"),

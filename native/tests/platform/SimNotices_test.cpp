@@ -3,10 +3,10 @@
 #include <cstdlib>
 #include <thread>
 
-#include "support/VirtualRunLoop.h"
-#include "support/SimPlatform.h"
 #include "platform/sim/Control.h"
 #include "platform/sim/Workspace.h"
+#include "support/SimPlatform.h"
+#include "support/VirtualRunLoop.h"
 
 namespace nolari::platform {
 namespace {
@@ -83,10 +83,12 @@ TEST_F(SimNotices, RegistrationFailuresAndDuplicates) {
   auto& ax = sim_.accessibility();
   std::shared_ptr<AXObserver> observer;
   sim_.desktop().failNextObserverCreate(AXErrorCode::cannotComplete);
-  EXPECT_EQ(ax.createObserver(501, [](const AXUIElement&, const std::string&) {}, observer),
+  EXPECT_EQ(ax.createObserver(
+                501, [](const AXUIElement&, const std::string&) {}, observer),
             AXErrorCode::cannotComplete);
   EXPECT_EQ(observer, nullptr);
-  ASSERT_EQ(ax.createObserver(501, [](const AXUIElement&, const std::string&) {}, observer),
+  ASSERT_EQ(ax.createObserver(
+                501, [](const AXUIElement&, const std::string&) {}, observer),
             AXErrorCode::success);
 
   auto app = ax.createApplication(501);
@@ -163,7 +165,8 @@ PlatformEnvironment simulated(const std::string& scene) {
 TEST(ConnectPlatform, SimulatedDesktopOnlyWhenAsked) {
   Platform platform;
   std::string error;
-  ASSERT_TRUE(connectPlatform(platform, {.desktop = true}, simulated("browser_page"), error)) << error;
+  ASSERT_TRUE(connectPlatform(platform, {.desktop = true}, simulated("browser_page"), error))
+      << error;
   EXPECT_TRUE(platform.accessibility->isProcessTrusted(false));
   EXPECT_EQ(platform.workspace->frontmostApplication()->bundleIdentifier, "com.example.browser");
   ASSERT_NE(platform.runLoop, nullptr);
@@ -186,14 +189,15 @@ TEST(ConnectPlatform, DesktopAndSpeechTogetherOnTheProgramsLoop) {
   auto* loop = new VirtualRunLoop;
   platform.runLoop.reset(loop);
   std::string error;
-  ASSERT_TRUE(connectPlatform(platform, {.desktop = true, .speech = true}, simulated("mail_compose"),
-                              error))
+  ASSERT_TRUE(connectPlatform(platform, {.desktop = true, .speech = true},
+                              simulated("mail_compose"), error))
       << error;
   ASSERT_EQ(platform.runLoop.get(), loop);
   ASSERT_NE(platform.speech, nullptr);
   std::vector<std::int32_t> activated;
-  platform.workspace->addActivationObserver(
-      [&](const std::optional<RunningApplication>& app) { activated.push_back(app ? app->pid : 0); });
+  platform.workspace->addActivationObserver([&](const std::optional<RunningApplication>& app) {
+    activated.push_back(app ? app->pid : 0);
+  });
   bool answered = false;
   platform.speech->requestAuthorization([&] { answered = true; });
   auto& workspace = static_cast<SimWorkspace&>(*platform.workspace);
@@ -211,7 +215,8 @@ TEST(ConnectPlatform, BadSettingsAreErrorsNotAnEmptyDesktop) {
 
   EXPECT_FALSE(connectPlatform(platform, {.desktop = true},
                                {.platform = "sim", .simScene = "/nonexistent/scene.json"}, error));
-  EXPECT_EQ(error, "scene file /nonexistent/scene.json: cannot be read (No such file or directory)");
+  EXPECT_EQ(error,
+            "scene file /nonexistent/scene.json: cannot be read (No such file or directory)");
   EXPECT_EQ(platform.accessibility, nullptr);
 
   EXPECT_FALSE(connectPlatform(platform, {.speech = true}, {.platform = "sim"}, error));

@@ -1,9 +1,10 @@
-#include <gtest/gtest.h>
+#include "support/Subprocess.h"
 
-#include <fstream>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "support/Subprocess.h"
+#include <fstream>
+
 #include "support/TempDir.h"
 
 using namespace std::chrono_literals;

@@ -2,8 +2,8 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -35,8 +35,9 @@ Pcm readWav(const std::string& path) {
   std::string bytes((std::istreambuf_iterator<char>(in)), {});
   Pcm pcm;
   auto u32 = [&](size_t at) {
-    return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8 |
-                                 static_cast<uint8_t>(bytes[at + 2]) << 16 | static_cast<uint8_t>(bytes[at + 3]) << 24);
+    return static_cast<uint32_t>(
+        static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8 |
+        static_cast<uint8_t>(bytes[at + 2]) << 16 | static_cast<uint8_t>(bytes[at + 3]) << 24);
   };
   for (size_t at = 12; at + 8 <= bytes.size();) {
     std::string id = bytes.substr(at, 4);
@@ -84,7 +85,8 @@ double onsetSeconds(const Pcm& pcm) {
   const size_t frame = static_cast<size_t>(pcm.rate / 100) * pcm.channels;
   for (size_t at = 0; at + frame <= pcm.samples.size(); at += frame) {
     double energy = 0;
-    for (size_t i = at; i < at + frame; ++i) energy += static_cast<double>(pcm.samples[i]) * pcm.samples[i];
+    for (size_t i = at; i < at + frame; ++i)
+      energy += static_cast<double>(pcm.samples[i]) * pcm.samples[i];
     if (std::sqrt(energy / static_cast<double>(frame)) >= 300) {
       const size_t sampleFrame = at / pcm.channels;
       return static_cast<double>(sampleFrame) / pcm.rate;
@@ -93,7 +95,8 @@ double onsetSeconds(const Pcm& pcm) {
   return 0;
 }
 
-std::string speak(const TempDir& dir, const std::string& name, const std::string& text, const std::string& voice) {
+std::string speak(const TempDir& dir, const std::string& name, const std::string& text,
+                  const std::string& voice) {
   std::string path = dir.file(name);
   std::string command = "flite -voice " + voice + " -t '" + text + "' -o '" + path + "'";
   EXPECT_EQ(std::system(command.c_str()), 0) << command;
@@ -118,7 +121,10 @@ class Sondra {
   }
 
   json transcribe(const std::string& path, json contextual = json::array()) {
-    return ask({{"id", "t"}, {"op", "transcribe"}, {"audio_path", path}, {"contextual_strings", contextual}});
+    return ask({{"id", "t"},
+                {"op", "transcribe"},
+                {"audio_path", path},
+                {"contextual_strings", contextual}});
   }
 
  private:
@@ -130,7 +136,8 @@ class Sondra {
 TEST(RealEngine, SpokenSentencesAreTranscribedAtAnyRateAndChannelCount) {
   TempDir dir;
   Sondra sondra(dir);
-  std::string report = speak(dir, "report.wav", "Please send the quarterly report to Margaret before Friday.", "kal16");
+  std::string report = speak(
+      dir, "report.wav", "Please send the quarterly report to Margaret before Friday.", "kal16");
   json reply = sondra.transcribe(report);
   ASSERT_EQ(reply["status"], "ok") << reply.dump();
   EXPECT_EQ(reply["text"], "please send the quarterly report to margaret before friday");
@@ -151,7 +158,8 @@ TEST(RealEngine, SpokenSentencesAreTranscribedAtAnyRateAndChannelCount) {
   writeWav(dir.file("wide.wav"), wide);
   for (const char* name : {"narrow.wav", "wide.wav"}) {
     json r = sondra.transcribe(dir.file(name));
-    EXPECT_NE(r["text"].get<std::string>().find("calendar"), std::string::npos) << name << " " << r.dump();
+    EXPECT_NE(r["text"].get<std::string>().find("calendar"), std::string::npos)
+        << name << " " << r.dump();
   }
 }
 
@@ -159,7 +167,8 @@ TEST(RealEngine, PhrasesSeparatedByPausesKeepTheirOwnTimes) {
   TempDir dir;
   Pcm joined;
   std::vector<double> onsets;
-  for (const char* text : {"Open the calendar.", "Call my sister.", "What is the weather tomorrow?"}) {
+  for (const char* text :
+       {"Open the calendar.", "Call my sister.", "What is the weather tomorrow?"}) {
     Pcm part = readWav(speak(dir, "part.wav", text, "kal16"));
     if (!joined.samples.empty()) joined.samples.insert(joined.samples.end(), 24000, 0);
     onsets.push_back(static_cast<double>(joined.samples.size()) / 16000 + onsetSeconds(part));
@@ -171,7 +180,8 @@ TEST(RealEngine, PhrasesSeparatedByPausesKeepTheirOwnTimes) {
   ASSERT_EQ(reply["segments"].size(), 3u) << reply.dump();
   for (size_t i = 0; i < 3; ++i) {
     EXPECT_NEAR(reply["segments"][i]["start"].get<double>(), onsets[i], 0.15) << reply.dump();
-    EXPECT_GT(reply["segments"][i]["end"].get<double>(), reply["segments"][i]["start"].get<double>());
+    EXPECT_GT(reply["segments"][i]["end"].get<double>(),
+              reply["segments"][i]["start"].get<double>());
   }
 }
 

@@ -1,12 +1,13 @@
+#include "sondra/RequestHandler.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <fstream>
 
+#include "platform/sim/Speech.h"
 #include "support/TempDir.h"
 #include "support/VirtualRunLoop.h"
-#include "platform/sim/Speech.h"
-#include "sondra/RequestHandler.h"
 
 using namespace std::chrono_literals;
 using nlohmann::json;
@@ -19,9 +20,9 @@ namespace {
 // A worker on scripted speech and virtual time that records every line written.
 class Worker {
  public:
-  explicit Worker(json script) : speech(loop, std::move(script)), handler(speech, loop, [this](const json& line) {
-                                                                    lines.push_back(line);
-                                                                  }) {}
+  explicit Worker(json script)
+      : speech(loop, std::move(script)),
+        handler(speech, loop, [this](const json& line) { lines.push_back(line); }) {}
 
   // Sends one line and runs virtual time until the request is over; the lines
   // written meanwhile are returned and forgotten.
@@ -70,10 +71,14 @@ json authorizedScript() {
 }
 
 json errorLine(const std::string& id, const std::string& code, const std::string& message) {
-  return {{"id", id}, {"type", "response"}, {"status", "error"}, {"code", code}, {"message", message}};
+  return {
+      {"id", id}, {"type", "response"}, {"status", "error"}, {"code", code}, {"message", message}};
 }
 
-const json UNPARSEABLE = {{"type", "response"}, {"status", "error"}, {"code", "bad_request"}, {"message", "unparseable JSON"}};
+const json UNPARSEABLE = {{"type", "response"},
+                          {"status", "error"},
+                          {"code", "bad_request"},
+                          {"message", "unparseable JSON"}};
 
 }  // namespace
 
@@ -82,27 +87,35 @@ TEST(SondraRequests, StartupLineListsTheSixOperationsInOrder) {
             json({{"type", "status"},
                   {"event", "startup"},
                   {"ready", true},
-                  {"supports", {"transcribe", "check-permission", "request-permission", "check-locale",
-                                "install-locale", "ping"}}}));
+                  {"supports",
+                   {"transcribe", "check-permission", "request-permission", "check-locale",
+                    "install-locale", "ping"}}}));
 }
 
 TEST(SondraRequests, UndecodableLinesAreAnsweredWithoutId) {
   Worker worker(authorizedScript());
-  for (const char* line : {"{}", "not json", "[1,2]", "\"ping\"", R"({"id":"1"})", R"({"op":"ping"})",
-                           R"({"id":1,"op":"ping"})", R"({"id":"1","op":null})", R"({"id":null,"op":"ping"})",
-                           R"({"id":"1","op":"ping","audio_path":5})", R"({"id":"1","op":"ping","locale":true})",
-                           R"({"id":"1","op":"ping","contextual_strings":"a"})",
-                           R"({"id":"1","op":"ping","contextual_strings":["a",2]})", R"({"id":"1","op":"ping"} x)",
-                           ""}) {
+  for (const char* line :
+       {"{}", "not json", "[1,2]", "\"ping\"", R"({"id":"1"})", R"({"op":"ping"})",
+        R"({"id":1,"op":"ping"})", R"({"id":"1","op":null})", R"({"id":null,"op":"ping"})",
+        R"({"id":"1","op":"ping","audio_path":5})", R"({"id":"1","op":"ping","locale":true})",
+        R"({"id":"1","op":"ping","contextual_strings":"a"})",
+        R"({"id":"1","op":"ping","contextual_strings":["a",2]})", R"({"id":"1","op":"ping"} x)",
+        ""}) {
     EXPECT_EQ(worker.one(line), UNPARSEABLE) << line;
   }
 }
 
 TEST(SondraRequests, NullOptionalMembersAndUnknownMembersAreAccepted) {
   Worker worker(authorizedScript());
-  EXPECT_EQ(worker.one(R"({"id":"a","op":"check-locale","locale":null,"extra":[1,{"x":2}],"audio_path":null})"),
-            json({{"id", "a"}, {"type", "response"}, {"status", "ok"}, {"locale", "en-US"},
-                  {"asset_status", "installed"}, {"ready", true}}));
+  EXPECT_EQ(
+      worker.one(
+          R"({"id":"a","op":"check-locale","locale":null,"extra":[1,{"x":2}],"audio_path":null})"),
+      json({{"id", "a"},
+            {"type", "response"},
+            {"status", "ok"},
+            {"locale", "en-US"},
+            {"asset_status", "installed"},
+            {"ready", true}}));
 }
 
 TEST(SondraRequests, InvalidUTF8InsideAStringIsRepairedNotRejected) {
@@ -114,7 +127,8 @@ TEST(SondraRequests, InvalidUTF8InsideAStringIsRepairedNotRejected) {
 
 TEST(SondraRequests, OperationNamesAreCaseSensitive) {
   Worker worker(authorizedScript());
-  EXPECT_EQ(worker.one(R"({"id":"7","op":"PING"})"), errorLine("7", "unknown_op", "unknown op PING"));
+  EXPECT_EQ(worker.one(R"({"id":"7","op":"PING"})"),
+            errorLine("7", "unknown_op", "unknown op PING"));
   EXPECT_EQ(worker.one(R"({"id":"8","op":""})"), errorLine("8", "unknown_op", "unknown op "));
 }
 
@@ -126,8 +140,9 @@ TEST(SondraRequests, PingAndPermission) {
   EXPECT_EQ(worker.one(R"({"id":"p","op":"ping"})"),
             json({{"id", "p"}, {"type", "response"}, {"status", "ok"}, {"pong", true}}));
   EXPECT_EQ(worker.one(R"({"id":"c","op":"check-permission"})")["authorization"], "notDetermined");
-  EXPECT_EQ(worker.one(R"({"id":"r","op":"request-permission"})"),
-            json({{"id", "r"}, {"type", "response"}, {"status", "ok"}, {"authorization", "denied"}}));
+  EXPECT_EQ(
+      worker.one(R"({"id":"r","op":"request-permission"})"),
+      json({{"id", "r"}, {"type", "response"}, {"status", "ok"}, {"authorization", "denied"}}));
   EXPECT_EQ(worker.one(R"({"id":"c2","op":"check-permission"})")["authorization"], "denied");
 }
 
@@ -155,26 +170,37 @@ TEST(SondraTranscribe, RefusedWithoutPermissionEvenWithoutAudioPath) {
 
 TEST(SondraTranscribe, ArgumentAndFileErrors) {
   Worker worker(authorizedScript());
-  EXPECT_EQ(worker.one(R"({"id":"t","op":"transcribe"})"), errorLine("t", "bad_request", "audio_path required"));
+  EXPECT_EQ(worker.one(R"({"id":"t","op":"transcribe"})"),
+            errorLine("t", "bad_request", "audio_path required"));
   std::string missing = worker.dir.file("nothing.wav");
   EXPECT_EQ(worker.one(json({{"id", "t"}, {"op", "transcribe"}, {"audio_path", missing}}).dump()),
             errorLine("t", "audio_unreadable", "file not found: " + missing));
   // The file check comes before the locale check.
-  EXPECT_EQ(worker.one(json({{"id", "t"}, {"op", "transcribe"}, {"audio_path", missing}, {"locale", "xx-YY"}}).dump())["code"],
-            "audio_unreadable");
-  EXPECT_EQ(worker.one(json({{"id", "t"}, {"op", "transcribe"}, {"audio_path", worker.file("notes.txt")}}).dump()),
-            errorLine("t", "audio_unreadable", "not an audio file"));
+  EXPECT_EQ(
+      worker.one(
+          json({{"id", "t"}, {"op", "transcribe"}, {"audio_path", missing}, {"locale", "xx-YY"}})
+              .dump())["code"],
+      "audio_unreadable");
+  EXPECT_EQ(
+      worker.one(json({{"id", "t"}, {"op", "transcribe"}, {"audio_path", worker.file("notes.txt")}})
+                     .dump()),
+      errorLine("t", "audio_unreadable", "not an audio file"));
 }
 
 TEST(SondraTranscribe, LocaleMustBeSupportedOrHaveAnEquivalent) {
   Worker worker(authorizedScript());
   std::string audio = worker.file("three.wav");
   for (const char* locale : {"xx-YY", "", "de-DE"}) {
-    EXPECT_EQ(worker.one(json({{"id", "t"}, {"op", "transcribe"}, {"audio_path", audio}, {"locale", locale}}).dump()),
-              errorLine("t", "unsupported_locale", std::string("locale ") + locale + " not supported on this Mac"));
+    EXPECT_EQ(
+        worker.one(
+            json({{"id", "t"}, {"op", "transcribe"}, {"audio_path", audio}, {"locale", locale}})
+                .dump()),
+        errorLine("t", "unsupported_locale",
+                  std::string("locale ") + locale + " not supported on this Mac"));
   }
   // The equivalent only answers the check: recognition and the reply keep the locale asked for.
-  json reply = worker.one(json({{"id", "t"}, {"op", "transcribe"}, {"audio_path", audio}, {"locale", "en_US"}}).dump());
+  json reply = worker.one(
+      json({{"id", "t"}, {"op", "transcribe"}, {"audio_path", audio}, {"locale", "en_US"}}).dump());
   EXPECT_EQ(reply["status"], "ok");
   EXPECT_EQ(reply["locale"], "en_US");
   EXPECT_EQ(worker.speech.lastLocale(), "en_US");
@@ -201,11 +227,14 @@ TEST(SondraTranscribe, ResultsBecomeTextAndSegments) {
 
 TEST(SondraTranscribe, NoSpeechAndFailures) {
   Worker worker(authorizedScript());
-  json silent = worker.one(json({{"id", "s"}, {"op", "transcribe"}, {"audio_path", worker.file("quiet.wav")}}).dump());
+  json silent = worker.one(
+      json({{"id", "s"}, {"op", "transcribe"}, {"audio_path", worker.file("quiet.wav")}}).dump());
   EXPECT_EQ(silent["text"], "");
   EXPECT_EQ(silent["segments"], json::array());
   EXPECT_TRUE(worker.speech.lastContextualStrings().empty());
-  EXPECT_EQ(worker.one(json({{"id", "f"}, {"op", "transcribe"}, {"audio_path", worker.file("breaks.wav")}}).dump()),
+  EXPECT_EQ(worker.one(
+                json({{"id", "f"}, {"op", "transcribe"}, {"audio_path", worker.file("breaks.wav")}})
+                    .dump()),
             errorLine("f", "analyzer_failed", "decoder gave up"));
 }
 
@@ -221,7 +250,8 @@ json progressLine(double fraction) {
   return {{"type", "asset_progress"}, {"id", "i"}, {"progress", fraction}, {"locale", "de-DE"}};
 }
 
-const json INSTALLED = {{"id", "i"}, {"type", "response"}, {"status", "ok"}, {"locale", "de-DE"}, {"installed", true}};
+const json INSTALLED = {
+    {"id", "i"}, {"type", "response"}, {"status", "ok"}, {"locale", "de-DE"}, {"installed", true}};
 
 }  // namespace
 
@@ -229,7 +259,8 @@ TEST(SondraInstall, ProgressEvery250msThenOneAndTheResponse) {
   // The fraction stays at 0.4 for two intervals: it is still written each time.
   Worker worker(installScript({{"progress", {0.0, 0.4, 0.4, 0.9}}, {"interval_ms", 250}}));
   bool done = false;
-  worker.handler.handle(R"({"id":"i","op":"install-locale","locale":"de-DE"})", [&] { done = true; });
+  worker.handler.handle(R"({"id":"i","op":"install-locale","locale":"de-DE"})",
+                        [&] { done = true; });
   worker.loop.runUntilIdle();
   ASSERT_EQ(worker.lines, std::vector<json>{progressLine(0.0)});
   worker.loop.advance(249ms);
@@ -238,19 +269,26 @@ TEST(SondraInstall, ProgressEvery250msThenOneAndTheResponse) {
   EXPECT_EQ(worker.lines.size(), 2u);
   worker.loop.advance(2s);
   EXPECT_TRUE(done);
-  EXPECT_EQ(worker.lines, (std::vector<json>{progressLine(0.0), progressLine(0.4), progressLine(0.4),
-                                             progressLine(0.9), progressLine(1.0), INSTALLED}));
+  EXPECT_EQ(worker.lines,
+            (std::vector<json>{progressLine(0.0), progressLine(0.4), progressLine(0.4),
+                               progressLine(0.9), progressLine(1.0), INSTALLED}));
   worker.lines.clear();
-  EXPECT_EQ(worker.one(R"({"id":"c","op":"check-locale","locale":"de-DE"})")["asset_status"], "installed");
+  EXPECT_EQ(worker.one(R"({"id":"c","op":"check-locale","locale":"de-DE"})")["asset_status"],
+            "installed");
   // Already installed: nothing to download, no progress.
-  EXPECT_EQ(worker.send(R"({"id":"i","op":"install-locale","locale":"de-DE"})"), std::vector<json>{INSTALLED});
+  EXPECT_EQ(worker.send(R"({"id":"i","op":"install-locale","locale":"de-DE"})"),
+            std::vector<json>{INSTALLED});
 }
 
 TEST(SondraInstall, FailedDownloadEndsWithErrorThenInstalledResponse) {
-  Worker worker(installScript({{"progress", {0.1, 0.2}}, {"interval_ms", 250}, {"fails", "network unreachable"}}));
+  Worker worker(installScript(
+      {{"progress", {0.1, 0.2}}, {"interval_ms", 250}, {"fails", "network unreachable"}}));
   auto lines = worker.send(R"({"id":"i","op":"install-locale","locale":"de-DE"})");
-  EXPECT_EQ(lines, (std::vector<json>{progressLine(0.1), progressLine(0.2),
-                                      {{"type", "asset_error"}, {"id", "i"}, {"locale", "de-DE"},
+  EXPECT_EQ(lines, (std::vector<json>{progressLine(0.1),
+                                      progressLine(0.2),
+                                      {{"type", "asset_error"},
+                                       {"id", "i"},
+                                       {"locale", "de-DE"},
                                        {"message", "network unreachable"}},
                                       INSTALLED}));
   // No progress line trails the response.
@@ -263,8 +301,19 @@ TEST(SondraInstall, RefusedRequestAndDefaultLocale) {
   script["locales"]["it-IT"] = {{"status", "supported"}, {"request_fails", "inventory refused"}};
   Worker worker(script);
   EXPECT_EQ(worker.send(R"({"id":"i","op":"install-locale","locale":"it-IT"})"),
-            (std::vector<json>{{{"type", "asset_error"}, {"id", "i"}, {"locale", "it-IT"}, {"message", "inventory refused"}},
-                               {{"id", "i"}, {"type", "response"}, {"status", "ok"}, {"locale", "it-IT"}, {"installed", true}}}));
+            (std::vector<json>{{{"type", "asset_error"},
+                                {"id", "i"},
+                                {"locale", "it-IT"},
+                                {"message", "inventory refused"}},
+                               {{"id", "i"},
+                                {"type", "response"},
+                                {"status", "ok"},
+                                {"locale", "it-IT"},
+                                {"installed", true}}}));
   EXPECT_EQ(worker.send(R"({"id":"d","op":"install-locale"})"),
-            (std::vector<json>{{{"id", "d"}, {"type", "response"}, {"status", "ok"}, {"locale", "en-US"}, {"installed", true}}}));
+            (std::vector<json>{{{"id", "d"},
+                                {"type", "response"},
+                                {"status", "ok"},
+                                {"locale", "en-US"},
+                                {"installed", true}}}));
 }

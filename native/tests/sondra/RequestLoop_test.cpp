@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
+#include "sondra/RequestLoop.h"
 
-#include <string>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "sondra/RequestLoop.h"
+#include <string>
 
 using nolari::sondra::FramedLine;
 using nolari::sondra::LineFramer;
@@ -24,7 +24,8 @@ std::vector<std::string> texts(const std::vector<FramedLine>& lines) {
 TEST(SondraFraming, LinesSplitAcrossReadsAndTerminators) {
   LineFramer framer;
   EXPECT_TRUE(framer.feed("{\"id\":").empty());
-  EXPECT_EQ(texts(framer.feed("\"1\"}\r\n\n  x\t\nla")), (std::vector<std::string>{"{\"id\":\"1\"}", "", "  x\t"}));
+  EXPECT_EQ(texts(framer.feed("\"1\"}\r\n\n  x\t\nla")),
+            (std::vector<std::string>{"{\"id\":\"1\"}", "", "  x\t"}));
   auto rest = framer.finish();
   ASSERT_TRUE(rest);
   EXPECT_EQ(rest->text, "la");
@@ -57,7 +58,8 @@ TEST(SondraFraming, LoopServesNonBlankLinesThenTheUnterminatedRest) {
   ASSERT_EQ(write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
   close(fds[1]);
   std::vector<std::string> served;
-  nolari::sondra::RequestLoop::run(fds[0], [&](const FramedLine& line) { served.push_back(line.text); });
+  nolari::sondra::RequestLoop::run(fds[0],
+                                   [&](const FramedLine& line) { served.push_back(line.text); });
   close(fds[0]);
   EXPECT_EQ(served, (std::vector<std::string>{"a", "b", "c"}));
 }

@@ -39,7 +39,8 @@ class SondraTranscript : public testing::TestWithParam<std::string> {};
 
 TEST_P(SondraTranscript, RepliesMatch) { nolari::test::runTranscript("sondra", GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(Transcripts, SondraTranscript, testing::ValuesIn(nolari::test::transcriptsOf("sondra")),
+INSTANTIATE_TEST_SUITE_P(Transcripts, SondraTranscript,
+                         testing::ValuesIn(nolari::test::transcriptsOf("sondra")),
                          nolari::test::transcriptTestName);
 
 TEST(SondraProcess, StartupLineComesBeforeAnyInputAndLinesAreAnsweredAsTheyCome) {
@@ -72,7 +73,8 @@ TEST(SondraProcess, StartupLineComesBeforeAnyInputAndLinesAreAnsweredAsTheyCome)
 TEST(SondraProcess, LineOfSeveralMegabytesIsServed) {
   TempDir dir;
   json request = {{"id", "big"}, {"op", "ping"}, {"contextual_strings", json::array()}};
-  for (int i = 0; i < 200000; ++i) request["contextual_strings"].push_back("phrase number " + std::to_string(i));
+  for (int i = 0; i < 200000; ++i)
+    request["contextual_strings"].push_back("phrase number " + std::to_string(i));
   ProcessOptions options;
   options.env = simEnvironment("speech.json");
   options.cwd = dir.path();
@@ -100,11 +102,16 @@ TEST(SondraProcess, OnDeviceEngineWithoutItsModel) {
   options.cwd = dir.path();
   options.unsetEnv = {"NOLARI_PLATFORM", "NOLARI_SPEECH_SCRIPT"};
   options.env = {{"NOLARI_SPEECH_MODEL_DIR", dir.file("no-model")}};
-  options.stdinData = R"({"id":"1","op":"check-permission"})" "\n"
-                      R"({"id":"2","op":"check-locale","locale":"en_US"})" "\n"
-                      R"({"id":"3","op":"install-locale"})" "\n"
-                      R"({"id":"4","op":"check-locale","locale":"de-DE"})" "\n"
-                      R"({"id":"5","op":"install-locale","locale":"de-DE"})" "\n";
+  options.stdinData = R"({"id":"1","op":"check-permission"})"
+                      "\n"
+                      R"({"id":"2","op":"check-locale","locale":"en_US"})"
+                      "\n"
+                      R"({"id":"3","op":"install-locale"})"
+                      "\n"
+                      R"({"id":"4","op":"check-locale","locale":"de-DE"})"
+                      "\n"
+                      R"({"id":"5","op":"install-locale","locale":"de-DE"})"
+                      "\n";
   auto result = nolari::test::runProcess(nolari::test::programPath("sondra"), options);
   EXPECT_EQ(result.exitStatus, 0);
   auto got = lines(result.out);
@@ -117,8 +124,11 @@ TEST(SondraProcess, OnDeviceEngineWithoutItsModel) {
   EXPECT_EQ(json::parse(got[4])["installed"], true);
   EXPECT_EQ(json::parse(got[5])["asset_status"], "unsupported");
   EXPECT_EQ(json::parse(got[6])["type"], "asset_error");
-  EXPECT_EQ(json::parse(got[7]), json({{"id", "5"}, {"type", "response"}, {"status", "ok"}, {"locale", "de-DE"},
-                                        {"installed", true}}));
+  EXPECT_EQ(json::parse(got[7]), json({{"id", "5"},
+                                       {"type", "response"},
+                                       {"status", "ok"},
+                                       {"locale", "de-DE"},
+                                       {"installed", true}}));
 }
 
 TEST(SondraProcess, InstallationProgressOnRealTime) {
@@ -128,12 +138,16 @@ TEST(SondraProcess, InstallationProgressOnRealTime) {
   ProcessOptions options;
   options.cwd = dir.path();
   options.env = {{"NOLARI_PLATFORM", "sim"}, {"NOLARI_SPEECH_SCRIPT", dir.file("speech.json")}};
-  options.stdinData = R"({"id":"i","op":"install-locale","locale":"de-DE"})" "\n" R"({"id":"p","op":"ping"})" "\n";
+  options.stdinData = R"({"id":"i","op":"install-locale","locale":"de-DE"})"
+                      "\n"
+                      R"({"id":"p","op":"ping"})"
+                      "\n";
   auto result = nolari::test::runProcess(nolari::test::programPath("sondra"), options);
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   auto got = lines(result.out);
   ASSERT_GE(got.size(), 5u) << result.out;
-  // Progress from a second task while the request waits, then 1.0, the response and the next request.
+  // Progress from a second task while the request waits, then 1.0, the response and the next
+  // request.
   std::vector<double> fractions;
   for (size_t i = 1; i + 2 < got.size(); ++i) {
     json line = json::parse(got[i]);

@@ -43,7 +43,8 @@ CaptureFd::CaptureFd(int fd, Kind kind) : fd_(fd) {
     file_ = ends[1];
     drain_ = std::make_unique<Drain>(ends[0]);
   } else {
-    std::string pattern = (std::filesystem::temp_directory_path() / "nolari-capture-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "nolari-capture-XXXXXX").string();
     file_ = mkstemp(pattern.data());
     if (file_ < 0) throw std::runtime_error("cannot create a capture file");
     unlink(pattern.c_str());

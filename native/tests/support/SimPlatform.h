@@ -67,8 +67,8 @@ class SimPlatform {
     sceneFile_ = file;
     platform_.runLoop = std::move(runLoop);
     std::string error;
-    if (!platform::connectPlatform(platform_, {.desktop = true}, {.platform = "sim", .simScene = file},
-                                   error)) {
+    if (!platform::connectPlatform(platform_, {.desktop = true},
+                                   {.platform = "sim", .simScene = file}, error)) {
       throw std::runtime_error(error);
     }
     auto& workspace = static_cast<platform::SimWorkspace&>(*platform_.workspace);

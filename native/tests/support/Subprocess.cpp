@@ -1,13 +1,14 @@
 #include "support/Subprocess.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <functional>
 #include <poll.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <thread>
 
 extern char** environ;
 
@@ -27,7 +28,8 @@ void closeFd(int& fd) {
 }
 
 int millisecondsUntil(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   if (left <= 0) return 0;
   return left > 1000000 ? 1000000 : static_cast<int>(left);
 }
@@ -63,7 +65,8 @@ std::vector<char*> pointersTo(std::vector<std::string>& strings) {
 }  // namespace
 
 struct RunningProcess::Pump {
-  static bool until(RunningProcess& self, Clock::time_point deadline, const std::function<bool()>& done) {
+  static bool until(RunningProcess& self, Clock::time_point deadline,
+                    const std::function<bool()>& done) {
     while (!done()) {
       pollfd fds[3];
       int count = 0;
@@ -109,7 +112,8 @@ struct RunningProcess::Pump {
   }
 };
 
-std::unique_ptr<RunningProcess> RunningProcess::start(const std::string& path, const ProcessOptions& options) {
+std::unique_ptr<RunningProcess> RunningProcess::start(const std::string& path,
+                                                      const ProcessOptions& options) {
   // A child that exits early must not kill the test with SIGPIPE on our next write.
   ::signal(SIGPIPE, SIG_IGN);
 
@@ -130,7 +134,8 @@ std::unique_ptr<RunningProcess> RunningProcess::start(const std::string& path, c
     return nullptr;
   }
   if (::pipe2(execPipe, O_CLOEXEC) != 0) {
-    for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) ::close(fd);
+    for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
+      ::close(fd);
     return nullptr;
   }
 
@@ -181,7 +186,8 @@ std::unique_ptr<RunningProcess> RunningProcess::start(const std::string& path, c
     errno = failure;
     return nullptr;
   }
-  for (int fd : {process->in_, process->out_, process->err_}) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  for (int fd : {process->in_, process->out_, process->err_})
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
   return process;
 }
 
@@ -235,7 +241,8 @@ void RunningProcess::flushAndCloseStdin(std::chrono::steady_clock::time_point de
   closeFd(in_);
 }
 
-std::optional<std::string> RunningProcess::readLine(std::chrono::milliseconds timeout, bool* complete) {
+std::optional<std::string> RunningProcess::readLine(std::chrono::milliseconds timeout,
+                                                    bool* complete) {
   Pump::until(*this, Clock::now() + timeout,
               [this] { return outBuffer_.find('\n') != std::string::npos || out_ < 0; });
   auto newline = outBuffer_.find('\n');

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <csignal>
 #include <map>
@@ -7,7 +9,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 #include <vector>
 
 // Runs a program as a child process with pipes on its three standard streams,
@@ -24,7 +25,7 @@ struct ProcessResult {
 };
 
 struct ProcessOptions {
-  std::vector<std::string> args;  // without argv[0]
+  std::vector<std::string> args;           // without argv[0]
   std::map<std::string, std::string> env;  // added to, or overriding, the test's environment
   std::vector<std::string> unsetEnv;
   std::string cwd;
@@ -40,7 +41,8 @@ ProcessResult runProcess(const std::string& path, const ProcessOptions& options)
 class RunningProcess {
  public:
   // Null when the program could not be started.
-  static std::unique_ptr<RunningProcess> start(const std::string& path, const ProcessOptions& options);
+  static std::unique_ptr<RunningProcess> start(const std::string& path,
+                                               const ProcessOptions& options);
   ~RunningProcess();
 
   RunningProcess(const RunningProcess&) = delete;

@@ -79,7 +79,8 @@ struct Step {
   enum Kind { INPUT, CONTROL, EXPECT, EXPECT_EXACT, ANY_ORDER, STDERR, LOG };
   Kind kind;
   int line;
-  std::vector<std::string> texts;  // several for control lines written together and unordered groups
+  std::vector<std::string>
+      texts;  // several for control lines written together and unordered groups
 };
 
 struct Run {
@@ -101,8 +102,8 @@ struct Transcript {
 
 Transcript parse(const std::string& path, const std::string& dir) {
   static const std::map<std::string, Step::Kind> STEPS = {
-      {">", Step::INPUT},  {">~", Step::INPUT},         {"@>", Step::CONTROL},
-      {"<", Step::EXPECT}, {"<=", Step::EXPECT_EXACT},  {"<~", Step::ANY_ORDER},
+      {">", Step::INPUT},  {">~", Step::INPUT},        {"@>", Step::CONTROL},
+      {"<", Step::EXPECT}, {"<=", Step::EXPECT_EXACT}, {"<~", Step::ANY_ORDER},
       {"!", Step::STDERR}, {"log:", Step::LOG}};
   Transcript transcript;
   std::map<std::string, std::string> defined{{"$DIR", dir}};
@@ -124,7 +125,8 @@ Transcript parse(const std::string& path, const std::string& dir) {
     const std::string head = line.substr(0, space);
     std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
     // In reverse order, so that a name is replaced before a shorter one it starts with.
-    for (auto it = defined.rbegin(); it != defined.rend(); ++it) rest = replaceAll(rest, it->first, it->second);
+    for (auto it = defined.rbegin(); it != defined.rend(); ++it)
+      rest = replaceAll(rest, it->first, it->second);
     if (auto kind = STEPS.find(head); kind != STEPS.end()) {
       if (head == ">~") rest = unescape(rest);
       auto& steps = run().steps;
@@ -188,8 +190,8 @@ bool writeControl(Fd& control, const std::string& path, const std::string& bytes
   return true;
 }
 
-void play(const std::string& program, const std::string& path, const Run& run, ProcessOptions options,
-          const TempDir& dir) {
+void play(const std::string& program, const std::string& path, const Run& run,
+          ProcessOptions options, const TempDir& dir) {
   testing::ScopedTrace runTrace(path.c_str(), run.line, "run " + json(run.args).dump());
   options.args = run.args;
   const std::string logFile = dir.file("logs/nolari.log");
@@ -213,7 +215,8 @@ void play(const std::string& program, const std::string& path, const Run& run, P
       case Step::CONTROL: {
         std::string bytes;
         for (const auto& text : step.texts) bytes += text + "\n";
-        ASSERT_TRUE(writeControl(control, dir.file("control"), bytes)) << "cannot write to the control channel: " << std::strerror(errno);
+        ASSERT_TRUE(writeControl(control, dir.file("control"), bytes))
+            << "cannot write to the control channel: " << std::strerror(errno);
         break;
       }
       case Step::EXPECT_EXACT: {
@@ -229,10 +232,12 @@ void play(const std::string& program, const std::string& path, const Run& run, P
         while (!pending.empty()) {
           auto got = next();
           ASSERT_TRUE(got) << "no line within " << LINE_TIMEOUT.count() << " ms; expected:\n"
-                           << joined(pending) << "standard error:\n" << process->stderrText();
+                           << joined(pending) << "standard error:\n"
+                           << process->stderrText();
           const json actual = json::parse(*got, nullptr, false);
-          auto match = std::find_if(pending.begin(), pending.end(),
-                                    [&](const std::string& pattern) { return matches(json::parse(pattern), actual); });
+          auto match = std::find_if(
+              pending.begin(), pending.end(),
+              [&](const std::string& pattern) { return matches(json::parse(pattern), actual); });
           ASSERT_NE(match, pending.end()) << "got " << *got << "\nexpected:\n" << joined(pending);
           pending.erase(match);
         }
@@ -252,7 +257,8 @@ void play(const std::string& program, const std::string& path, const Run& run, P
   } else {
     process->kill();
     result = process->wait(EXIT_TIMEOUT);
-    EXPECT_EQ(result.termSignal, SIGKILL) << "the program ended before the transcript did\n" << result.err;
+    EXPECT_EQ(result.termSignal, SIGKILL) << "the program ended before the transcript did\n"
+                                          << result.err;
   }
   EXPECT_EQ(result.out, "") << "output beyond the transcript (" << path << ")";
 
@@ -264,13 +270,17 @@ void play(const std::string& program, const std::string& path, const Run& run, P
     testing::ScopedTrace trace(path.c_str(), step.line, step.texts.front());
     const std::string& text = step.texts.front();
     if (step.kind == Step::STDERR) {
-      EXPECT_NE(result.err.find(text), std::string::npos) << "standard error lacks it:\n" << result.err;
+      EXPECT_NE(result.err.find(text), std::string::npos) << "standard error lacks it:\n"
+                                                          << result.err;
     } else if (step.kind == Step::LOG) {
-      EXPECT_NE(result.err.find(tag + text + "\n"), std::string::npos) << "standard error lacks it:\n" << result.err;
+      EXPECT_NE(result.err.find(tag + text + "\n"), std::string::npos)
+          << "standard error lacks it:\n"
+          << result.err;
       const bool logged = std::any_of(
-          logLines.begin() + std::min(logLinesBefore, static_cast<long>(logLines.size())), logLines.end(),
-          [&](const std::string& line) {
-            return line.starts_with("[") && line.find("Z] " + tag + text) != std::string::npos && line.ends_with(text);
+          logLines.begin() + std::min(logLinesBefore, static_cast<long>(logLines.size())),
+          logLines.end(), [&](const std::string& line) {
+            return line.starts_with("[") && line.find("Z] " + tag + text) != std::string::npos &&
+                   line.ends_with(text);
           });
       EXPECT_TRUE(logged) << "logs/nolari.log lacks it:\n" << readFile(logFile);
     }
@@ -283,7 +293,8 @@ std::vector<std::string> transcriptsOf(const std::string& program) {
   std::vector<std::string> names;
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(transcriptsDir(program), error)) {
-    if (entry.path().extension() == ".transcript") names.push_back(entry.path().filename().string());
+    if (entry.path().extension() == ".transcript")
+      names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -315,7 +326,8 @@ void runTranscript(const std::string& program, const std::string& fileName) {
   if (!transcript.scene.empty()) {
     // A copy, which the runs may write to; top-level members of the patch
     // replace the scene's whole, and null stays null ("frontmost": null).
-    json scene = json::parse(readFile(std::string(NOLARI_SCENES_DIR) + "/" + transcript.scene + ".json"));
+    json scene =
+        json::parse(readFile(std::string(NOLARI_SCENES_DIR) + "/" + transcript.scene + ".json"));
     for (const auto& [key, value] : transcript.scenePatch.items()) scene[key] = value;
     std::ofstream(dir.file("scene.json")) << scene.dump(2);
     options.env["NOLARI_PLATFORM"] = "sim";
@@ -323,7 +335,8 @@ void runTranscript(const std::string& program, const std::string& fileName) {
   }
   if (!transcript.speech.empty()) {
     options.env["NOLARI_PLATFORM"] = "sim";
-    options.env["NOLARI_SPEECH_SCRIPT"] = transcriptsDir(program) + "/" + transcript.speech + ".json";
+    options.env["NOLARI_SPEECH_SCRIPT"] =
+        transcriptsDir(program) + "/" + transcript.speech + ".json";
   }
   if (transcript.config) {
     std::ofstream(dir.file("config.json")) << transcript.config->dump();

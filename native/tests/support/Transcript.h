@@ -1,9 +1,9 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 // Transcript tests: a built program run against a file of interleaved input
 // and expected output, native/tests/<program>/transcripts/<name>.transcript.

@@ -1,11 +1,11 @@
 #include "tarnet/FocusEmitter.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <ostream>
 #include <string>
 
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "support/CaptureFd.h"
@@ -17,8 +17,8 @@ namespace FocusEmitter {
 void PrintTo(const FrameSelection& s, std::ostream* out) {
   *out << s.strategy << " depth " << s.depth << " role " << s.role;
   if (s.frame) {
-    *out << " frame " << s.frame->origin.x << "," << s.frame->origin.y << " " << s.frame->size.width << "x"
-         << s.frame->size.height;
+    *out << " frame " << s.frame->origin.x << "," << s.frame->origin.y << " " << s.frame->size.width
+         << "x" << s.frame->size.height;
   }
 }
 }  // namespace FocusEmitter
@@ -104,7 +104,8 @@ TEST(FocusEmitterFrame, FocusedAncestorFallbackAndNone) {
   auto select = [&](const char* id) { return selectFrame(sim, id); };
   EXPECT_EQ(select("field"), (FrameSelection{rect(10, 50, 300, 22), 0, "focused", "AXTextField"}));
   // 20 x 14 is below the size filter; the group is smaller than the window.
-  EXPECT_EQ(select("tiny"), (FrameSelection{rect(10, 10, 400, 30), 1, "ancestor_min_area", "AXGroup"}));
+  EXPECT_EQ(select("tiny"),
+            (FrameSelection{rect(10, 10, 400, 30), 1, "ancestor_min_area", "AXGroup"}));
   // Nothing on the walk passes the filter: the nearest frame, whatever its size.
   EXPECT_EQ(select("small"), (FrameSelection{rect(1, 1, 20, 14), 0, "fallback_first", "AXImage"}));
   EXPECT_EQ(select("nothing"), (FrameSelection{std::nullopt, 0, "none", ""}));
@@ -138,10 +139,18 @@ TEST(FocusEmitterFrame, WalkStopsTenParentsUpAndAtAParentThatIsNoElement) {
 
 TEST(FocusEmitterRole, Categories) {
   const std::pair<const char*, const char*> cases[] = {
-      {"AXTextField", "text_input"}, {"AXSearchField", "text_input"}, {"AXComboBox", "text_input"},
-      {"AXIncrementor", "stepper"},  {"AXMenuBarItem", "menu_item"},  {"AXTabButton", "tab"},
-      {"AXColumn", "table"},         {"AXListItem", "list"},          {"AXWebArea", "web_area"},
-      {"AXTextView", "other"},       {"AXSplitGroup", "other"},       {"axbutton", "other"},
+      {"AXTextField", "text_input"},
+      {"AXSearchField", "text_input"},
+      {"AXComboBox", "text_input"},
+      {"AXIncrementor", "stepper"},
+      {"AXMenuBarItem", "menu_item"},
+      {"AXTabButton", "tab"},
+      {"AXColumn", "table"},
+      {"AXListItem", "list"},
+      {"AXWebArea", "web_area"},
+      {"AXTextView", "other"},
+      {"AXSplitGroup", "other"},
+      {"axbutton", "other"},
       {"", "other"},
   };
   for (const auto& [role, category] : cases) {
@@ -179,7 +188,8 @@ TEST(FocusEmitterReport, ValuePreviewCountsCharactersAsTheUserSeesThem) {
     std::string error;
     EXPECT_TRUE(sim.desktop().setAttribute("field", "AXValue", value, error)) << error;
     json line = emitted(sim, "field", 900).at(0);
-    return std::make_pair(line["value_length"].get<std::size_t>(), line["value_preview"].get<std::string>());
+    return std::make_pair(line["value_length"].get<std::size_t>(),
+                          line["value_preview"].get<std::string>());
   };
   const std::string fifty(50, 'a');
   EXPECT_EQ(preview(fifty), std::make_pair(std::size_t{50}, fifty));
@@ -192,7 +202,8 @@ TEST(FocusEmitterReport, ValuePreviewCountsCharactersAsTheUserSeesThem) {
   const std::string accented = "e\u0301";
   std::string value;
   for (int i = 0; i < 49; ++i) value += thumb;
-  EXPECT_EQ(preview(value + accented + "z"), std::make_pair(std::size_t{51}, value + accented + "..."));
+  EXPECT_EQ(preview(value + accented + "z"),
+            std::make_pair(std::size_t{51}, value + accented + "..."));
 }
 
 TEST(FocusEmitterReport, ElementOfAnApplicationThatQuitGivesAbsentValues) {

@@ -1,17 +1,17 @@
 #include "tarnet/FocusObserver.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <fstream>
 #include <string>
 
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "support/VirtualRunLoop.h"
 #include "support/CaptureFd.h"
 #include "support/SimPlatform.h"
+#include "support/VirtualRunLoop.h"
 
 namespace nolari {
 namespace {
@@ -81,7 +81,8 @@ class FocusObserverTest : public ::testing::Test {
     for (const auto& line : lines) {
       json j = json::parse(line);
       if (j.value("type", "") == "focus_info") {
-        out.push_back("focus " + std::to_string(j["pid"].get<int>()) + " " + j["role"].get<std::string>());
+        out.push_back("focus " + std::to_string(j["pid"].get<int>()) + " " +
+                      j["role"].get<std::string>());
       } else {
         out.push_back(line);
       }
@@ -138,7 +139,8 @@ TEST_F(FocusObserverTest, DelaysOutsideTheUsualRangeAreBounded) {
   NolariConfig config;
   config.observer.focusRetryDelays = {-1, 1e300};
   // The negative delay is no delay: its check runs as soon as the loop does.
-  EXPECT_EQ(summary(start(config)), (Lines{R"x({"status":"Observing pid 501 (Mail)"})x", MAIL_BODY}));
+  EXPECT_EQ(summary(start(config)),
+            (Lines{R"x({"status":"Observing pid 501 (Mail)"})x", MAIL_BODY}));
   EXPECT_TRUE(advance(std::chrono::hours(23)).empty());
   EXPECT_EQ(summary(advance(std::chrono::hours(1))), Lines{MAIL_BODY});
 }
@@ -151,7 +153,8 @@ TEST_F(FocusObserverNameless, ApplicationWithoutANameIsUnknown) {
     loop_->advance(100ms);
   });
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0], R"x({"error": "Failed to add notification for pid 502 (Unknown), code: -25200"})x");
+  EXPECT_EQ(lines[0],
+            R"x({"error": "Failed to add notification for pid 502 (Unknown), code: -25200"})x");
   EXPECT_EQ(json::parse(lines[1])["app_name"], "Unknown");
 }
 

@@ -4,6 +4,7 @@
 // the longest waits for the four default delayed checks (0.6 seconds).
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -14,7 +15,6 @@
 #include <fstream>
 #include <map>
 
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "support/Subprocess.h"
@@ -56,7 +56,8 @@ class Tarnet {
     std::ifstream in(std::string(NOLARI_SCENES_DIR) + "/mail_compose.json");
     json scene = json::parse(in);
     // Top-level members replaced whole; null stays null ("frontmost": null is no frontmost).
-    for (auto it = setup.scenePatch.begin(); it != setup.scenePatch.end(); ++it) scene[it.key()] = it.value();
+    for (auto it = setup.scenePatch.begin(); it != setup.scenePatch.end(); ++it)
+      scene[it.key()] = it.value();
     std::ofstream(dir_.file("scene.json")) << scene.dump(2);
     control_ = dir_.file("control");
     if (!setup.socket) {
@@ -109,7 +110,8 @@ class TarnetTranscript : public testing::TestWithParam<std::string> {};
 
 TEST_P(TarnetTranscript, LinesMatch) { nolari::test::runTranscript("tarnet", GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(Transcripts, TarnetTranscript, testing::ValuesIn(nolari::test::transcriptsOf("tarnet")),
+INSTANTIATE_TEST_SUITE_P(Transcripts, TarnetTranscript,
+                         testing::ValuesIn(nolari::test::transcriptsOf("tarnet")),
                          nolari::test::transcriptTestName);
 
 TEST(TarnetProcess, SocketChannelTakesSeveralWritersAndALastLineWithoutLineFeed) {
@@ -124,12 +126,14 @@ TEST(TarnetProcess, SocketChannelTakesSeveralWritersAndALastLineWithoutLineFeed)
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, tarnet.controlPath().c_str(), sizeof address.sun_path - 1);
-    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << std::strerror(errno);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
+        << std::strerror(errno);
     return fd;
   };
   int first = connect();
   int second = connect();
-  ASSERT_TRUE(writeAll(first, R"x({"op":"echo","data":"first"})x" "\n"));
+  ASSERT_TRUE(writeAll(first, R"x({"op":"echo","data":"first"})x"
+                              "\n"));
   EXPECT_EQ(tarnet.line(), R"x({"echo":"first"})x");
   ASSERT_TRUE(writeAll(second, R"x({"op":"activate","pid":502})x"));
   ::close(second);
@@ -145,7 +149,8 @@ TEST(TarnetProcess, HugeAndBrokenControlLinesAreSkippedAndTheNextLineIsApplied) 
   ASSERT_TRUE(tarnet.running());
   ASSERT_TRUE(tarnet.line());
   ASSERT_EQ(tarnet.line(), R"x({"status":"Observing pid 501 (Mail)"})x");
-  const std::string huge = "{\"op\":\"echo\",\"data\":\"" + std::string(3 * 1024 * 1024, 'x') + "\"}\n";
+  const std::string huge =
+      "{\"op\":\"echo\",\"data\":\"" + std::string(3 * 1024 * 1024, 'x') + "\"}\n";
   ASSERT_TRUE(tarnet.send(huge + "\xff\xfe{\n" + R"x({"op":"echo","data":"after"})x" + "\n"));
   EXPECT_EQ(tarnet.line(), R"x({"echo":"after"})x");
   const std::string errors = tarnet.errors();

@@ -97,8 +97,8 @@ TEST(VelkitCommands, OneMegabyteTextIsWrittenWhole) {
   err.restore();
   EXPECT_EQ(out.text(), "{\"method\":\"native-set\",\"status\":\"success\"}\n");
   EXPECT_NE(err.text().find("Writing text (1048576 chars)"), std::string::npos);
-  EXPECT_EQ(nolari::AXHelpers::getStringAttribute(sim.accessibility(), sim.desktop().element("body"),
-                                                 "AXValue"),
+  EXPECT_EQ(nolari::AXHelpers::getStringAttribute(sim.accessibility(),
+                                                  sim.desktop().element("body"), "AXValue"),
             text);
 }
 

@@ -6,12 +6,13 @@
 #pragma GCC diagnostic ignored "-Wtsan"
 #endif
 
+#include <optional>
+#include <thread>
+
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <optional>
-#include <thread>
 
 #include "platform/Agenda.h"
 #include "platform/ThreadName.h"
@@ -19,7 +20,6 @@
 namespace nolari::platform {
 
 namespace {
-
 
 using WorkGuard = boost::asio::executor_work_guard<boost::asio::io_context::executor_type>;
 
@@ -88,7 +88,6 @@ struct AsioRunLoop::Main {
   std::optional<TimePoint> armedFor;
   std::shared_ptr<Agenda> agenda;
 };
-
 
 AsioRunLoop::AsioRunLoop() : main_(std::make_unique<Main>()) {}
 

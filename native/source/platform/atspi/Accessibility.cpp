@@ -334,9 +334,8 @@ Answer focusedUnder(AtspiAccessible* app) {
         states.get(), ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL, nullptr,
         ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL, FALSE));
     GError* error = nullptr;
-    GArray* matches = atspi_collection_get_matches(collection.get(), rule.get(),
-                                                   ATSPI_Collection_SORT_ORDER_CANONICAL, 1,
-                                                   TRUE, &error);
+    GArray* matches = atspi_collection_get_matches(
+        collection.get(), rule.get(), ATSPI_Collection_SORT_ORDER_CANONICAL, 1, TRUE, &error);
     const AXError code = take(error);
     AtspiAccessible* match = nullptr;
     for (guint i = 0; matches && i < matches->len; ++i) {
@@ -492,8 +491,8 @@ Answer boundsForRange(const AtspiElementRef& ref, const TextRange& range) {
       static_cast<gint>(range.location + range.length), ATSPI_COORD_TYPE_SCREEN, &error));
   if (AXError code = take(error)) return failed(code);
   if (!rect) return failed(AXErrorCode::noValue);
-  return {AXErrorCode::success, Rect{{double(rect->x), double(rect->y)},
-                                     {double(rect->width), double(rect->height)}}};
+  return {AXErrorCode::success,
+          Rect{{double(rect->x), double(rect->y)}, {double(rect->width), double(rect->height)}}};
 }
 
 // The bus answers a point with the direct child under it: ask again below
@@ -564,9 +563,7 @@ AXError elementAt(const AtspiElementRef& ref, gint x, gint y, AXUIElement& found
   return AXErrorCode::noValue;
 }
 
-const AtspiElementRef* refOf(const AXUIElement& element) {
-  return element.as<AtspiElementRef>();
-}
+const AtspiElementRef* refOf(const AXUIElement& element) { return element.as<AtspiElementRef>(); }
 
 // Runs one request on the session thread; an unreachable bus refuses it and
 // a request that overruns its bound cannot complete.
@@ -685,7 +682,8 @@ AXError AtspiAccessibility::copyParameterizedAttributeValue(const AXUIElement& e
   if (attribute != "AXBoundsForRange") return AXErrorCode::parameterizedAttributeUnsupported;
   const auto* range = parameter.get<TextRange>();
   if (!range || range->location < 0 || range->length < 0) return AXErrorCode::illegalArgument;
-  Answer result = answer([element, range = *range] { return boundsForRange(*refOf(element), range); });
+  Answer result =
+      answer([element, range = *range] { return boundsForRange(*refOf(element), range); });
   if (result.error == AXErrorCode::success) value = std::move(result.value);
   return result.error;
 }

@@ -77,17 +77,39 @@ const std::unordered_map<int, const char*>& fixedRoles() {
 
 // Containers whose only job is layout read as groups.
 constexpr std::array GROUP_ROLES = {
-    ATSPI_ROLE_PANEL,        ATSPI_ROLE_FILLER,         ATSPI_ROLE_GROUPING,
-    ATSPI_ROLE_SECTION,      ATSPI_ROLE_FORM,           ATSPI_ROLE_VIEWPORT,
-    ATSPI_ROLE_LAYERED_PANE, ATSPI_ROLE_ROOT_PANE,      ATSPI_ROLE_GLASS_PANE,
-    ATSPI_ROLE_OPTION_PANE,  ATSPI_ROLE_INTERNAL_FRAME, ATSPI_ROLE_HTML_CONTAINER,
-    ATSPI_ROLE_BLOCK_QUOTE,  ATSPI_ROLE_ARTICLE,        ATSPI_ROLE_LANDMARK,
-    ATSPI_ROLE_HEADER,       ATSPI_ROLE_FOOTER,         ATSPI_ROLE_STATUS_BAR,
-    ATSPI_ROLE_EMBEDDED,     ATSPI_ROLE_CANVAS,         ATSPI_ROLE_DRAWING_AREA,
-    ATSPI_ROLE_CALENDAR,     ATSPI_ROLE_TITLE_BAR,      ATSPI_ROLE_INFO_BAR,
-    ATSPI_ROLE_NOTIFICATION, ATSPI_ROLE_DESKTOP_FRAME,  ATSPI_ROLE_DOCUMENT_SPREADSHEET,
-    ATSPI_ROLE_DOCUMENT_PRESENTATION, ATSPI_ROLE_FILE_CHOOSER, ATSPI_ROLE_COLOR_CHOOSER,
-    ATSPI_ROLE_FONT_CHOOSER, ATSPI_ROLE_DIRECTORY_PANE, ATSPI_ROLE_PAGE,
+    ATSPI_ROLE_PANEL,
+    ATSPI_ROLE_FILLER,
+    ATSPI_ROLE_GROUPING,
+    ATSPI_ROLE_SECTION,
+    ATSPI_ROLE_FORM,
+    ATSPI_ROLE_VIEWPORT,
+    ATSPI_ROLE_LAYERED_PANE,
+    ATSPI_ROLE_ROOT_PANE,
+    ATSPI_ROLE_GLASS_PANE,
+    ATSPI_ROLE_OPTION_PANE,
+    ATSPI_ROLE_INTERNAL_FRAME,
+    ATSPI_ROLE_HTML_CONTAINER,
+    ATSPI_ROLE_BLOCK_QUOTE,
+    ATSPI_ROLE_ARTICLE,
+    ATSPI_ROLE_LANDMARK,
+    ATSPI_ROLE_HEADER,
+    ATSPI_ROLE_FOOTER,
+    ATSPI_ROLE_STATUS_BAR,
+    ATSPI_ROLE_EMBEDDED,
+    ATSPI_ROLE_CANVAS,
+    ATSPI_ROLE_DRAWING_AREA,
+    ATSPI_ROLE_CALENDAR,
+    ATSPI_ROLE_TITLE_BAR,
+    ATSPI_ROLE_INFO_BAR,
+    ATSPI_ROLE_NOTIFICATION,
+    ATSPI_ROLE_DESKTOP_FRAME,
+    ATSPI_ROLE_DOCUMENT_SPREADSHEET,
+    ATSPI_ROLE_DOCUMENT_PRESENTATION,
+    ATSPI_ROLE_FILE_CHOOSER,
+    ATSPI_ROLE_COLOR_CHOOSER,
+    ATSPI_ROLE_FONT_CHOOSER,
+    ATSPI_ROLE_DIRECTORY_PANE,
+    ATSPI_ROLE_PAGE,
 };
 
 bool contains(std::string_view text, std::string_view part) {
@@ -156,8 +178,8 @@ bool hasTextValue(int role, RoleStates states) {
 
 AXError errorFromMessage(std::string_view message) {
   for (std::string_view gone :
-       {"no longer exists", "ServiceUnknown", "UnknownObject", "Disconnected", "not provided by any",
-        "does not exist", "defunct", "NameHasNoOwner"}) {
+       {"no longer exists", "ServiceUnknown", "UnknownObject", "Disconnected",
+        "not provided by any", "does not exist", "defunct", "NameHasNoOwner"}) {
     if (contains(message, gone)) return AXErrorCode::invalidUIElement;
   }
   for (std::string_view missing :

@@ -40,8 +40,8 @@ DBusConnection* openBus(const char* address, int timeoutMs) {
   DBusConnection* bus = dbus_connection_open_private(address, &error);
   dbus_error_free(&error);
   if (!bus) return nullptr;
-  DBusMessage* hello = call(bus, DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "Hello",
-                            timeoutMs);
+  DBusMessage* hello =
+      call(bus, DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "Hello", timeoutMs);
   if (!hello) {
     dbus_connection_close(bus);
     dbus_connection_unref(bus);
@@ -70,8 +70,8 @@ bool accessibilityBusReachable() {
     if (!session || !*session) return false;
     DBusConnection* bus = openBus(session, timeoutMs);
     if (!bus) return false;
-    DBusMessage* reply = call(bus, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress",
-                              timeoutMs);
+    DBusMessage* reply =
+        call(bus, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", timeoutMs);
     closeBus(bus);
     if (!reply) return false;
     const char* found = nullptr;
@@ -164,7 +164,9 @@ void AtspiSession::startThread() {
           AtspiSession::shared().runQueued();
           return G_SOURCE_CONTINUE;
         },
-        nullptr, nullptr, nullptr};
+        nullptr,
+        nullptr,
+        nullptr};
     GMainContext* context = g_main_context_default();
     GSource* source = g_source_new(&queueWatch, sizeof(GSource));
     g_source_attach(source, context);
@@ -300,7 +302,7 @@ bool AtspiSession::listenForFocus(FocusHandler handler) {
     registered = listening_;
   }
   if (registered) return true;
-  if (!run([this, ok] {
+  if (!run([ok] {
         GError* error = nullptr;
         *ok = atspi_event_listener_register_from_callback(
             [](AtspiEvent* event, void*) {
@@ -330,7 +332,8 @@ AtspiAccessible* AtspiSession::applicationOf(std::int32_t pid) {
   // afresh.
   if (auto it = applications_.find(pid); it != applications_.end()) {
     GError* error = nullptr;
-    const auto owner = static_cast<std::int32_t>(atspi_accessible_get_process_id(it->second, &error));
+    const auto owner =
+        static_cast<std::int32_t>(atspi_accessible_get_process_id(it->second, &error));
     if (!error && owner == pid) return static_cast<AtspiAccessible*>(g_object_ref(it->second));
     g_clear_error(&error);
     forgetApplication(pid);

@@ -1,5 +1,12 @@
 #include "platform/pocketsphinx/Speech.h"
 
+#include <pocketsphinx.h>
+#include <samplerate.h>
+#include <sndfile.h>
+#include <sphinxbase/ngram_model.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -11,13 +18,6 @@
 #include <map>
 #include <set>
 #include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <pocketsphinx.h>
-#include <samplerate.h>
-#include <sndfile.h>
-#include <sphinxbase/ngram_model.h>
 
 extern "C" {
 #include <flite/cst_lexicon.h>
@@ -123,7 +123,9 @@ class MonoReader {
   MonoReader(const MonoReader&) = delete;
   MonoReader& operator=(const MonoReader&) = delete;
 
-  bool resamplerReady() const { return audio_.info.samplerate == MODEL_RATE || resampler_ != nullptr; }
+  bool resamplerReady() const {
+    return audio_.info.samplerate == MODEL_RATE || resampler_ != nullptr;
+  }
 
   // Appends the next samples to `out`; false at the end of the file.
   bool next(std::vector<int16_t>& out, std::string& error) {
@@ -138,7 +140,8 @@ class MonoReader {
     mono_.assign(static_cast<size_t>(got), 0.0f);
     for (sf_count_t i = 0; i < got; ++i) {
       float sum = 0;
-      for (int c = 0; c < channels_; ++c) sum += interleaved_[static_cast<size_t>(i) * channels_ + c];
+      for (int c = 0; c < channels_; ++c)
+        sum += interleaved_[static_cast<size_t>(i) * channels_ + c];
       mono_[static_cast<size_t>(i)] = sum / static_cast<float>(channels_);
     }
     if (!resampler_) {
@@ -206,11 +209,12 @@ class PocketSpeech::Engine {
     std::string dict = modelDir + "/cmudict-en-us.dict";
     // Whole-file decoding: with silence removal on, words after a pause get
     // early times.
-    cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-lm", lm.c_str(), "-dict",
-                                   dict.c_str(), "-remove_silence", "no", "-logfn", "/dev/null",
-                                   // Narrower beams than the engine's defaults: about a third faster
-                                   // at the same accuracy on dictation.
-                                   "-maxhmmpf", "3000", "-maxwpf", "5", nullptr);
+    cmd_ln_t* config =
+        cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-lm", lm.c_str(), "-dict",
+                    dict.c_str(), "-remove_silence", "no", "-logfn", "/dev/null",
+                    // Narrower beams than the engine's defaults: about a third faster
+                    // at the same accuracy on dictation.
+                    "-maxhmmpf", "3000", "-maxwpf", "5", nullptr);
     if (!config) {
       error = "speech model configuration rejected for " + modelDir;
       return nullptr;
@@ -240,7 +244,8 @@ class PocketSpeech::Engine {
     cmd_ln_free_r(config_);
   }
 
-  std::optional<std::string> analyze(SndAudioFile& audio, const std::vector<std::string>& contextualStrings,
+  std::optional<std::string> analyze(SndAudioFile& audio,
+                                     const std::vector<std::string>& contextualStrings,
                                      const ResultHandler& onResult) {
     if (ps_set_search(decoder_, searchFor(contextualStrings).c_str()) < 0) {
       return "the recogniser could not select its language model";
@@ -294,12 +299,14 @@ class PocketSpeech::Engine {
                          pending.begin() + static_cast<long>(end));
         quietRun = rms < QUIET_FRAME_RMS ? quietRun + 1 : 0;
         double seconds = static_cast<double>(utterance.size()) / MODEL_RATE;
-        if ((seconds >= MIN_UTTERANCE_SECONDS && quietRun >= CUT_PAUSE_FRAMES) || seconds >= MAX_UTTERANCE_SECONDS) {
+        if ((seconds >= MIN_UTTERANCE_SECONDS && quietRun >= CUT_PAUSE_FRAMES) ||
+            seconds >= MAX_UTTERANCE_SECONDS) {
           if (auto failure = decode()) return failure;
           quietRun = 0;
         }
       }
-      pending.erase(pending.begin(), pending.begin() + static_cast<long>(std::min(frame, pending.size())));
+      pending.erase(pending.begin(),
+                    pending.begin() + static_cast<long>(std::min(frame, pending.size())));
     }
     if (auto failure = decode()) return failure;
     emitPhrase();
@@ -310,10 +317,12 @@ class PocketSpeech::Engine {
   Engine(cmd_ln_t* config, ps_decoder_t* decoder, std::string dictionaryPath)
       : config_(config), decoder_(decoder), dictionaryPath_(std::move(dictionaryPath)) {}
 
-  std::optional<std::vector<Word>> decodeUtterance(const std::vector<int16_t>& samples, double offset) {
+  std::optional<std::vector<Word>> decodeUtterance(const std::vector<int16_t>& samples,
+                                                   double offset) {
     std::vector<double> levels = frameLevels(samples);
     // Digital silence or a faint hum has no words; the decoder would guess some.
-    if (std::none_of(levels.begin(), levels.end(), [](double rms) { return rms >= SILENT_FRAME_RMS; })) {
+    if (std::none_of(levels.begin(), levels.end(),
+                     [](double rms) { return rms >= SILENT_FRAME_RMS; })) {
       return std::vector<Word>{};
     }
     if (ps_start_utt(decoder_) < 0) return std::nullopt;
@@ -414,7 +423,8 @@ class PocketSpeech::Engine {
     addMissingWords(phrases);
     std::vector<std::vector<std::string>> known;
     for (const auto& words : phrases) {
-      bool all = std::all_of(words.begin(), words.end(), [&](const std::string& w) { return inDictionary(w); });
+      bool all = std::all_of(words.begin(), words.end(),
+                             [&](const std::string& w) { return inDictionary(w); });
       if (all) known.push_back(words);
     }
     if (known.empty()) return "";
@@ -487,7 +497,8 @@ class PocketSpeech::Engine {
     std::string out;
     for (const cst_val* p = phones; p; p = val_cdr(p)) {
       std::string phone = val_string(val_car(p));
-      while (!phone.empty() && std::isdigit(static_cast<unsigned char>(phone.back()))) phone.pop_back();
+      while (!phone.empty() && std::isdigit(static_cast<unsigned char>(phone.back())))
+        phone.pop_back();
       if (phone.empty() || phone == "pau") continue;
       if (phone == "ax") phone = "ah";
       if (!out.empty()) out += ' ';
@@ -520,7 +531,8 @@ class PocketSpeech::Engine {
     }
     constexpr double DISCOUNT = 0.5;
     std::ostringstream arpa;
-    arpa << "\\data\\\nngram 1=" << unigrams.size() + 1 << "\nngram 2=" << bigrams.size() << "\n\n\\1-grams:\n";
+    arpa << "\\data\\\nngram 1=" << unigrams.size() + 1 << "\nngram 2=" << bigrams.size()
+         << "\n\n\\1-grams:\n";
     arpa << "-99 <s> " << std::log10(DISCOUNT) << "\n";
     for (const auto& [w, count] : unigrams) {
       arpa << std::log10(count / total) << " " << w;
@@ -529,8 +541,8 @@ class PocketSpeech::Engine {
     }
     arpa << "\n\\2-grams:\n";
     for (const auto& [pair, count] : bigrams) {
-      arpa << std::log10((1.0 - DISCOUNT) * count / histories[pair.first]) << " " << pair.first << " " << pair.second
-           << "\n";
+      arpa << std::log10((1.0 - DISCOUNT) * count / histories[pair.first]) << " " << pair.first
+           << " " << pair.second << "\n";
     }
     arpa << "\n\\end\\\n";
 
@@ -540,7 +552,8 @@ class PocketSpeech::Engine {
     std::string text = arpa.str();
     bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     ::close(fd);
-    ngram_model_t* model = written ? ngram_model_read(config_, path, NGRAM_ARPA, ps_get_logmath(decoder_)) : nullptr;
+    ngram_model_t* model =
+        written ? ngram_model_read(config_, path, NGRAM_ARPA, ps_get_logmath(decoder_)) : nullptr;
     ::unlink(path);
     return model;
   }
@@ -586,20 +599,22 @@ SpeechAssetStatus PocketSpeech::assetStatus(const std::string& localeId) {
   return modelPresent() ? SpeechAssetStatus::installed : SpeechAssetStatus::supported;
 }
 
-std::unique_ptr<AssetInstallation> PocketSpeech::assetInstallationRequest(const std::string& localeId,
-                                                                          std::string& error) {
+std::unique_ptr<AssetInstallation> PocketSpeech::assetInstallationRequest(
+    const std::string& localeId, std::string& error) {
   if (!namesEnglish(localeId)) {
     error = "no speech model is available for locale " + localeId + " on this machine";
     return nullptr;
   }
   if (!modelPresent()) {
-    error = "the US English speech model is missing from " + modelDir_ +
-            "; it comes with the system package pocketsphinx-en-us and cannot be downloaded from here";
+    error =
+        "the US English speech model is missing from " + modelDir_ +
+        "; it comes with the system package pocketsphinx-en-us and cannot be downloaded from here";
   }
   return nullptr;
 }
 
-std::unique_ptr<SpeechAudioFile> PocketSpeech::openAudioFile(const std::string& path, std::string& error) {
+std::unique_ptr<SpeechAudioFile> PocketSpeech::openAudioFile(const std::string& path,
+                                                             std::string& error) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     error = "cannot open " + path;

@@ -1,9 +1,10 @@
 #include "platform/sim/Accessibility.h"
 
-#include <cstdlib>
-#include <fstream>
-#include <filesystem>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "base/NolariLogger.h"
 
@@ -52,7 +53,8 @@ void SimAccessibility::count(const char* operation, std::string_view attribute) 
   {
     std::ofstream out(temp, std::ios::trunc);
     if (!out) return;
-    out << countsJSON(counts_).dump(1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    out << countsJSON(counts_).dump(1, ' ', false, nlohmann::json::error_handler_t::replace)
+        << '\n';
   }
   std::error_code ignored;
   std::filesystem::rename(temp, countsFile_, ignored);
@@ -107,7 +109,8 @@ SimAnswer derivedApplicationAnswer(const SimDesktop& desktop, const SimApplicati
 SimAnswer derivedNodeAnswer(const SimDesktop& desktop, const SimApplication& app, int node,
                             std::string_view attribute) {
   const SimNode& n = app.nodes[static_cast<std::size_t>(node)];
-  if (attribute == "AXParent") return {AXErrorCode::success, desktop.handle(app.info.pid, n.parent)};
+  if (attribute == "AXParent")
+    return {AXErrorCode::success, desktop.handle(app.info.pid, n.parent)};
   if (attribute == "AXChildren") {
     AXArray children;
     for (int c : n.children) children.emplace_back(desktop.handle(app.info.pid, c));
@@ -130,7 +133,8 @@ SimAnswer answer(const SimDesktop& desktop, State& state, const AXUIElement& ele
     if (auto it = state.model.systemWide.find(attribute); it != state.model.systemWide.end()) {
       return it->second;
     }
-    const SimApplication* front = state.model.frontmost ? state.appFor(*state.model.frontmost) : nullptr;
+    const SimApplication* front =
+        state.model.frontmost ? state.appFor(*state.model.frontmost) : nullptr;
     if (attribute == "AXRole") return {AXErrorCode::success, "AXSystemWide"};
     if (attribute == "AXFocusedApplication") {
       if (!front) return {AXErrorCode::noValue, {}};
@@ -171,7 +175,8 @@ std::optional<Rect> frameOf(const SimNode& node) {
   auto position = node.attributes.find("AXPosition");
   auto size = node.attributes.find("AXSize");
   if (position == node.attributes.end() || size == node.attributes.end()) return std::nullopt;
-  if (position->second.error != AXErrorCode::success || size->second.error != AXErrorCode::success) {
+  if (position->second.error != AXErrorCode::success ||
+      size->second.error != AXErrorCode::success) {
     return std::nullopt;
   }
   const auto* p = position->second.value.get<Point>();
@@ -208,8 +213,8 @@ AXUIElement SimAccessibility::createApplication(std::int32_t pid) {
   return desktop_->handle(pid, -1);
 }
 
-AXError SimAccessibility::copyAttributeValue(const AXUIElement& element,
-                                             std::string_view attribute, AXValue& value) {
+AXError SimAccessibility::copyAttributeValue(const AXUIElement& element, std::string_view attribute,
+                                             AXValue& value) {
   count("copyAttributeValue", attribute);
   SimAnswer found = desktop_->withState(
       [&](State& state) { return answer(*desktop_, state, element, attribute); });
@@ -238,8 +243,8 @@ AXError SimAccessibility::isAttributeSettable(const AXUIElement& element,
   return found.error;
 }
 
-AXError SimAccessibility::setAttributeValue(const AXUIElement& element,
-                                            std::string_view attribute, const AXValue& value) {
+AXError SimAccessibility::setAttributeValue(const AXUIElement& element, std::string_view attribute,
+                                            const AXValue& value) {
   count("setAttributeValue", attribute);
   return desktop_->withState([&](State& state) -> AXError {
     if (!state.model.trusted) return AXErrorCode::apiDisabled;
@@ -261,7 +266,8 @@ AXError SimAccessibility::setAttributeValue(const AXUIElement& element,
       auto encoded = SimScene::valueToJSON(
           value, [&](const AXUIElement& e) { return desktop_->idOf(state, e); });
       if (!encoded) error = "the value names an element outside the scene";
-      if (!encoded || !state.file->save(node.documentPointer, attribute, std::move(*encoded), error)) {
+      if (!encoded ||
+          !state.file->save(node.documentPointer, attribute, std::move(*encoded), error)) {
         NolariLogger::error("simulated desktop: cannot save the written value: " + error);
         return AXErrorCode::cannotComplete;
       }
@@ -401,7 +407,8 @@ AXError SimAccessibility::addNotification(AXObserver& observer, const AXUIElemen
     return AXErrorCode::success;
   });
   if (refused) return refused;
-  if (!sim->addRegistration(element, notification)) return AXErrorCode::notificationAlreadyRegistered;
+  if (!sim->addRegistration(element, notification))
+    return AXErrorCode::notificationAlreadyRegistered;
   return AXErrorCode::success;
 }
 

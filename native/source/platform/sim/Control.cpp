@@ -21,10 +21,9 @@ std::string typedForm(const KeyEvent& key) {
   }
   if (!chord && name == "space") return " ";
   std::string form = "{";
-  for (const auto& [flag, word] : {std::pair{EventFlags::command, "command"},
-                                   std::pair{EventFlags::control, "control"},
-                                   std::pair{EventFlags::alternate, "option"},
-                                   std::pair{EventFlags::shift, "shift"}}) {
+  for (const auto& [flag, word] :
+       {std::pair{EventFlags::command, "command"}, std::pair{EventFlags::control, "control"},
+        std::pair{EventFlags::alternate, "option"}, std::pair{EventFlags::shift, "shift"}}) {
     if (key.flags & flag) form += std::string(word) + "+";
   }
   form += name.empty() ? "#" + std::to_string(key.keyCode) : std::string(name);
@@ -34,12 +33,13 @@ std::string typedForm(const KeyEvent& key) {
 }  // namespace
 
 bool SimControl::activate(std::int32_t pid) {
-  auto info = desktop_->withState([pid](SimDesktop::State& state) -> std::optional<RunningApplication> {
-    SimApplication* app = state.appFor(pid);
-    if (!app || !app->running) return std::nullopt;
-    state.model.frontmost = pid;
-    return app->info;
-  });
+  auto info =
+      desktop_->withState([pid](SimDesktop::State& state) -> std::optional<RunningApplication> {
+        SimApplication* app = state.appFor(pid);
+        if (!app || !app->running) return std::nullopt;
+        state.model.frontmost = pid;
+        return app->info;
+      });
   if (!info) return false;
   deliverActivation(info);
   return true;

@@ -149,7 +149,8 @@ bool echo(const json& command, SimControl&, RunLoop& loop, std::string& error) {
     after = it->get<double>();
   }
   const json data = command.contains("data") ? command["data"] : json();
-  std::string line = json{{"echo", data}}.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+  std::string line =
+      json{{"echo", data}}.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
   auto write = [line = std::move(line)] { LineWriter::writeToStandardOutput(line); };
   if (after == 0) {
     write();
@@ -188,8 +189,10 @@ std::optional<KeyEvent> keyMember(const json& command, std::string& error) {
   }
   if (auto modifiers = command.find("modifiers"); modifiers != command.end()) {
     static const std::map<std::string, std::uint64_t, std::less<>> bits = {
-        {"command", EventFlags::command}, {"shift", EventFlags::shift},
-        {"control", EventFlags::control}, {"option", EventFlags::alternate},
+        {"command", EventFlags::command},
+        {"shift", EventFlags::shift},
+        {"control", EventFlags::control},
+        {"option", EventFlags::alternate},
         {"capslock", EventFlags::alphaShift}};
     bool valid = modifiers->is_array();
     for (const auto& name : valid ? *modifiers : json::array()) {
@@ -201,8 +204,9 @@ std::optional<KeyEvent> keyMember(const json& command, std::string& error) {
       key.flags |= bit->second;
     }
     if (!valid) {
-      error = "\"modifiers\" must be an array of \"command\", \"shift\", \"control\", \"option\" "
-              "and \"capslock\"";
+      error =
+          "\"modifiers\" must be an array of \"command\", \"shift\", \"control\", \"option\" "
+          "and \"capslock\"";
       return std::nullopt;
     }
   }
@@ -378,7 +382,7 @@ struct SimControlChannel::Shared {
     }
   }
 
-  static void run(std::shared_ptr<Shared> shared) {
+  static void run(const std::shared_ptr<Shared>& shared) {
     std::vector<Reader> readers;
     if (!shared->listening) readers.push_back({shared->source, {}, false});
     std::vector<char> buffer(64 * 1024);

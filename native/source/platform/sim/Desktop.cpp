@@ -86,8 +86,7 @@ AXUIElement SimDesktop::handle(std::int32_t pid, int node) const {
 }
 
 AXUIElement SimDesktop::systemWideElement() const {
-  return AXUIElement(
-      std::make_shared<SimElementRef>(this, SimElementRef::Kind::systemWide, 0, -1));
+  return AXUIElement(std::make_shared<SimElementRef>(this, SimElementRef::Kind::systemWide, 0, -1));
 }
 
 const SimElementRef* SimDesktop::own(const AXUIElement& element) const {

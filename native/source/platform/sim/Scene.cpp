@@ -15,12 +15,18 @@ bool isAttributeName(const std::string& key) { return key.size() > 2 && key.star
 
 std::string describe(const json& value) {
   switch (value.type()) {
-    case json::value_t::null: return "null";
-    case json::value_t::boolean: return "a boolean";
-    case json::value_t::string: return "a string";
-    case json::value_t::array: return "an array";
-    case json::value_t::object: return "an object";
-    default: return "a number";
+    case json::value_t::null:
+      return "null";
+    case json::value_t::boolean:
+      return "a boolean";
+    case json::value_t::string:
+      return "a string";
+    case json::value_t::array:
+      return "an array";
+    case json::value_t::object:
+      return "an object";
+    default:
+      return "a number";
   }
 }
 
@@ -32,10 +38,10 @@ bool fail(std::string& error, const std::string& path, const std::string& what) 
 bool readNumbers(const json& value, std::size_t count, std::vector<double>& out,
                  const std::string& path, std::string& error) {
   if (!value.is_array() || value.size() != count) {
-    return fail(error, path,
-                "expected an array of " + std::to_string(count) + " numbers, found " +
-                    (value.is_array() ? "an array of " + std::to_string(value.size())
-                                      : describe(value)));
+    return fail(
+        error, path,
+        "expected an array of " + std::to_string(count) + " numbers, found " +
+            (value.is_array() ? "an array of " + std::to_string(value.size()) : describe(value)));
   }
   out.clear();
   for (const auto& n : value) {
@@ -67,8 +73,8 @@ bool readInt32(const json& value, std::int32_t& out, const std::string& path, st
   return true;
 }
 
-bool readOptionalString(const json& value, std::optional<std::string>& out,
-                        const std::string& path, std::string& error) {
+bool readOptionalString(const json& value, std::optional<std::string>& out, const std::string& path,
+                        std::string& error) {
   if (value.is_null()) {
     out.reset();
     return true;
@@ -109,15 +115,16 @@ class SceneReader {
     if (!document.is_object()) {
       return fail(error_, "scene", "expected a JSON object, found " + describe(document));
     }
-    static const std::set<std::string> known = {"trusted",      "screens",      "main_screen",
-                                                "mouse",        "frontmost",    "applications",
-                                                "system_wide",  "keyboard_tap", "mouse_tap"};
+    static const std::set<std::string> known = {"trusted",     "screens",      "main_screen",
+                                                "mouse",       "frontmost",    "applications",
+                                                "system_wide", "keyboard_tap", "mouse_tap"};
     for (const auto& [key, value] : document.items()) {
       if (!known.contains(key)) return fail(error_, "scene", "unknown member \"" + key + "\"");
     }
     if (document.contains("trusted")) {
       if (!document["trusted"].is_boolean()) {
-        return fail(error_, "trusted", "expected a boolean, found " + describe(document["trusted"]));
+        return fail(error_, "trusted",
+                    "expected a boolean, found " + describe(document["trusted"]));
       }
       model_.trusted = document["trusted"].get<bool>();
     }
@@ -168,8 +175,8 @@ class SceneReader {
         {"ok", SimTapMode::ok}, {"refused", SimTapMode::refused}, {"silent", SimTapMode::silent}};
     auto it = value.is_string() ? modes.find(value.get<std::string>()) : modes.end();
     if (it == modes.end()) {
-      const std::string found = value.is_string() ? "\"" + value.get<std::string>() + "\""
-                                                  : describe(value);
+      const std::string found =
+          value.is_string() ? "\"" + value.get<std::string>() + "\"" : describe(value);
       return fail(error_, key, "expected \"ok\", \"refused\" or \"silent\", found " + found);
     }
     mode = it->second;
@@ -264,13 +271,15 @@ class SceneReader {
       }
       if (app.info.pid <= 0) return fail(error_, path + ".pid", "a pid must be positive");
       if (!pids.insert(app.info.pid).second) {
-        return fail(error_, path + ".pid", "pid " + std::to_string(app.info.pid) + " is used twice");
+        return fail(error_, path + ".pid",
+                    "pid " + std::to_string(app.info.pid) + " is used twice");
       }
       for (const auto& [key, value] : a.items()) {
         if (isAttributeName(key)) {
           pending_.push_back({&app.attributes, key, &value, path + "." + key});
         } else if (key == "name") {
-          if (!readOptionalString(value, app.info.localizedName, path + ".name", error_)) return false;
+          if (!readOptionalString(value, app.info.localizedName, path + ".name", error_))
+            return false;
         } else if (key == "bundle_id") {
           if (!readOptionalString(value, app.info.bundleIdentifier, path + ".bundle_id", error_)) {
             return false;
@@ -294,8 +303,9 @@ class SceneReader {
         countNodes(windows, count);
         app.nodes.reserve(count);
         for (std::size_t w = 0; w < windows.size(); ++w) {
-          int index = readNode(app, windows[w], -1, path + ".windows[" + std::to_string(w) + "]",
-                               "/applications/" + std::to_string(i) + "/windows/" + std::to_string(w));
+          int index =
+              readNode(app, windows[w], -1, path + ".windows[" + std::to_string(w) + "]",
+                       "/applications/" + std::to_string(i) + "/windows/" + std::to_string(w));
           if (index < 0) return false;
           app.windows.push_back(index);
         }
@@ -460,22 +470,26 @@ class SceneReader {
 std::optional<AXValue> parsePlainValue(const json& value, const SimElementFactory& elementForId,
                                        const std::string& path, std::string& error) {
   switch (value.type()) {
-    case json::value_t::string: return AXValue(value.get<std::string>());
-    case json::value_t::boolean: return AXValue(value.get<bool>());
+    case json::value_t::string:
+      return AXValue(value.get<std::string>());
+    case json::value_t::boolean:
+      return AXValue(value.get<bool>());
     case json::value_t::number_integer:
     case json::value_t::number_unsigned:
-    case json::value_t::number_float: return AXValue(value.get<double>());
+    case json::value_t::number_float:
+      return AXValue(value.get<double>());
     case json::value_t::array: {
       AXArray items;
       for (std::size_t i = 0; i < value.size(); ++i) {
-        auto item = parsePlainValue(value[i], elementForId, path + "[" + std::to_string(i) + "]",
-                                    error);
+        auto item =
+            parsePlainValue(value[i], elementForId, path + "[" + std::to_string(i) + "]", error);
         if (!item) return std::nullopt;
         items.push_back(std::move(*item));
       }
       return AXValue(std::move(items));
     }
-    case json::value_t::object: break;
+    case json::value_t::object:
+      break;
     default:
       fail(error, path, "expected a value, found " + describe(value));
       return std::nullopt;
@@ -554,7 +568,8 @@ std::optional<SimAnswer> parseAnswer(const json& value, const SimElementFactory&
   return SimAnswer{AXErrorCode::success, std::move(*plain)};
 }
 
-std::optional<nlohmann::ordered_json> valueToJSON(const AXValue& value, const SimElementNamer& idOf) {
+std::optional<nlohmann::ordered_json> valueToJSON(const AXValue& value,
+                                                  const SimElementNamer& idOf) {
   return std::visit(
       [&](const auto& v) -> std::optional<nlohmann::ordered_json> {
         using T = std::decay_t<decltype(v)>;
@@ -583,7 +598,8 @@ std::optional<nlohmann::ordered_json> valueToJSON(const AXValue& value, const Si
         } else if constexpr (std::is_same_v<T, TextRange>) {
           return nlohmann::ordered_json{{"range", {v.location, v.length}}};
         } else {
-          return nlohmann::ordered_json{{"rect", {v.origin.x, v.origin.y, v.size.width, v.size.height}}};
+          return nlohmann::ordered_json{
+              {"rect", {v.origin.x, v.origin.y, v.size.width, v.size.height}}};
         }
       },
       value.storage);

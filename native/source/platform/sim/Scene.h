@@ -86,16 +86,17 @@ using SimElementNamer = std::function<std::optional<std::string>(const AXUIEleme
 namespace SimScene {
 
 // Reads a scene document. On failure `error` says where and what is wrong.
-bool parse(const nlohmann::json& document, SimSceneModel& model,
-           const SimHandleMaker& makeElement, std::string& error);
+bool parse(const nlohmann::json& document, SimSceneModel& model, const SimHandleMaker& makeElement,
+           std::string& error);
 
 // One attribute value in the scene's notation; `path` names it in messages.
 std::optional<SimAnswer> parseAnswer(const nlohmann::json& value,
-                                     const SimElementFactory& elementForId,
-                                     const std::string& path, std::string& error);
+                                     const SimElementFactory& elementForId, const std::string& path,
+                                     std::string& error);
 
 // The scene notation of a value; nothing for an element without a scene id.
-std::optional<nlohmann::ordered_json> valueToJSON(const AXValue& value, const SimElementNamer& idOf);
+std::optional<nlohmann::ordered_json> valueToJSON(const AXValue& value,
+                                                  const SimElementNamer& idOf);
 
 }  // namespace SimScene
 

@@ -1,10 +1,11 @@
 #include "platform/sim/Speech.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <sys/stat.h>
 
 namespace nolari::platform {
 
@@ -18,7 +19,8 @@ SpeechAuthorization authorizationNamed(const nlohmann::json& value) {
 }
 
 std::string stringOr(const nlohmann::json& object, const char* key, const std::string& fallback) {
-  if (object.is_object() && object.contains(key) && object[key].is_string()) return object[key].get<std::string>();
+  if (object.is_object() && object.contains(key) && object[key].is_string())
+    return object[key].get<std::string>();
   return fallback;
 }
 
@@ -44,7 +46,9 @@ class SimAssetProgress : public AssetProgress {
 class SimAssetInstallation : public AssetInstallation {
  public:
   SimAssetInstallation(SimSpeech& speech, std::string localeId, nlohmann::json install)
-      : speech_(speech), localeId_(std::move(localeId)), install_(std::move(install)),
+      : speech_(speech),
+        localeId_(std::move(localeId)),
+        install_(std::move(install)),
         progress_(std::make_shared<SimAssetProgress>()) {}
 
   std::shared_ptr<AssetProgress> progress() override { return progress_; }
@@ -62,21 +66,23 @@ class SimAssetInstallation : public AssetInstallation {
     // The first fraction holds from the start, each next one from one interval later.
     if (!steps.empty()) progress_->fraction = steps.front();
     for (size_t i = 1; i < steps.size(); ++i) {
-      speech_.runLoop_.postAfter(interval * static_cast<int>(i),
-                                 [progress = progress_, fraction = steps[i]] { progress->fraction = fraction; });
+      speech_.runLoop_.postAfter(
+          interval * static_cast<int>(i),
+          [progress = progress_, fraction = steps[i]] { progress->fraction = fraction; });
     }
-    speech_.runLoop_.postAfter(interval * static_cast<int>(steps.size()),
-                               [speech = &speech_, localeId = localeId_, failure, completion, progress = progress_] {
-                                 if (failure.empty()) {
-                                   progress->fraction = 1.0;
-                                   progress->finished = true;
-                                   speech->setLocaleStatus(localeId, "installed");
-                                   completion(std::nullopt);
-                                 } else {
-                                   speech->setLocaleStatus(localeId, "supported");
-                                   completion(failure);
-                                 }
-                               });
+    speech_.runLoop_.postAfter(
+        interval * static_cast<int>(steps.size()),
+        [speech = &speech_, localeId = localeId_, failure, completion, progress = progress_] {
+          if (failure.empty()) {
+            progress->fraction = 1.0;
+            progress->finished = true;
+            speech->setLocaleStatus(localeId, "installed");
+            completion(std::nullopt);
+          } else {
+            speech->setLocaleStatus(localeId, "supported");
+            completion(failure);
+          }
+        });
   }
 
  private:
@@ -86,7 +92,8 @@ class SimAssetInstallation : public AssetInstallation {
   std::shared_ptr<SimAssetProgress> progress_;
 };
 
-SimSpeech::SimSpeech(RunLoop& runLoop, nlohmann::json script) : runLoop_(runLoop), script_(std::move(script)) {
+SimSpeech::SimSpeech(RunLoop& runLoop, nlohmann::json script)
+    : runLoop_(runLoop), script_(std::move(script)) {
   if (!script_.is_object()) script_ = nlohmann::json::object();
 }
 
@@ -125,7 +132,8 @@ std::optional<std::string> SimSpeech::supportedLocaleEquivalentTo(const std::str
   }
   if (equivalent.empty()) return std::nullopt;
   auto supported = supportedLocales();
-  if (std::find(supported.begin(), supported.end(), equivalent) == supported.end()) return std::nullopt;
+  if (std::find(supported.begin(), supported.end(), equivalent) == supported.end())
+    return std::nullopt;
   return equivalent;
 }
 
@@ -145,7 +153,8 @@ std::unique_ptr<AssetInstallation> SimSpeech::assetInstallationRequest(const std
                                                                        std::string& error) {
   std::lock_guard lock(mutex_);
   nlohmann::json entry;
-  if (script_.contains("locales") && script_["locales"].contains(localeId)) entry = script_["locales"][localeId];
+  if (script_.contains("locales") && script_["locales"].contains(localeId))
+    entry = script_["locales"][localeId];
   std::string status = stringOr(entry, "status", "unsupported");
   std::string refusal = stringOr(entry, "request_fails", "");
   if (!refusal.empty()) {
@@ -157,8 +166,9 @@ std::unique_ptr<AssetInstallation> SimSpeech::assetInstallationRequest(const std
     return nullptr;
   }
   if (status == "installed") return nullptr;
-  nlohmann::json install = entry.contains("install") && entry["install"].is_object() ? entry["install"]
-                                                                                       : nlohmann::json::object();
+  nlohmann::json install = entry.contains("install") && entry["install"].is_object()
+                               ? entry["install"]
+                               : nlohmann::json::object();
   return std::make_unique<SimAssetInstallation>(*this, localeId, install);
 }
 
@@ -167,7 +177,8 @@ void SimSpeech::setLocaleStatus(const std::string& localeId, const std::string& 
   script_["locales"][localeId]["status"] = status;
 }
 
-std::unique_ptr<SpeechAudioFile> SimSpeech::openAudioFile(const std::string& path, std::string& error) {
+std::unique_ptr<SpeechAudioFile> SimSpeech::openAudioFile(const std::string& path,
+                                                          std::string& error) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     error = "cannot open " + path;
@@ -194,7 +205,8 @@ std::optional<std::string> SimSpeech::analyze(SpeechAudioFile& file, const std::
     lastLocale_ = localeId;
     lastContextualStrings_ = contextualStrings;
     const std::string& name = static_cast<SimAudioFile&>(file).name;
-    if (script_.contains("audio") && script_["audio"].contains(name)) entry = script_["audio"][name];
+    if (script_.contains("audio") && script_["audio"].contains(name))
+      entry = script_["audio"][name];
   }
   if (entry.contains("results") && entry["results"].is_array()) {
     for (const auto& r : entry["results"]) {

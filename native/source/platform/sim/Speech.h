@@ -37,7 +37,8 @@ class SimSpeech : public Speech {
   SpeechAssetStatus assetStatus(const std::string& localeId) override;
   std::unique_ptr<AssetInstallation> assetInstallationRequest(const std::string& localeId,
                                                               std::string& error) override;
-  std::unique_ptr<SpeechAudioFile> openAudioFile(const std::string& path, std::string& error) override;
+  std::unique_ptr<SpeechAudioFile> openAudioFile(const std::string& path,
+                                                 std::string& error) override;
   std::optional<std::string> analyze(SpeechAudioFile& file, const std::string& localeId,
                                      const std::vector<std::string>& contextualStrings,
                                      const ResultHandler& onResult) override;

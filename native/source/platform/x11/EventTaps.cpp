@@ -5,7 +5,6 @@
 #include <X11/Xproto.h>
 #include <X11/extensions/record.h>
 #include <X11/keysym.h>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -35,8 +34,7 @@ unsigned long unshiftedKeysym(Display* display, unsigned int keycode) {
   // Asked afresh each time: the mapping changes while a program runs (xdotool
   // borrows spare key codes for the symbols it types).
   int perCode = 0;
-  KeySym* symbols =
-      XGetKeyboardMapping(display, static_cast<KeyCode>(keycode), 1, &perCode);
+  KeySym* symbols = XGetKeyboardMapping(display, static_cast<KeyCode>(keycode), 1, &perCode);
   if (!symbols) return NoSymbol;
   const unsigned long keysym = perCode > 0 ? symbols[0] : NoSymbol;
   XFree(symbols);
@@ -85,7 +83,8 @@ void X11EventTap::readModifierMap() {
       const unsigned int keycode = map->modifiermap[modifier * map->max_keypermod + i];
       if (keycode == 0 || keycode >= 256) continue;
       modifierKeys_.set(keycode);
-      const unsigned long keysym = XkbKeycodeToKeysym(control_, static_cast<KeyCode>(keycode), 0, 0);
+      const unsigned long keysym =
+          XkbKeycodeToKeysym(control_, static_cast<KeyCode>(keycode), 0, 0);
       if (modifier < Mod1MapIndex) continue;
       if (keysym == XK_Alt_L || keysym == XK_Alt_R || keysym == XK_Meta_L || keysym == XK_Meta_R) {
         found.alternate |= 1U << modifier;

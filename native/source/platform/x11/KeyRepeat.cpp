@@ -2,7 +2,6 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-
 #include <fcntl.h>
 #include <unistd.h>
 

@@ -3,7 +3,6 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-
 #include <poll.h>
 
 #include <cstdlib>
@@ -45,8 +44,8 @@ std::vector<unsigned long> cardinals(Display* display, Window window, const char
   unsigned char* data = nullptr;
   Atom atom = XInternAtom(display, property, True);
   if (atom == None) return out;
-  if (XGetWindowProperty(display, window, atom, 0, 4096, False, type, &actualType, &format,
-                         &count, &remaining, &data) != Success) {
+  if (XGetWindowProperty(display, window, atom, 0, 4096, False, type, &actualType, &format, &count,
+                         &remaining, &data) != Success) {
     return out;
   }
   if (data && format == 32 && actualType == type) {
@@ -66,8 +65,8 @@ std::string utf8Property(Display* display, Window window, const char* property) 
   unsigned long count = 0, remaining = 0;
   unsigned char* data = nullptr;
   std::string out;
-  if (XGetWindowProperty(display, window, atom, 0, 1024, False, utf8, &actualType, &format,
-                         &count, &remaining, &data) == Success &&
+  if (XGetWindowProperty(display, window, atom, 0, 1024, False, utf8, &actualType, &format, &count,
+                         &remaining, &data) == Success &&
       data && format == 8) {
     out.assign(reinterpret_cast<const char*>(data), count);
   }

@@ -26,15 +26,26 @@ KeyCode x11NeutralKeyCode(unsigned long keysym) {
     code = keyCodeForName("f" + std::to_string(keysym - XK_F1 + 1));
   } else {
     switch (keysym) {
-      case XK_space: code = keyCodeForName("space"); break;
-      case XK_Return: code = keyCodeForName("return"); break;
+      case XK_space:
+        code = keyCodeForName("space");
+        break;
+      case XK_Return:
+        code = keyCodeForName("return");
+        break;
       // The key left of the backspace key; X's Delete is the forward delete,
       // which has no code here.
-      case XK_BackSpace: code = keyCodeForName("delete"); break;
-      case XK_Escape: code = keyCodeForName("escape"); break;
+      case XK_BackSpace:
+        code = keyCodeForName("delete");
+        break;
+      case XK_Escape:
+        code = keyCodeForName("escape");
+        break;
       case XK_Tab:
-      case XK_ISO_Left_Tab: code = keyCodeForName("tab"); break;
-      default: break;
+      case XK_ISO_Left_Tab:
+        code = keyCodeForName("tab");
+        break;
+      default:
+        break;
     }
   }
   return code.value_or(KeyEvent::noKeyCode);
