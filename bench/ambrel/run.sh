@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Ambrel's key callback beside an empty one, and the agent through its pipes
-# beside an echo process.
+# beside an echo process. desktop.py times the command hotkey on a headless X desktop.
 set -euo pipefail
 build=${1:?usage: bench/ambrel/run.sh <build dir>}
 build=$(cd "$build" && pwd)

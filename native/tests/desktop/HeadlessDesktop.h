@@ -45,7 +45,7 @@ class HeadlessDesktop {
   // Ends the X server, as when a display goes away under the programs.
   void stopDisplay();
 
-  // Starts a long-running program against this desktop (tarnet).
+  // Starts a long-running program against this desktop (tarnet, ambrel).
   std::unique_ptr<RunningProcess> start(const std::string& program,
                                         const std::vector<std::string>& args) const;
   // The line a one-shot tool printed, parsed.

@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "DesktopFixture.h"
+
+// After the test framework: X.h defines None, a name the framework uses.
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
+// Ambrel on the live desktop: keys from xdotool reach it through the X11
+// keyboard tap, and the compose window shows what they typed.
+
+namespace nolari::test {
+namespace {
+
+using namespace std::chrono_literals;
+using json = nlohmann::json;
+
+const json COMMAND_DOWN = {{"type", "dictation_ptt_down"}, {"mode", "command"}, {"source", "keyDown"}};
+const json COMMAND_UP = {{"type", "dictation_ptt_up"}, {"mode", "command"}, {"source", "keyUp"}};
+const json SPACE_DOWN = {{"type", "dictation_ptt_down"}, {"mode", "dictation"}, {"source", "spaceHold"}};
+const json SPACE_UP = {{"type", "dictation_ptt_up"}, {"mode", "dictation"}, {"source", "spaceHold"}};
+
+class AmbrelDesktopTest : public DesktopFixture {
+ protected:
+  void SetUp() override {
+    openComposer("body");
+    if (IsSkipped() || HasFatalFailure()) return;
+    display_ = XOpenDisplay(desktop_->environment().at("DISPLAY").c_str());
+    ASSERT_TRUE(display_);
+    // Keys start repeating soon and fast, so a short hold repeats many times.
+    XkbSetAutoRepeatRate(display_, XkbUseCoreKbd, 200, 30);
+    XSync(display_, False);
+  }
+  void TearDown() override {
+    if (display_) XCloseDisplay(display_);
+  }
+
+  void xdotool(const std::vector<std::string>& args) {
+    auto result = desktop_->run("xdotool", args);
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+  }
+
+  bool repeats(KeySym keysym) {
+    const unsigned int key = XKeysymToKeycode(display_, keysym);
+    XKeyboardState state{};
+    XGetKeyboardControl(display_, &state);
+    return state.global_auto_repeat == AutoRepeatModeOn && ((state.auto_repeats[key / 8] >> (key % 8)) & 1);
+  }
+
+  // The body's text once the window shows it ending with `last`; "" at the deadline.
+  std::string bodyEndingWith(char last) {
+    while (auto report = desktop_->nextComposerReport(5s)) {
+      const std::string text = report->value("text", "");
+      if ((*report)["field"] == "body" && !text.empty() && text.back() == last) return text;
+    }
+    return "";
+  }
+
+  Display* display_ = nullptr;
+};
+
+TEST_F(AmbrelDesktopTest, HotkeyAndSpaceHoldPressOnceHoweverLongHeldAndSpaceRepeatsAfterSigterm) {
+  if (IsSkipped() || HasFatalFailure()) return;
+  auto ambrel = desktop_->start("ambrel", {});
+  ASSERT_TRUE(ambrel);
+  auto next = [&](std::chrono::milliseconds within) -> json {
+    auto line = ambrel->readLine(within);
+    return line ? json::parse(*line, nullptr, false) : json(nullptr);
+  };
+
+  EXPECT_EQ(next(10s), (json{{"type", "status"}, {"event", "startup"}, {"trusted", true}, {"pid", ambrel->pid()}}));
+  ambrel->writeLine(R"({"type":"dictation_set_hotkey","command_accel":"control+shift+d"})");
+  EXPECT_EQ(next(5s), (json{{"type", "status"},
+                            {"event", "dictation_command_hotkey_updated"},
+                            {"accel", "control+shift+d"},
+                            {"parsed", true}}));
+
+  // The tap records from its own thread once that runs: press the hotkey until
+  // a press is seen, then keep it held well past the repeat delay.
+  ASSERT_TRUE(repeats(XK_d));
+  json down;
+  for (int i = 0; i < 20 && down.is_null(); ++i) {
+    xdotool({"keydown", "ctrl+shift+d"});
+    down = next(500ms);
+    if (down.is_null()) xdotool({"keyup", "ctrl+shift+d"});
+  }
+  ASSERT_EQ(down, COMMAND_DOWN) << ambrel->stderrText();
+  xdotool({"sleep", "0.6", "keyup", "ctrl+shift+d"});
+  EXPECT_EQ(next(5s), COMMAND_UP);
+
+  // Space held for a second: one dictation press, and one space typed, as
+  // its auto-repeat is off while space hold is on.
+  xdotool({"key", "ctrl+End"});
+  const std::string body = desktop_->runTool("velkit", {"get-focused"}).value("value", "");
+  ambrel->writeLine(R"({"type":"dictation_set_space_hold","enabled":true,"delay_ms":250})");
+  EXPECT_EQ(next(5s), (json{{"type", "status"}, {"event", "dictation_space_hold_updated"}, {"enabled", true},
+                            {"delay_ms", 250}}));
+  EXPECT_FALSE(repeats(XK_space));
+  xdotool({"keydown", "space"});
+  EXPECT_EQ(next(5s), SPACE_DOWN);
+  xdotool({"sleep", "0.75", "keyup", "space", "key", "x"});
+  EXPECT_EQ(next(5s), SPACE_UP);
+  EXPECT_EQ(bodyEndingWith('x'), body + " x");
+
+  // A short tap types its space and starts nothing: the hotkey pressed after
+  // the delay ran out gives the next event.
+  xdotool({"key", "space", "sleep", "0.4", "key", "y", "ctrl+shift+d"});
+  EXPECT_EQ(bodyEndingWith('y'), body + " x y");
+  EXPECT_EQ(next(5s), COMMAND_DOWN);
+  EXPECT_EQ(next(5s), COMMAND_UP);
+
+  EXPECT_FALSE(repeats(XK_space));
+  ambrel->kill(SIGTERM);
+  const ProcessResult ended = ambrel->wait(10s);
+  EXPECT_EQ(ended.termSignal, SIGTERM) << ended.err;
+  EXPECT_EQ(ended.out, "");
+  EXPECT_TRUE(repeats(XK_space));
+}
+
+}  // namespace
+}  // namespace nolari::test
