@@ -18,10 +18,13 @@ namespace {
 using namespace std::chrono_literals;
 using json = nlohmann::json;
 
-const json COMMAND_DOWN = {{"type", "dictation_ptt_down"}, {"mode", "command"}, {"source", "keyDown"}};
+const json COMMAND_DOWN = {
+    {"type", "dictation_ptt_down"}, {"mode", "command"}, {"source", "keyDown"}};
 const json COMMAND_UP = {{"type", "dictation_ptt_up"}, {"mode", "command"}, {"source", "keyUp"}};
-const json SPACE_DOWN = {{"type", "dictation_ptt_down"}, {"mode", "dictation"}, {"source", "spaceHold"}};
-const json SPACE_UP = {{"type", "dictation_ptt_up"}, {"mode", "dictation"}, {"source", "spaceHold"}};
+const json SPACE_DOWN = {
+    {"type", "dictation_ptt_down"}, {"mode", "dictation"}, {"source", "spaceHold"}};
+const json SPACE_UP = {
+    {"type", "dictation_ptt_up"}, {"mode", "dictation"}, {"source", "spaceHold"}};
 
 class AmbrelDesktopTest : public DesktopFixture {
  protected:
@@ -47,7 +50,8 @@ class AmbrelDesktopTest : public DesktopFixture {
     const unsigned int key = XKeysymToKeycode(display_, keysym);
     XKeyboardState state{};
     XGetKeyboardControl(display_, &state);
-    return state.global_auto_repeat == AutoRepeatModeOn && ((state.auto_repeats[key / 8] >> (key % 8)) & 1);
+    return state.global_auto_repeat == AutoRepeatModeOn &&
+           ((state.auto_repeats[key / 8] >> (key % 8)) & 1);
   }
 
   // The body's text once the window shows it ending with `last`; "" at the deadline.
@@ -71,7 +75,9 @@ TEST_F(AmbrelDesktopTest, HotkeyAndSpaceHoldPressOnceHoweverLongHeldAndSpaceRepe
     return line ? json::parse(*line, nullptr, false) : json(nullptr);
   };
 
-  EXPECT_EQ(next(10s), (json{{"type", "status"}, {"event", "startup"}, {"trusted", true}, {"pid", ambrel->pid()}}));
+  EXPECT_EQ(
+      next(10s),
+      (json{{"type", "status"}, {"event", "startup"}, {"trusted", true}, {"pid", ambrel->pid()}}));
   ambrel->writeLine(R"({"type":"dictation_set_hotkey","command_accel":"control+shift+d"})");
   EXPECT_EQ(next(5s), (json{{"type", "status"},
                             {"event", "dictation_command_hotkey_updated"},
@@ -96,7 +102,9 @@ TEST_F(AmbrelDesktopTest, HotkeyAndSpaceHoldPressOnceHoweverLongHeldAndSpaceRepe
   xdotool({"key", "ctrl+End"});
   const std::string body = desktop_->runTool("velkit", {"get-focused"}).value("value", "");
   ambrel->writeLine(R"({"type":"dictation_set_space_hold","enabled":true,"delay_ms":250})");
-  EXPECT_EQ(next(5s), (json{{"type", "status"}, {"event", "dictation_space_hold_updated"}, {"enabled", true},
+  EXPECT_EQ(next(5s), (json{{"type", "status"},
+                            {"event", "dictation_space_hold_updated"},
+                            {"enabled", true},
                             {"delay_ms", 250}}));
   EXPECT_FALSE(repeats(XK_space));
   xdotool({"keydown", "space"});

@@ -31,7 +31,8 @@ std::optional<std::string> onPath(const std::string& program) {
 }
 
 std::string toolPath(const std::string& program) {
-  if (program == "velkit" || program == "tarnet" || program == "ambrel") return programPath(program);
+  if (program == "velkit" || program == "tarnet" || program == "ambrel")
+    return programPath(program);
   return onPath(program).value_or(program);
 }
 
