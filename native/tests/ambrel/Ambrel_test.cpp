@@ -30,7 +30,7 @@ const std::vector<json> NONE;
 
 class AmbrelTest : public testing::Test {
  protected:
-  explicit AmbrelTest(json scene = {{"trusted", true}}) : sim_(scene, makeLoop()) {}
+  explicit AmbrelTest(const json& scene = {{"trusted", true}}) : sim_(scene, makeLoop()) {}
 
   std::unique_ptr<platform::RunLoop> makeLoop() {
     auto loop = std::make_unique<platform::VirtualRunLoop>();

@@ -57,7 +57,7 @@ class AmbrelDesktopTest : public DesktopFixture {
   // The body's text once the window shows it ending with `last`; "" at the deadline.
   std::string bodyEndingWith(char last) {
     while (auto report = desktop_->nextComposerReport(5s)) {
-      const std::string text = report->value("text", "");
+      std::string text = report->value("text", "");
       if ((*report)["field"] == "body" && !text.empty() && text.back() == last) return text;
     }
     return "";

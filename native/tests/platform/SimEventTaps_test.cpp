@@ -58,7 +58,8 @@ class SimEventTapsTest : public ::testing::Test {
 
   // A tap whose callback records what it sees and answers with `answer`,
   // running on a thread of its own until the test ends.
-  std::shared_ptr<EventTap> start(bool keyboard, std::function<TapAnswer(const TapEvent&)> answer) {
+  std::shared_ptr<EventTap> start(bool keyboard,
+                                  const std::function<TapAnswer(const TapEvent&)>& answer) {
     TapCallback callback = [this, keyboard, answer](const TapEvent& event) {
       std::lock_guard lock(mutex_);
       (keyboard ? keys_ : moves_).push_back(event);

@@ -276,10 +276,13 @@ void play(const std::string& program, const std::string& path, const Run& run,
       EXPECT_NE(result.err.find(tag + text + "\n"), std::string::npos)
           << "standard error lacks it:\n"
           << result.err;
+      std::string loggedAs = "Z] ";
+      loggedAs += tag;
+      loggedAs += text;
       const bool logged = std::any_of(
           logLines.begin() + std::min(logLinesBefore, static_cast<long>(logLines.size())),
           logLines.end(), [&](const std::string& line) {
-            return line.starts_with("[") && line.find("Z] " + tag + text) != std::string::npos &&
+            return line.starts_with("[") && line.find(loggedAs) != std::string::npos &&
                    line.ends_with(text);
           });
       EXPECT_TRUE(logged) << "logs/nolari.log lacks it:\n" << readFile(logFile);

@@ -30,6 +30,14 @@ std::string describe(const json& value) {
   }
 }
 
+// The path of a member, as messages name it: "applications[0].name".
+std::string member(const std::string& path, std::string_view key) {
+  std::string joined = path;
+  joined += '.';
+  joined += key;
+  return joined;
+}
+
 bool fail(std::string& error, const std::string& path, const std::string& what) {
   error = path + ": " + what;
   return false;
@@ -276,7 +284,7 @@ class SceneReader {
       }
       for (const auto& [key, value] : a.items()) {
         if (isAttributeName(key)) {
-          pending_.push_back({&app.attributes, key, &value, path + "." + key});
+          pending_.push_back({&app.attributes, key, &value, member(path, key)});
         } else if (key == "name") {
           if (!readOptionalString(value, app.info.localizedName, path + ".name", error_))
             return false;
@@ -367,7 +375,7 @@ class SceneReader {
     }
     for (const auto& [key, value] : n.items()) {
       if (isAttributeName(key)) {
-        pending_.push_back({&node->attributes, key, &value, path + "." + key});
+        pending_.push_back({&node->attributes, key, &value, member(path, key)});
       } else if (key == "settable") {
         if (!readSettable(*node, value, path + ".settable")) return -1;
       } else if (key == "set_errors") {
@@ -377,7 +385,7 @@ class SceneReader {
         }
         for (const auto& [name, code] : value.items()) {
           AXError e = 0;
-          if (!readInt32(code, e, path + ".set_errors." + name, error_)) return -1;
+          if (!readInt32(code, e, member(member(path, "set_errors"), name), error_)) return -1;
           node->setErrors[name] = e;
         }
       } else if (key == "bounds_for_range") {
@@ -419,10 +427,10 @@ class SceneReader {
         node.settable[name] = SimAnswer{AXErrorCode::success, v.get<bool>()};
       } else if (v.is_object() && v.size() == 1 && v.contains("error")) {
         AXError e = 0;
-        if (!readInt32(v["error"], e, path + "." + name + ".error", error_)) return false;
+        if (!readInt32(v["error"], e, member(member(path, name), "error"), error_)) return false;
         node.settable[name] = SimAnswer{e, {}};
       } else {
-        return fail(error_, path + "." + name, "expected a boolean or {\"error\": code}");
+        return fail(error_, member(path, name), "expected a boolean or {\"error\": code}");
       }
     }
     return true;
@@ -573,9 +581,8 @@ std::optional<nlohmann::ordered_json> valueToJSON(const AXValue& value,
   return std::visit(
       [&](const auto& v) -> std::optional<nlohmann::ordered_json> {
         using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, bool>) {
-          return nlohmann::ordered_json(v);
-        } else if constexpr (std::is_same_v<T, double>) {
+        if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, bool> ||
+                      std::is_same_v<T, double>) {
           return nlohmann::ordered_json(v);
         } else if constexpr (std::is_same_v<T, AXURL>) {
           return nlohmann::ordered_json{{"url", v.absoluteString}};
