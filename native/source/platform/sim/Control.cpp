@@ -24,10 +24,20 @@ std::string typedForm(const KeyEvent& key) {
   for (const auto& [flag, word] :
        {std::pair{EventFlags::command, "command"}, std::pair{EventFlags::control, "control"},
         std::pair{EventFlags::alternate, "option"}, std::pair{EventFlags::shift, "shift"}}) {
-    if (key.flags & flag) form += std::string(word) + "+";
+    if (key.flags & flag) {
+      form += word;
+      form += '+';
+    }
   }
-  form += name.empty() ? "#" + std::to_string(key.keyCode) : std::string(name);
-  return form + "}";
+  // Appended piece by piece: GCC 12 at -O3 misreads "#" + string as an overlapping copy.
+  if (name.empty()) {
+    form += '#';
+    form += std::to_string(key.keyCode);
+  } else {
+    form += name;
+  }
+  form += '}';
+  return form;
 }
 
 }  // namespace

@@ -22,8 +22,11 @@ std::string parseErrorText(const std::string& what) {
 bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error) {
   namespace fs = std::filesystem;
   const fs::path target(path);
-  const fs::path temp = target.parent_path() /
-                        ("." + target.filename().string() + ".tmp." + std::to_string(::getpid()));
+  std::string tempName = ".";
+  tempName += target.filename().string();
+  tempName += ".tmp.";
+  tempName += std::to_string(::getpid());
+  const fs::path temp = target.parent_path() / tempName;
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     if (!out) {

@@ -23,7 +23,9 @@ KeyCode x11NeutralKeyCode(unsigned long keysym) {
   if (between(keysym, XK_a, XK_z) || between(keysym, XK_0, XK_9)) {
     code = keyCodeForName(std::string(1, static_cast<char>(keysym)));
   } else if (between(keysym, XK_F1, XK_F20)) {
-    code = keyCodeForName("f" + std::to_string(keysym - XK_F1 + 1));
+    std::string name = "f";
+    name += std::to_string(keysym - XK_F1 + 1);
+    code = keyCodeForName(name);
   } else {
     switch (keysym) {
       case XK_space:
