@@ -12,7 +12,9 @@ packages=(
   flite flite1-dev
   libatspi2.0-dev libx11-dev libxtst-dev
   xvfb x11-utils dbus dbus-x11 at-spi2-core openbox xdotool imagemagick
-  python3-gi gir1.2-gtk-3.0
+  python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0
+  # The applications the desktop tests write into.
+  chromium firefox-esr mousepad featherpad libreoffice-writer libreoffice-gtk3
 )
 
 missing=()

@@ -111,12 +111,64 @@ bool HeadlessDesktop::start(std::string& error) {
 }
 
 HeadlessDesktop::~HeadlessDesktop() {
+  while (!applications_.empty()) stopApplication(applications_.back()->pid());
   for (auto* process : {&composer_, &windowManager_, &display_, &bus_}) {
     if (*process) {
       (*process)->kill(SIGTERM);
       (*process)->wait(5s);
     }
   }
+}
+
+int HeadlessDesktop::startApplication(const std::vector<std::string>& command,
+                                      const std::map<std::string, std::string>& environment,
+                                      std::string& error, std::chrono::milliseconds timeout) {
+  auto setsid = onPath("setsid");
+  auto program = command.empty() ? std::nullopt : onPath(command.front());
+  if (!setsid || !program) {
+    error = "cannot start " + (command.empty() ? std::string("nothing") : command.front());
+    return 0;
+  }
+  // A group of its own, so that the helper processes a browser starts end
+  // with it.
+  ProcessOptions app;
+  app.args = {*program};
+  app.args.insert(app.args.end(), command.begin() + 1, command.end());
+  app.env = this->environment();
+  for (const auto& [name, value] : environment) app.env[name] = value;
+  app.unsetEnv = {"NO_AT_BRIDGE", "AT_SPI_BUS_ADDRESS"};
+  auto started = startOwned(*setsid, app);
+  if (!started) {
+    error = "cannot start " + *program;
+    return 0;
+  }
+  const int pid = started->pid();
+  applications_.push_back(std::move(started));
+  for (auto deadline = std::chrono::steady_clock::now() + timeout;
+       std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
+    const int active = activeWindowPid();
+    if (active > 0 && ::getpgid(active) == pid) return pid;
+  }
+  error = command.front() + " never showed an active window: " + applications_.back()->stderrText();
+  stopApplication(pid);
+  return 0;
+}
+
+void HeadlessDesktop::stopApplication(int pid) {
+  for (auto it = applications_.begin(); it != applications_.end(); ++it) {
+    if ((*it)->pid() != pid) continue;
+    ::kill(-pid, SIGTERM);
+    if ((*it)->wait(5s).timedOut) ::kill(-pid, SIGKILL);
+    ::kill(-pid, SIGKILL);
+    applications_.erase(it);
+    return;
+  }
+}
+
+int HeadlessDesktop::activeWindowPid() const {
+  ProcessResult active = run("xdotool", {"getactivewindow", "getwindowpid"}, 5s);
+  if (active.exitStatus != 0) return 0;
+  return std::atoi(active.out.c_str());
 }
 
 void HeadlessDesktop::stopDisplay() {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -39,6 +40,18 @@ class HeadlessDesktop {
   // The next field change the composer reports: {"field": ..., "text": ...}.
   std::optional<nlohmann::json> nextComposerReport(std::chrono::milliseconds timeout);
 
+  // Starts an application of the desktop (a browser, an editor) in a process
+  // group of its own and waits until one of its windows is the active window;
+  // its process id, or 0 with `error` set. `environment` is added to the
+  // desktop's own. The whole group is stopped with the desktop or by
+  // `stopApplication`.
+  int startApplication(const std::vector<std::string>& command,
+                       const std::map<std::string, std::string>& environment, std::string& error,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(60));
+  void stopApplication(int pid);
+  // The process owning the active window, or 0.
+  int activeWindowPid() const;
+
   // Runs a program against this desktop (xdotool, velkit, ...).
   ProcessResult run(const std::string& program, const std::vector<std::string>& args,
                     std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
@@ -57,6 +70,7 @@ class HeadlessDesktop {
   std::unique_ptr<RunningProcess> display_;
   std::unique_ptr<RunningProcess> windowManager_;
   std::unique_ptr<RunningProcess> composer_;
+  std::vector<std::unique_ptr<RunningProcess>> applications_;
   std::string displayName_;
   std::string busAddress_;
 };
