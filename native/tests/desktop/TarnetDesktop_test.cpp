@@ -1,4 +1,10 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <vector>
 
 #include "DesktopFixture.h"
 
@@ -91,6 +97,49 @@ TEST_F(TarnetDesktopTest, ReportsTheFocusATabKeyMoves) {
       *tarnet, [](const json& l) { return l.value("type", "") == "focus_info"; }, 10s);
   EXPECT_EQ(focused["pid"], desktop_->composerPid());
   EXPECT_EQ(focused["value_preview"], "Lunch on Friday");
+  tarnet->kill(SIGTERM);
+}
+
+// Applications launched while Tarnet runs often activate their window before
+// they are on the accessibility bus; each launch must still be reported.
+TEST_F(TarnetDesktopTest, ReportsTheFocusInEveryNewlyLaunchedApplication) {
+  openComposer("to");
+  if (IsSkipped() || HasFatalFailure()) return;
+  if (!std::filesystem::exists("/usr/bin/mousepad")) GTEST_SKIP() << "mousepad is missing";
+  auto tarnet = desktop_->start("tarnet", {});
+  ASSERT_TRUE(tarnet);
+  ASSERT_FALSE(nextLine(
+                   *tarnet, [](const json& l) { return isFocusOf(l, "ann@example.com"); }, 10s)
+                   .is_null());
+
+  // A GTK and a Qt editor, each launched twice.
+  const TempDir settings;
+  const std::vector<std::string> gtk = {"mousepad", "--disable-server"};
+  const std::vector<std::string> qt = {"featherpad"};
+  const std::map<std::string, std::string> environment = {{"GSETTINGS_BACKEND", "memory"},
+                                                          {"XDG_CONFIG_HOME", settings.path()},
+                                                          {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
+                                                          {"QT_ACCESSIBILITY", "1"}};
+  for (const auto* command : {&gtk, &qt, &gtk, &qt}) {
+    const auto launched = std::chrono::steady_clock::now();
+    std::string error;
+    const int group = desktop_->startApplication(*command, environment, error);
+    ASSERT_GT(group, 0) << error;
+    json report = nextLine(
+        *tarnet,
+        [group](const json& l) {
+          return l.value("type", "") == "focus_info" && ::getpgid(l.value("pid", 0)) == group;
+        },
+        10s);
+    ASSERT_FALSE(report.is_null()) << command->front() << ": " << tarnet->stderrText();
+    EXPECT_EQ(report["role"], "AXTextArea") << report.dump();
+    std::cout << command->front() << ": first report "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now() - launched)
+                     .count()
+              << " ms after the launch\n";
+    desktop_->stopApplication(group);
+  }
   tarnet->kill(SIGTERM);
 }
 

@@ -1,9 +1,13 @@
 #include "platform/atspi/Accessibility.h"
 
 #include <atspi/atspi.h>
+#include <signal.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <deque>
+#include <thread>
 #include <utility>
 
 #include "platform/Notices.h"
@@ -24,6 +28,10 @@ constexpr gint MAX_TEXT_CHARS = 1 << 20;
 constexpr int MAX_PARENT_STEPS = 64;
 constexpr int MAX_HIT_DEPTH = 64;
 constexpr std::size_t MAX_FOCUS_SEARCH = 2000;
+// How long an observed application that is not on the bus yet is waited for,
+// asking again after 25, 50, 100… ms.
+constexpr std::chrono::milliseconds NEW_APPLICATION_WAIT{2000};
+constexpr std::chrono::milliseconds NEW_APPLICATION_FIRST_WAIT{25};
 
 struct Answer {
   AXError error = AXErrorCode::success;
@@ -563,6 +571,8 @@ AXError elementAt(const AtspiElementRef& ref, gint x, gint y, AXUIElement& found
   return AXErrorCode::noValue;
 }
 
+bool processRuns(std::int32_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
+
 const AtspiElementRef* refOf(const AXUIElement& element) { return element.as<AtspiElementRef>(); }
 
 // Runs one request on the session thread; an unreachable bus refuses it and
@@ -751,7 +761,20 @@ AXError AtspiAccessibility::addNotification(AXObserver& observer, const AXUIElem
   if (!ref || ref->kind == Kind::systemWide) return AXErrorCode::illegalArgument;
   if (notification != FOCUS_CHANGED) return AXErrorCode::notificationUnsupported;
   std::int32_t pid = 0;
-  if (AXError error = getPid(element, pid)) return error;
+  AXError found = getPid(element, pid);
+  // A newly launched application activates its window before it joins the
+  // bus, often by a few hundred milliseconds: it is waited for, so that the
+  // caller sees what it would where the application is ready. One that never
+  // joins (a toolkit without accessibility) costs the bound once.
+  auto pause = NEW_APPLICATION_FIRST_WAIT;
+  for (auto waited = std::chrono::milliseconds(0);
+       found == AXErrorCode::invalidUIElement && ref->kind == Kind::application &&
+       waited < NEW_APPLICATION_WAIT && processRuns(ref->pid);
+       waited += pause, pause *= 2) {
+    std::this_thread::sleep_for(std::min(pause, NEW_APPLICATION_WAIT - waited));
+    found = getPid(element, pid);
+  }
+  if (found) return found;
   if (pid != watched->pid) return AXErrorCode::illegalArgument;
   if (watched->watchesFocus()) return AXErrorCode::notificationAlreadyRegistered;
   // Notices for every observer come from one bus listener, registered once.

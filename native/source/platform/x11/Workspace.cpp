@@ -143,6 +143,9 @@ void X11Workspace::watch() {
         activation_->post(mainLoop_, app);
       }
     }
+    // Reading the active window waits for replies, and events that arrive
+    // meanwhile are queued by Xlib where poll() cannot see them.
+    if (XEventsQueued(display, QueuedAlready) > 0) continue;
     if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
     if (fds[1].revents & POLLIN) break;
     if (X11Desktop::isBroken(display)) break;
