@@ -13,6 +13,7 @@
 #include "platform/Notices.h"
 #include "platform/RunLoop.h"
 #include "platform/atspi/AtspiMapping.h"
+#include "platform/atspi/AtspiRichText.h"
 #include "platform/atspi/AtspiSession.h"
 
 namespace nolari::platform {
@@ -32,6 +33,9 @@ constexpr std::size_t MAX_FOCUS_SEARCH = 2000;
 // asking again after 25, 50, 100… ms.
 constexpr std::chrono::milliseconds NEW_APPLICATION_WAIT{2000};
 constexpr std::chrono::milliseconds NEW_APPLICATION_FIRST_WAIT{25};
+constexpr std::size_t MAX_BOUNDS_RUNS = 64;
+constexpr gint MAX_FOCUS_MATCHES = 16;
+constexpr gint MAX_DOCUMENTS = 8;
 
 struct Answer {
   AXError error = AXErrorCode::success;
@@ -122,15 +126,29 @@ Answer childrenOf(AtspiAccessible* object) {
   return {AXErrorCode::success, std::move(children)};
 }
 
+// The object's own text, U+FFFC standing for each embedded object.
+AXError ownText(AtspiText* text, std::string& out) {
+  GError* error = nullptr;
+  const gint count = atspi_text_get_character_count(text, &error);
+  if (AXError code = take(error)) return code;
+  Text contents(atspi_text_get_text(text, 0, std::min(count, MAX_TEXT_CHARS), &error));
+  if (AXError code = take(error)) return code;
+  out = contents ? contents.get() : "";
+  return AXErrorCode::success;
+}
+
+bool hasEmbedded(const std::string& text) { return text.find("\uFFFC") != std::string::npos; }
+
+// A rich editor's text: its embedded objects flattened into the text they
+// stand for.
 Answer textOf(AtspiAccessible* object) {
   Ref<AtspiText> text(atspi_accessible_get_text_iface(object));
   if (!text) return failed(AXErrorCode::attributeUnsupported);
-  GError* error = nullptr;
-  const gint count = atspi_text_get_character_count(text.get(), &error);
-  if (AXError code = take(error)) return failed(code);
-  Text contents(atspi_text_get_text(text.get(), 0, std::min(count, MAX_TEXT_CHARS), &error));
-  if (AXError code = take(error)) return failed(code);
-  return {AXErrorCode::success, std::string(contents ? contents.get() : "")};
+  std::string contents;
+  if (AXError code = ownText(text.get(), contents)) return failed(code);
+  if (!hasEmbedded(contents)) return {AXErrorCode::success, std::move(contents)};
+  AtspiRichText::BusTree tree(object);
+  return {AXErrorCode::success, AtspiRichText::toUtf8(AtspiRichText::Flattened::of(tree).text())};
 }
 
 // The selection, or the caret as an empty range when nothing is selected.
@@ -152,18 +170,33 @@ AXError selectionOf(AtspiText* text, TextRange& range) {
   return AXErrorCode::success;
 }
 
+// A secret's selection would tell its characters or at least how many there
+// are, so it has none.
 Answer selectedText(AtspiAccessible* object, bool asRange) {
+  if (AtspiRichText::isSecret(object)) return failed(AXErrorCode::noValue);
   Ref<AtspiText> text(atspi_accessible_get_text_iface(object));
   if (!text) return failed(AXErrorCode::attributeUnsupported);
+  std::string contents;
+  if (AXError code = ownText(text.get(), contents)) return failed(code);
+  if (hasEmbedded(contents)) {
+    AtspiRichText::BusTree tree(object);
+    const auto flat = AtspiRichText::Flattened::of(tree);
+    const auto span = flat.selection(tree).value_or(AtspiRichText::Span{});
+    if (asRange) return {AXErrorCode::success, TextRange{span.start, span.end - span.start}};
+    return {AXErrorCode::success, AtspiRichText::toUtf8(flat.text().substr(
+                                      static_cast<std::size_t>(span.start),
+                                      static_cast<std::size_t>(span.end - span.start)))};
+  }
   TextRange range;
   if (AXError code = selectionOf(text.get(), range)) return failed(code);
   if (asRange) return {AXErrorCode::success, range};
-  if (range.length == 0) return {AXErrorCode::success, std::string()};
-  GError* error = nullptr;
-  Text contents(atspi_text_get_text(text.get(), static_cast<gint>(range.location),
-                                    static_cast<gint>(range.location + range.length), &error));
-  if (AXError code = take(error)) return failed(code);
-  return {AXErrorCode::success, std::string(contents ? contents.get() : "")};
+  const std::u32string characters = AtspiRichText::fromUtf8(contents);
+  if (range.length == 0 || range.location >= static_cast<long>(characters.size())) {
+    return {AXErrorCode::success, std::string()};
+  }
+  return {AXErrorCode::success,
+          AtspiRichText::toUtf8(characters.substr(static_cast<std::size_t>(range.location),
+                                                  static_cast<std::size_t>(range.length)))};
 }
 
 Answer extentsOf(AtspiAccessible* object, bool position) {
@@ -229,7 +262,48 @@ Answer objectAttribute(AtspiAccessible* object, const std::string& name) {
   return answer;
 }
 
-// A link's target, or the address of a web document.
+// The objects of a subtree that carry every one of `states` and, when
+// `roles` are given, one of them; in tree order, at most `count`. Nothing when
+// the toolkit offers no collection interface.
+std::optional<std::vector<Ref<AtspiAccessible>>> matchesUnder(
+    AtspiAccessible* scope, std::initializer_list<AtspiStateType> states,
+    std::initializer_list<AtspiRole> roles, gint count, AXError& code) {
+  code = AXErrorCode::success;
+  Ref<AtspiCollection> collection(atspi_accessible_get_collection_iface(scope));
+  if (!collection) return std::nullopt;
+  Ref<AtspiStateSet> wanted(atspi_state_set_new(nullptr));
+  for (AtspiStateType state : states) atspi_state_set_add(wanted.get(), state);
+  GArray* roleArray = g_array_new(FALSE, FALSE, sizeof(gint));
+  for (AtspiRole role : roles) {
+    const gint value = role;
+    g_array_append_val(roleArray, value);
+  }
+  Ref<AtspiMatchRule> rule(atspi_match_rule_new(
+      wanted.get(), ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL, roleArray,
+      roles.size() ? ATSPI_Collection_MATCH_ANY : ATSPI_Collection_MATCH_ALL, nullptr,
+      ATSPI_Collection_MATCH_ALL, FALSE));
+  g_array_free(roleArray, TRUE);
+  GError* error = nullptr;
+  GArray* matches = atspi_collection_get_matches(
+      collection.get(), rule.get(), ATSPI_Collection_SORT_ORDER_CANONICAL, count, TRUE, &error);
+  code = take(error);
+  std::vector<Ref<AtspiAccessible>> found;
+  for (guint i = 0; matches && i < matches->len; ++i) {
+    found.emplace_back(g_array_index(matches, AtspiAccessible*, i));
+  }
+  if (matches) g_array_free(matches, TRUE);
+  if (code == AXErrorCode::attributeUnsupported) return std::nullopt;
+  return found;
+}
+
+bool isWebDocument(AtspiRole role) {
+  return role == ATSPI_ROLE_DOCUMENT_WEB || role == ATSPI_ROLE_DOCUMENT_FRAME;
+}
+
+// A link's target, or the address of a web document. Browsers put the
+// document interface on more than their pages (every field of a page, their
+// own window with its internal address), so only a web document's address is
+// a page's.
 Answer urlOf(AtspiAccessible* object, const Facts& facts) {
   GError* error = nullptr;
   if (facts.role == ATSPI_ROLE_LINK) {
@@ -240,12 +314,31 @@ Answer urlOf(AtspiAccessible* object, const Facts& facts) {
     if (!uri || !*uri) return failed(AXErrorCode::noValue);
     return {AXErrorCode::success, AXURL{uri.get()}};
   }
+  if (!isWebDocument(facts.role)) return failed(AXErrorCode::attributeUnsupported);
   Ref<AtspiDocument> document(atspi_accessible_get_document_iface(object));
-  if (!document) return failed(AXErrorCode::attributeUnsupported);
+  if (!document) return failed(AXErrorCode::noValue);
   for (std::string key : {"DocURL", "URI"}) {
     Text value(atspi_document_get_document_attribute_value(document.get(), key.data(), &error));
     g_clear_error(&error);
     if (value && *value) return {AXErrorCode::success, AXURL{value.get()}};
+  }
+  return failed(AXErrorCode::noValue);
+}
+
+// What a window shows: the address of the page showing in it, the first
+// showing web document in tree order (a page comes before the frames inside
+// it). Browsers keep the documents of other tabs in the tree, hidden.
+Answer documentOfWindow(AtspiAccessible* window) {
+  AXError code = AXErrorCode::success;
+  auto documents =
+      matchesUnder(window, {ATSPI_STATE_SHOWING},
+                   {ATSPI_ROLE_DOCUMENT_WEB, ATSPI_ROLE_DOCUMENT_FRAME}, MAX_DOCUMENTS, code);
+  if (code == AXErrorCode::invalidUIElement) return failed(code);
+  for (std::size_t i = 0; documents && i < documents->size(); ++i) {
+    Facts facts;
+    if (factsOf((*documents)[i].get(), facts, false)) continue;
+    Answer url = urlOf((*documents)[i].get(), facts);
+    if (!url.error) return url;
   }
   return failed(AXErrorCode::noValue);
 }
@@ -331,46 +424,39 @@ Answer windowOfApplication(AtspiAccessible* app, bool activeOnly) {
   return {AXErrorCode::success, AtspiElementRef::adopt(showing.release())};
 }
 
-// The focused object under an application: one request through the
-// collection interface where the toolkit offers it, else a breadth-first walk
-// over the showing objects of its active window.
-Answer focusedUnder(AtspiAccessible* app) {
-  if (Ref<AtspiCollection> collection{atspi_accessible_get_collection_iface(app)}) {
-    Ref<AtspiStateSet> states(atspi_state_set_new(nullptr));
-    atspi_state_set_add(states.get(), ATSPI_STATE_FOCUSED);
-    Ref<AtspiMatchRule> rule(atspi_match_rule_new(
-        states.get(), ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL, nullptr,
-        ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL, FALSE));
-    GError* error = nullptr;
-    GArray* matches = atspi_collection_get_matches(
-        collection.get(), rule.get(), ATSPI_Collection_SORT_ORDER_CANONICAL, 1, TRUE, &error);
-    const AXError code = take(error);
-    AtspiAccessible* match = nullptr;
-    for (guint i = 0; matches && i < matches->len; ++i) {
-      auto* found = g_array_index(matches, AtspiAccessible*, i);
-      if (!match) {
-        match = found;
-      } else {
-        g_object_unref(found);
-      }
-    }
-    if (matches) g_array_free(matches, TRUE);
-    if (match) return {AXErrorCode::success, AtspiElementRef::adopt(match)};
-    if (code == AXErrorCode::invalidUIElement) return failed(code);
+int depthBelow(AtspiAccessible* object, AtspiAccessible* scope) {
+  Ref<AtspiAccessible> current(newRef(object));
+  for (int depth = 0; depth < MAX_PARENT_STEPS; ++depth) {
+    if (current.get() == scope) return depth;
+    Ref<AtspiAccessible> parent(atspi_accessible_get_parent(current.get(), nullptr));
+    if (!parent) return depth;
+    current = std::move(parent);
   }
-  Answer window = windowOfApplication(app, true);
-  if (window.error) return failed(AXErrorCode::noValue);
-  const auto* ref = (*window.value.get<AXUIElement>()).as<AtspiElementRef>();
+  return MAX_PARENT_STEPS;
+}
+
+bool isFocus(AtspiStateSet* states) {
+  return atspi_state_set_contains(states, ATSPI_STATE_FOCUSED) &&
+         atspi_state_set_contains(states, ATSPI_STATE_FOCUSABLE);
+}
+
+// Without the collection interface: a breadth-first walk over the showing
+// objects; once the focus is found only its own subtree is searched further,
+// for a focused part of it.
+Answer focusedByWalk(AtspiAccessible* window) {
   std::deque<Ref<AtspiAccessible>> queue;
-  queue.emplace_back(newRef(ref->object));
+  queue.emplace_back(newRef(window));
+  Ref<AtspiAccessible> focus;
   for (std::size_t taken = 0; !queue.empty() && taken < MAX_FOCUS_SEARCH; ++taken) {
     Ref<AtspiAccessible> next = std::move(queue.front());
     queue.pop_front();
     Ref<AtspiStateSet> states(atspi_accessible_get_state_set(next.get()));
-    if (atspi_state_set_contains(states.get(), ATSPI_STATE_FOCUSED)) {
-      return {AXErrorCode::success, AtspiElementRef::adopt(next.release())};
+    if (isFocus(states.get())) {
+      queue.clear();
+      focus.reset(newRef(next.get()));
+    } else if (!atspi_state_set_contains(states.get(), ATSPI_STATE_SHOWING)) {
+      continue;
     }
-    if (!atspi_state_set_contains(states.get(), ATSPI_STATE_SHOWING)) continue;
     const gint count = atspi_accessible_get_child_count(next.get(), nullptr);
     for (gint i = 0; i < std::min(count, MAX_CHILDREN_READ); ++i) {
       if (auto* child = atspi_accessible_get_child_at_index(next.get(), i, nullptr)) {
@@ -378,7 +464,43 @@ Answer focusedUnder(AtspiAccessible* app) {
       }
     }
   }
-  return failed(AXErrorCode::noValue);
+  if (!focus) return failed(AXErrorCode::noValue);
+  return {AXErrorCode::success, AtspiElementRef::adopt(focus.release())};
+}
+
+// The focused object of an application: the deepest object of its active
+// window that is both focused and focusable. Toolkits leave the focused state
+// behind on objects that cannot take focus (a tab button, a panel, the
+// documents of windows in the background), and a focused editor may hold
+// focused parts. One request through the collection interface where the
+// toolkit offers it.
+Answer focusedUnder(AtspiAccessible* app) {
+  Answer window = windowOfApplication(app, true);
+  if (window.error == AXErrorCode::invalidUIElement) return window;
+  const auto* windowRef =
+      window.error ? nullptr : (*window.value.get<AXUIElement>()).as<AtspiElementRef>();
+  AtspiAccessible* scope = windowRef ? windowRef->object : app;
+  AXError code = AXErrorCode::success;
+  auto matches = matchesUnder(scope, {ATSPI_STATE_FOCUSED, ATSPI_STATE_FOCUSABLE}, {},
+                              MAX_FOCUS_MATCHES, code);
+  if (code == AXErrorCode::invalidUIElement) return failed(code);
+  if (!matches) {
+    if (!windowRef) return failed(AXErrorCode::noValue);
+    return focusedByWalk(windowRef->object);
+  }
+  if (matches->empty()) return failed(AXErrorCode::noValue);
+  std::size_t deepest = 0;
+  if (matches->size() > 1) {
+    int best = -1;
+    for (std::size_t i = 0; i < matches->size(); ++i) {
+      const int depth = depthBelow((*matches)[i].get(), scope);
+      if (depth >= best) {
+        best = depth;
+        deepest = i;
+      }
+    }
+  }
+  return {AXErrorCode::success, AtspiElementRef::adopt((*matches)[deepest].release())};
 }
 
 // The application in front: the window system's answer, else the first
@@ -458,7 +580,8 @@ Answer readAttribute(const AtspiElementRef& ref, const std::string& attribute,
   if (attribute == "AXSize") return extentsOf(o, false);
   if (attribute == "AXURL") return urlOf(o, facts);
   if (attribute == "AXDocument") {
-    if (facts.role == ATSPI_ROLE_LINK) return failed(AXErrorCode::attributeUnsupported);
+    if (AtspiMapping::isWindowRole(facts.role)) return documentOfWindow(o);
+    if (!isWebDocument(facts.role)) return failed(AXErrorCode::attributeUnsupported);
     return urlOf(o, facts);
   }
   if (attribute == "AXSelectedText") return selectedText(o, false);
@@ -489,18 +612,56 @@ AXError writeValue(const AtspiElementRef& ref, const std::string& text) {
   return accepted ? AXErrorCode::success : AXErrorCode::cannotComplete;
 }
 
-Answer boundsForRange(const AtspiElementRef& ref, const TextRange& range) {
-  if (ref.kind != Kind::object) return failed(AXErrorCode::parameterizedAttributeUnsupported);
-  Ref<AtspiText> text(atspi_accessible_get_text_iface(ref.object));
-  if (!text) return failed(AXErrorCode::parameterizedAttributeUnsupported);
+std::optional<Rect> rangeExtents(AtspiText* text, long start, long end, AXError& code) {
   GError* error = nullptr;
   std::unique_ptr<AtspiRect, Free> rect(atspi_text_get_range_extents(
-      text.get(), static_cast<gint>(range.location),
-      static_cast<gint>(range.location + range.length), ATSPI_COORD_TYPE_SCREEN, &error));
-  if (AXError code = take(error)) return failed(code);
-  if (!rect) return failed(AXErrorCode::noValue);
-  return {AXErrorCode::success,
-          Rect{{double(rect->x), double(rect->y)}, {double(rect->width), double(rect->height)}}};
+      text, static_cast<gint>(start), static_cast<gint>(end), ATSPI_COORD_TYPE_SCREEN, &error));
+  code = take(error);
+  if (code || !rect) return std::nullopt;
+  return Rect{{double(rect->x), double(rect->y)}, {double(rect->width), double(rect->height)}};
+}
+
+Rect unite(const Rect& a, const Rect& b) {
+  const double left = std::min(a.origin.x, b.origin.x);
+  const double top = std::min(a.origin.y, b.origin.y);
+  const double right = std::max(a.origin.x + a.size.width, b.origin.x + b.size.width);
+  const double bottom = std::max(a.origin.y + a.size.height, b.origin.y + b.size.height);
+  return {{left, top}, {right - left, bottom - top}};
+}
+
+// The bounds of a range of the flattened text: the union of the bounds of
+// each object's characters in it. A secret's bounds would tell its length.
+Answer boundsForRange(const AtspiElementRef& ref, const TextRange& range) {
+  if (ref.kind != Kind::object) return failed(AXErrorCode::parameterizedAttributeUnsupported);
+  if (AtspiRichText::isSecret(ref.object)) return failed(AXErrorCode::noValue);
+  Ref<AtspiText> text(atspi_accessible_get_text_iface(ref.object));
+  if (!text) return failed(AXErrorCode::parameterizedAttributeUnsupported);
+  std::string contents;
+  if (AXError code = ownText(text.get(), contents)) return failed(code);
+  AXError code = AXErrorCode::success;
+  if (!hasEmbedded(contents)) {
+    auto rect = rangeExtents(text.get(), range.location, range.location + range.length, code);
+    if (code) return failed(code);
+    if (!rect) return failed(AXErrorCode::noValue);
+    return {AXErrorCode::success, *rect};
+  }
+  AtspiRichText::BusTree tree(ref.object);
+  const auto flat = AtspiRichText::Flattened::of(tree);
+  const long end = std::min<long>(range.location + std::max(range.length, 1L),
+                                  static_cast<long>(flat.text().size()));
+  std::optional<Rect> bounds;
+  const auto runs =
+      flat.runsIn({static_cast<int>(std::min<long>(range.location, end)), static_cast<int>(end)});
+  for (std::size_t i = 0; i < runs.size() && i < MAX_BOUNDS_RUNS; ++i) {
+    Ref<AtspiText> part(atspi_accessible_get_text_iface(tree.object(runs[i].node)));
+    if (!part) continue;
+    if (auto rect = rangeExtents(part.get(), runs[i].start, runs[i].end, code)) {
+      bounds = bounds ? unite(*bounds, *rect) : *rect;
+    }
+  }
+  if (!bounds) return failed(code ? code : AXErrorCode::noValue);
+  if (range.length == 0) bounds->size.width = 0;
+  return {AXErrorCode::success, *bounds};
 }
 
 // The bus answers a point with the direct child under it: ask again below
