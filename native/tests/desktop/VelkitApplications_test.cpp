@@ -40,6 +40,7 @@ class VelkitApplicationsTest : public DesktopFixture {
            "user_pref(\"datareporting.policy.dataSubmissionEnabled\", false);\n"
            "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n";
     std::vector<std::string> resolved;
+    resolved.reserve(command.size());
     for (const auto& part : command) {
       resolved.push_back(part == "<profile>" ? profile_->path() : part);
     }
