@@ -17,6 +17,7 @@
 #include "platform/sim/Workspace.h"
 #include "platform/x11/EventTaps.h"
 #include "platform/x11/Workspace.h"
+#include "platform/x11/X11Keyboard.h"
 
 namespace nolari::platform {
 
@@ -89,12 +90,25 @@ bool connectSim(Platform& platform, PlatformNeeds needs, const PlatformEnvironme
   return !needs.speech || connectSimSpeech(platform, environment, error);
 }
 
+// The X server's keyboard, for the fields the accessibility bus cannot write.
+class X11TypingKeyboard : public AtspiAccessibility::Keyboard {
+ public:
+  bool selectAll() override { return keyboard_.selectAll(); }
+  bool erase() override { return keyboard_.erase(); }
+  std::size_t type(std::u32string_view text) override { return keyboard_.type(text); }
+  void restore() override { keyboard_.restore(); }
+
+ private:
+  X11Keyboard keyboard_;
+};
+
 // The real desktop on Linux: the accessibility bus, the X window system (also
-// for the event taps) and the on-device speech engine.
+// for the event taps and for typing) and the on-device speech engine.
 bool connectLinux(Platform& platform, PlatformNeeds needs, const PlatformEnvironment& environment,
                   std::string&) {
   if (needs.desktop) {
-    platform.accessibility = std::make_unique<AtspiAccessibility>(&X11Workspace::frontmostProcess);
+    platform.accessibility = std::make_unique<AtspiAccessibility>(
+        &X11Workspace::frontmostProcess, std::make_shared<X11TypingKeyboard>());
     platform.workspace = std::make_unique<X11Workspace>(*platform.runLoop);
   }
   if (needs.eventTaps) platform.eventTaps = std::make_unique<X11EventTaps>();

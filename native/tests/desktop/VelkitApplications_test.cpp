@@ -6,6 +6,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <thread>
 
 #include "DesktopFixture.h"
 
@@ -30,6 +31,12 @@ const char* const COMPOSE_PAGE = R"(<!doctype html>
 <div id="body" contenteditable="true" aria-label="Message body"><p>Hello Ann,</p><p>are you free for <b>lunch</b> on Friday?</p></div>
 <label>Password <input id="pw" type="password" value="hunter2secret"></label>
 <script>
+// The editor's text shows in the window's title, which the window manager
+// reads without the accessibility bus.
+const body = document.getElementById("body");
+body.addEventListener("input", () => {
+  document.title = "Body: " + body.innerText.trim().replace(/\n+/g, " | ");
+});
 if (location.search == "?password") {
   document.getElementById("pw").focus();
   document.getElementById("pw").select();
@@ -95,6 +102,27 @@ class VelkitApplicationsTest : public DesktopFixture {
     return best;
   }
 
+  json write(const std::string& text) {
+    ProcessResult result = desktop_->run("velkit", {"write-text", text});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    return json::parse(result.out, nullptr, false);
+  }
+
+  // The focused field's text as the bus shows it, read independently of
+  // velkit; polled until it reads `expected`, or the last reading.
+  std::string focusedText(const std::string& app, const std::string& expected) {
+    std::string text;
+    for (auto deadline = std::chrono::steady_clock::now() + 5s;
+         std::chrono::steady_clock::now() < deadline && text != expected;
+         std::this_thread::sleep_for(100ms)) {
+      ProcessResult read = desktop_->run(
+          "/usr/bin/python3", {std::string(NOLARI_TESTS_DIR) + "/desktop/apps/field.py", app, "-"});
+      const json parsed = json::parse(read.out, nullptr, false);
+      if (parsed.is_object()) text = parsed.value("text", "");
+    }
+    return text;
+  }
+
   std::string writePage() {
     const std::string path = files_.path() + "/compose.html";
     std::ofstream(path) << COMPOSE_PAGE;
@@ -136,6 +164,19 @@ class VelkitApplicationsTest : public DesktopFixture {
     }
     fastest("get-focused");
     fastest("get-context");
+
+    // Dictated text replaces the editor's paragraphs with its own.
+    ProcessResult written = desktop_->run("velkit", {"write-text", "Dear Ann,\nFriday suits me."});
+    EXPECT_EQ(json::parse(written.out, nullptr, false).value("status", ""), "success")
+        << written.out << written.err;
+    std::string title;
+    for (auto deadline = std::chrono::steady_clock::now() + 5s;
+         std::chrono::steady_clock::now() < deadline &&
+         !title.starts_with("Body: Dear Ann, | Friday");
+         std::this_thread::sleep_for(50ms)) {
+      title = desktop_->run("xdotool", {"getactivewindow", "getwindowname"}).out;
+    }
+    EXPECT_TRUE(title.starts_with("Body: Dear Ann, | Friday suits me.")) << title;
 
     ASSERT_EQ(desktop_->run("xdotool", {"key", "ctrl+l"}).exitStatus, 0);
     ASSERT_EQ(desktop_->run("xdotool", {"type", url + "?password"}).exitStatus, 0);
@@ -199,6 +240,9 @@ TEST_F(VelkitApplicationsTest, FeatherPadAndLibreOfficeWriter) {
   EXPECT_EQ(focused["value"], "Dear Ann,\nsee you on Friday.\n");
   fastest("get-focused");
   fastest("get-context");
+  const std::string letter = "Dear Bob,\nlunch moved to Monday.";
+  EXPECT_EQ(write(letter)["status"], "success");
+  EXPECT_EQ(focusedText("featherpad", letter), letter);
   desktop_->stopApplication(editor);
 
   // The office suite leaves it on a panel; the focus is the paragraph being written.
@@ -216,6 +260,8 @@ TEST_F(VelkitApplicationsTest, FeatherPadAndLibreOfficeWriter) {
   EXPECT_EQ(focused["value"], "Minutes of the meeting");
   fastest("get-focused");
   fastest("get-context");
+  EXPECT_EQ(write("Agenda for Monday")["status"], "success");
+  EXPECT_EQ(focusedText("soffice", "Agenda for Monday"), "Agenda for Monday");
   desktop_->stopApplication(office);
 }
 

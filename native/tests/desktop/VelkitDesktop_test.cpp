@@ -90,13 +90,23 @@ TEST_F(VelkitDesktopTest, CapturesARealSelectionAndWritesTheField) {
     }
   }
   EXPECT_TRUE(shown) << "the window never showed the written text";
-  EXPECT_EQ(desktop_->runTool("velkit", {"get-focused"})["value"], "Lunch moved to Monday");
+  // The caret is left after the written text, where the next key lands.
+  ASSERT_EQ(desktop_->run("xdotool", {"type", "!"}).exitStatus, 0);
+  shown = false;
+  while (auto report = desktop_->nextComposerReport(5s)) {
+    if ((*report)["field"] == "subject" && (*report)["text"] == "Lunch moved to Monday!") {
+      shown = true;
+      break;
+    }
+  }
+  EXPECT_TRUE(shown) << "the typed key did not land after the written text";
+  EXPECT_EQ(desktop_->runTool("velkit", {"get-focused"})["value"], "Lunch moved to Monday!");
 
   // With nothing selected any more the field's whole value is captured.
   ASSERT_EQ(desktop_->run("xdotool", {"key", "End"}).exitStatus, 0);
   capture = desktop_->runTool("velkit", {"capture-selection"});
   EXPECT_EQ(capture["capture_source"], "field_value") << capture.dump();
-  EXPECT_EQ(capture["captured_text"], "Lunch moved to Monday");
+  EXPECT_EQ(capture["captured_text"], "Lunch moved to Monday!");
 }
 
 // No desktop at all: no display, no session bus. Trust is refused at once and

@@ -3,10 +3,12 @@
 #include <atspi/atspi.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <deque>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -126,6 +128,21 @@ Answer childrenOf(AtspiAccessible* object) {
   return {AXErrorCode::success, std::move(children)};
 }
 
+// Some toolkits count a character beyond the basic plane twice, as UTF-16
+// does, and fill its second place with U+FEFF to keep offsets in step; the
+// filler is no part of the text.
+std::string withoutFillers(const gchar* text) {
+  std::string out;
+  gunichar previous = 0;
+  for (const gchar* p = text; *p; p = g_utf8_next_char(p)) {
+    const gunichar c = g_utf8_get_char(p);
+    if (!(c == 0xFEFF && previous > 0xFFFF))
+      out.append(p, static_cast<std::size_t>(g_utf8_next_char(p) - p));
+    previous = c;
+  }
+  return out;
+}
+
 // The object's own text, U+FFFC standing for each embedded object.
 AXError ownText(AtspiText* text, std::string& out) {
   GError* error = nullptr;
@@ -133,7 +150,7 @@ AXError ownText(AtspiText* text, std::string& out) {
   if (AXError code = take(error)) return code;
   Text contents(atspi_text_get_text(text, 0, std::min(count, MAX_TEXT_CHARS), &error));
   if (AXError code = take(error)) return code;
-  out = contents ? contents.get() : "";
+  out = contents ? withoutFillers(contents.get()) : std::string();
   return AXErrorCode::success;
 }
 
@@ -590,26 +607,222 @@ Answer readAttribute(const AtspiElementRef& ref, const std::string& attribute,
   return failed(AXErrorCode::attributeUnsupported);
 }
 
-// Only a field's text can be written, and only while the field is editable.
-Answer valueSettable(const AtspiElementRef& ref) {
+// --- Writing a field ---------------------------------------------------------
+
+using Clock = std::chrono::steady_clock;
+using Keyboard = AtspiAccessibility::Keyboard;
+
+// A toolkit applies text from the bus at once, mostly, but typed keys pass
+// through the application's event queue first, and some toolkits tell the bus
+// of the change only once the queue is empty; so a check waits for as long as
+// the keys may take, and while the field keeps changing, and gives up once it
+// has been quiet for a while after that.
+constexpr auto QUIET_WAIT = std::chrono::milliseconds(300);
+constexpr auto TIME_PER_KEY = std::chrono::milliseconds(3);
+constexpr auto LONGEST_WAIT = std::chrono::seconds(5);
+constexpr auto POLL_INTERVAL = std::chrono::milliseconds(5);
+
+// A field takes text where its user could type: editable, neither read-only
+// nor disabled, with text to read back.
+bool takesText(AtspiAccessible* object, const Facts& facts) {
+  if (!facts.has(ATSPI_STATE_EDITABLE) || facts.has(ATSPI_STATE_READ_ONLY)) return false;
+  if (!facts.has(ATSPI_STATE_ENABLED) && !facts.has(ATSPI_STATE_SENSITIVE)) return false;
+  Ref<AtspiText> text(atspi_accessible_get_text_iface(object));
+  return text != nullptr;
+}
+
+// Through the bus where the toolkit offers it, else on the keyboard.
+Answer valueSettable(const AtspiElementRef& ref, bool withKeyboard) {
   if (ref.kind != Kind::object) return {AXErrorCode::success, false};
   Facts facts;
   if (AXError code = factsOf(ref.object, facts, true)) return failed(code);
-  if (!facts.has(ATSPI_STATE_EDITABLE)) return {AXErrorCode::success, false};
+  if (!takesText(ref.object, facts)) return {AXErrorCode::success, false};
+  if (withKeyboard) return {AXErrorCode::success, true};
   Ref<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(ref.object));
   return {AXErrorCode::success, editable != nullptr};
 }
 
-AXError writeValue(const AtspiElementRef& ref, const std::string& text) {
-  Answer settable = valueSettable(ref);
-  if (settable.error) return settable.error;
-  if (!*settable.value.get<bool>()) return AXErrorCode::attributeUnsupported;
-  Ref<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(ref.object));
+// Whether the field shows `expected`, read through the field's value, as
+// "AXValue" reads it. A password's characters never leave the application:
+// its length is compared instead.
+bool shows(AtspiAccessible* object, AtspiText* text, const Facts& facts,
+           const std::string& expected, std::size_t keys) {
+  const bool password = facts.role == ATSPI_ROLE_PASSWORD_TEXT;
+  // The field's count of characters, as it may count them: characters
+  // beyond the basic plane once or twice.
+  glong least = 0, most = 0;
+  for (const gchar* p = expected.c_str(); *p; p = g_utf8_next_char(p)) {
+    ++least;
+    most += g_utf8_get_char(p) > 0xFFFF ? 2 : 1;
+  }
+  const auto start = Clock::now();
+  Clock::time_point quietUntil = start + QUIET_WAIT + TIME_PER_KEY * static_cast<long>(keys);
+  std::optional<std::string> last;
+  for (;;) {
+    std::string reading;
+    if (password) {
+      GError* error = nullptr;
+      const gint count = atspi_text_get_character_count(text, &error);
+      if (take(error)) return false;
+      if (count == least || count == most) return true;
+      reading = std::to_string(count);
+    } else {
+      // The whole value, flattened: a rich editor counts one character for
+      // each paragraph it holds.
+      Answer value = valueOf(object, facts);
+      if (value.error) return false;
+      reading = *value.value.get<std::string>();
+      if (reading == expected) return true;
+    }
+    const auto now = Clock::now();
+    if (reading != last) {
+      last = std::move(reading);
+      quietUntil = std::max(quietUntil, now + QUIET_WAIT);
+    }
+    if (now >= quietUntil || now - start >= LONGEST_WAIT) return false;
+    std::this_thread::sleep_for(POLL_INTERVAL);
+  }
+}
+
+// Characters beyond the basic plane, which toolkits count in offsets as one
+// or as two, and sometimes each way in different places.
+gint outsideBasicPlane(AtspiText* text, gint count) {
   GError* error = nullptr;
-  const gboolean accepted =
-      atspi_editable_text_set_text_contents(editable.get(), text.c_str(), &error);
-  if (AXError code = take(error)) return code;
-  return accepted ? AXErrorCode::success : AXErrorCode::cannotComplete;
+  Text contents(atspi_text_get_text(text, 0, count, &error));
+  g_clear_error(&error);
+  gint found = 0;
+  for (const gchar* p = contents ? contents.get() : ""; *p; p = g_utf8_next_char(p)) {
+    if (g_utf8_get_char(p) > 0xFFFF) ++found;
+  }
+  return found;
+}
+
+// Whether the first selection spans the whole text. Chromium miscounts a
+// selection's end in a text with such characters, even down to nothing: there
+// a selection starting at the start is taken on trust, and the check of the
+// written text has the last word.
+bool wholeTextSelected(AtspiText* text, gint count) {
+  const gint slack = outsideBasicPlane(text, count);
+  const auto until = Clock::now() + QUIET_WAIT;
+  for (;;) {
+    GError* error = nullptr;
+    const gint selections = atspi_text_get_n_selections(text, &error);
+    if (take(error)) return false;
+    std::unique_ptr<AtspiRange, Free> range(
+        selections > 0 ? atspi_text_get_selection(text, 0, &error) : nullptr);
+    g_clear_error(&error);
+    const gint start = range ? range->start_offset : 0;
+    const gint end = range ? range->end_offset : 0;
+    if (start == 0 && (end == count || slack > 0)) return true;
+    if (Clock::now() >= until) return false;
+    std::this_thread::sleep_for(POLL_INTERVAL);
+  }
+}
+
+// Selects all of the field's text, so that what is typed replaces it: through
+// the bus, else with the toolkit's select-all key. Typing without the whole
+// text selected would mix the old text with the new.
+bool selectWhole(AtspiText* text, Keyboard& keyboard) {
+  GError* error = nullptr;
+  const gint count = atspi_text_get_character_count(text, &error);
+  if (take(error)) return false;
+  if (count == 0) return true;
+  const gint selections = atspi_text_get_n_selections(text, &error);
+  g_clear_error(&error);
+  const gboolean asked = selections > 0 ? atspi_text_set_selection(text, 0, 0, count, &error)
+                                        : atspi_text_add_selection(text, 0, count, &error);
+  g_clear_error(&error);
+  if (asked && wholeTextSelected(text, count)) return true;
+  return keyboard.selectAll() && wholeTextSelected(text, count);
+}
+
+// Keys reach a field only while it has the keyboard focus in the active
+// window of the application in front.
+bool hasKeyboardFocus(AtspiAccessible* object, const Facts& facts,
+                      const AtspiAccessibility::FrontmostProcess& frontmost) {
+  if (!facts.has(ATSPI_STATE_FOCUSED)) return false;
+  Answer window = windowOf(object);
+  if (window.error) return false;
+  const auto* ref = window.value.get<AXUIElement>()->as<AtspiElementRef>();
+  Ref<AtspiStateSet> states(atspi_accessible_get_state_set(ref->object));
+  if (!atspi_state_set_contains(states.get(), ATSPI_STATE_ACTIVE)) return false;
+  const auto front = frontmost();
+  return !front || *front == AtspiSession::shared().processOf(object);
+}
+
+std::string utf8Of(std::u32string_view chars) {
+  Text converted(g_ucs4_to_utf8(reinterpret_cast<const gunichar*>(chars.data()),
+                                static_cast<glong>(chars.size()), nullptr, nullptr, nullptr));
+  return converted ? std::string(converted.get()) : std::string();
+}
+
+// Types over the whole text. Keys the keyboard had to change for the text
+// are given back only once the field shows what was typed with them, so the
+// text goes in as many parts as the keyboard needs.
+AXError typeOver(AtspiAccessible* object, AtspiText* text, const Facts& facts,
+                 std::u32string_view chars, Keyboard& keyboard) {
+  if (!selectWhole(text, keyboard)) return AXErrorCode::cannotComplete;
+  if (chars.empty()) {
+    const bool erased = keyboard.erase() && shows(object, text, facts, "", 1);
+    return erased ? AXErrorCode::success : AXErrorCode::cannotComplete;
+  }
+  std::size_t typed = 0;
+  while (typed < chars.size()) {
+    const std::size_t count = keyboard.type(chars.substr(typed));
+    if (count == 0) return AXErrorCode::cannotComplete;
+    typed += count;
+    const bool shown = shows(object, text, facts, utf8Of(chars.substr(0, typed)), count);
+    keyboard.restore();
+    if (!shown) return AXErrorCode::cannotComplete;
+  }
+  return AXErrorCode::success;
+}
+
+// Gecko accepts text over the bus and drops it; asking would only cost the
+// wait for text that never comes.
+bool dropsEditedText(AtspiAccessible* object) {
+  Text toolkit(atspi_accessible_get_toolkit_name(object, nullptr));
+  return toolkit && std::string_view(toolkit.get()) == "Gecko";
+}
+
+// A write counts only once the field reads back what was written: some
+// toolkits accept text over the bus and drop it. Those, and toolkits without
+// the bus's editing, are typed into instead.
+AXError writeValue(const AtspiElementRef& ref, const std::string& value,
+                   const AtspiAccessibility::FrontmostProcess& frontmost, Keyboard* keyboard) {
+  if (ref.kind != Kind::object) return AXErrorCode::attributeUnsupported;
+  AtspiAccessible* object = ref.object;
+  Facts facts;
+  if (AXError code = factsOf(object, facts, true)) return code;
+  if (!takesText(object, facts)) return AXErrorCode::attributeUnsupported;
+  glong length = 0;
+  std::unique_ptr<gunichar, Free> decoded(
+      g_utf8_to_ucs4(value.data(), static_cast<glong>(value.size()), nullptr, &length, nullptr));
+  if (!decoded) return AXErrorCode::illegalArgument;
+  std::u32string chars(decoded.get(), decoded.get() + length);
+  Ref<AtspiText> text(atspi_accessible_get_text_iface(object));
+
+  Ref<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(object));
+  if (editable && !dropsEditedText(object)) {
+    GError* error = nullptr;
+    const gboolean accepted =
+        atspi_editable_text_set_text_contents(editable.get(), value.c_str(), &error);
+    if (take(error) == AXErrorCode::invalidUIElement) return AXErrorCode::invalidUIElement;
+    if (accepted && shows(object, text.get(), facts, value, 0)) {
+      // The toolkits leave the caret where it was, at the start mostly; what
+      // the user types next belongs after the written text.
+      atspi_text_set_caret_offset(text.get(), static_cast<gint>(length), &error);
+      g_clear_error(&error);
+      return AXErrorCode::success;
+    }
+  }
+  if (!keyboard || !hasKeyboardFocus(object, facts, frontmost)) {
+    return AXErrorCode::cannotComplete;
+  }
+  // Return in a single-line field sends its form or opens an address; a line
+  // break becomes a space there, as when lines are pasted into one.
+  if (!facts.has(ATSPI_STATE_MULTI_LINE)) std::replace(chars.begin(), chars.end(), U'\n', U' ');
+  return typeOver(object, text.get(), facts, chars, *keyboard);
 }
 
 std::optional<Rect> rangeExtents(AtspiText* text, long start, long end, AXError& code) {
@@ -797,8 +1010,11 @@ struct AtspiAccessibility::Observers {
 
 // --- The interface -----------------------------------------------------------
 
-AtspiAccessibility::AtspiAccessibility(FrontmostProcess frontmost)
-    : frontmost_(std::move(frontmost)), observers_(std::make_shared<Observers>()) {}
+AtspiAccessibility::AtspiAccessibility(FrontmostProcess frontmost,
+                                       std::shared_ptr<Keyboard> keyboard)
+    : frontmost_(std::move(frontmost)),
+      keyboard_(std::move(keyboard)),
+      observers_(std::make_shared<Observers>()) {}
 
 AtspiAccessibility::~AtspiAccessibility() = default;
 
@@ -831,7 +1047,9 @@ AXError AtspiAccessibility::isAttributeSettable(const AXUIElement& element,
     settable = false;
     return AXErrorCode::success;
   }
-  Answer result = answer([element] { return valueSettable(*refOf(element)); });
+  Answer result = answer([element, withKeyboard = keyboard_ != nullptr] {
+    return valueSettable(*refOf(element), withKeyboard);
+  });
   if (result.error == AXErrorCode::success) settable = *result.value.get<bool>();
   return result.error;
 }
@@ -842,7 +1060,14 @@ AXError AtspiAccessibility::setAttributeValue(const AXUIElement& element,
   if (attribute != "AXValue") return AXErrorCode::attributeUnsupported;
   const auto* text = value.get<std::string>();
   if (!text) return AXErrorCode::illegalArgument;
-  return request([element, text = *text] { return writeValue(*refOf(element), text); });
+  // The keyboard is held only while the work runs, so that it ends with this
+  // object, on the caller's thread, and not on the session thread while the
+  // process exits.
+  std::weak_ptr<Keyboard> keyboard = keyboard_;
+  return request([element, text = *text, frontmost = frontmost_, keyboard] {
+    const auto typing = keyboard.lock();
+    return writeValue(*refOf(element), text, frontmost, typing.get());
+  });
 }
 
 AXError AtspiAccessibility::copyParameterizedAttributeValue(const AXUIElement& element,

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 #include "platform/Accessibility.h"
 
@@ -11,6 +13,9 @@
 // (AT-SPI), read and written through its client library. The process counts
 // as trusted when the bus can be reached. Every request is bounded in time;
 // an unreachable bus makes every request fail at once with `apiDisabled`.
+// A field is written through the bus where its toolkit takes text that way,
+// else by selecting its text and typing over it on the keyboard; either way
+// the write counts only once the field reads back what was written.
 // Focus notices come from the bus's focus events, filtered to the observed
 // application and delivered on the run loop the observer is scheduled on.
 
@@ -23,7 +28,27 @@ class AtspiAccessibility : public Accessibility {
   // bus's own thread.
   using FrontmostProcess = std::function<std::optional<std::int32_t>()>;
 
-  explicit AtspiAccessibility(FrontmostProcess frontmost);
+  // The window system's keyboard, for toolkits that take no text over the
+  // bus: keys go to the window with the keyboard focus. Called on the bus's
+  // own thread.
+  class Keyboard {
+   public:
+    virtual ~Keyboard() = default;
+    // The toolkit's select-all key.
+    virtual bool selectAll() = 0;
+    // The key that deletes the selection.
+    virtual bool erase() = 0;
+    // Types the longest beginning of `text` the keyboard can take at once, a
+    // line feed as Return; how many code points were typed, 0 for none.
+    virtual std::size_t type(std::u32string_view text) = 0;
+    // Ends what typing changed on the keyboard, once the application has
+    // shown what was typed.
+    virtual void restore() = 0;
+  };
+
+  // Without a keyboard, fields are written through the bus alone.
+  explicit AtspiAccessibility(FrontmostProcess frontmost,
+                              std::shared_ptr<Keyboard> keyboard = nullptr);
   ~AtspiAccessibility() override;
 
   bool isProcessTrusted(bool prompt) override;
@@ -51,6 +76,7 @@ class AtspiAccessibility : public Accessibility {
  private:
   struct Observers;
   FrontmostProcess frontmost_;
+  std::shared_ptr<Keyboard> keyboard_;
   std::shared_ptr<Observers> observers_;
 };
 
