@@ -1,5 +1,6 @@
 #include "ambrel/CommandChannel.h"
 
+#include "base/JSONInput.h"
 #include "base/NolariLogger.h"
 #include "base/TextEncoding.h"
 #include "core/UnicodeText.h"
@@ -38,13 +39,10 @@ void CommandFramer::finishLine(const LineHandler& onLine) {
 }
 
 std::optional<nlohmann::json> decodeCommand(std::string_view line) {
-  // A raw NUL byte is never JSON, but the parser would end the text there and
-  // take what came before it.
-  if (line.find('\0') != std::string_view::npos) return std::nullopt;
-  nlohmann::json command = nlohmann::json::parse(line, nullptr, false);
-  if (command.is_discarded() || !command.is_object()) return std::nullopt;
-  auto type = command.find("type");
-  if (type == command.end() || !type->is_string()) return std::nullopt;
+  auto command = JSONInput::parse(line);
+  if (!command || !command->is_object()) return std::nullopt;
+  auto type = command->find("type");
+  if (type == command->end() || !type->is_string()) return std::nullopt;
   return command;
 }
 

@@ -1,6 +1,7 @@
 #include "base/NolariLogger.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -41,9 +42,17 @@ std::string logsDirectory() {
   return std::string(cwd.get()) + "/logs";
 }
 
+// Only to a regular file: a FIFO put in the log's place would block the
+// opener until a reader came, or every write once its buffer is full. The
+// line is then dropped, as for any log that cannot be written.
 bool appendTo(const std::string& path, std::string_view line) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  if (fd < 0) return false;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return errno == ENXIO;
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    return true;
+  }
   // One write per line: appends from other threads and processes never land
   // inside it.
   LineWriter::writeAll(fd, line);

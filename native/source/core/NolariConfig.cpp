@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/JSONInput.h"
 #include "base/NolariLogger.h"
 #include "base/TextEncoding.h"
 
@@ -249,27 +250,18 @@ LegacyHighlightConfig readLegacyConfig(const json& value) {
   return LegacyHighlightConfig{requiredMember(object, "highlight", "", readLegacyHighlight)};
 }
 
-// The library's messages start with a bracketed exception id that says nothing
-// to a reader, and may quote the file's bytes, which need not be UTF-8.
-std::string readableLibraryMessage(const std::string& message) {
-  std::string_view text = message;
-  if (text.starts_with("[json.exception.")) {
-    const auto close = text.find("] ");
-    if (close != std::string_view::npos) text.remove_prefix(close + 2);
-  }
-  return TextEncoding::repairUTF8(text);
-}
-
 template <typename Record, typename ReadRecord>
 ConfigDecodeResult<Record> decodeWith(std::string_view bytes, ReadRecord readRecord) {
   try {
     // Text that is not UTF-8 fails here, as does any number too large for a double.
-    const json document = json::parse(bytes);
-    return {readRecord(document), {}};
+    std::string error;
+    const auto document = JSONInput::parse(bytes, error);
+    if (!document) return {std::nullopt, MALFORMED + error};
+    return {readRecord(*document), {}};
   } catch (const DecodeFailure& failure) {
     return {std::nullopt, failure.what()};
   } catch (const json::exception& failure) {
-    return {std::nullopt, MALFORMED + readableLibraryMessage(failure.what())};
+    return {std::nullopt, MALFORMED + JSONInput::readableMessage(failure.what())};
   } catch (const std::exception& failure) {
     return {std::nullopt, std::string("The data couldn't be read: ") + failure.what()};
   }

@@ -1,11 +1,12 @@
 #include "platform/Platform.h"
 
 #include <cstdlib>
-#include <fstream>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
 
+#include "base/FileInput.h"
+#include "base/JSONInput.h"
 #include "platform/asio/RunLoop.h"
 #include "platform/atspi/Accessibility.h"
 #include "platform/pocketsphinx/Speech.h"
@@ -60,6 +61,8 @@ bool connectSimDesktop(Platform& platform, PlatformNeeds needs,
   return true;
 }
 
+constexpr std::size_t MAX_SPEECH_SCRIPT_BYTES = 16u << 20;
+
 bool connectSimSpeech(Platform& platform, const PlatformEnvironment& environment,
                       std::string& error) {
   const std::string& path = environment.speechScript;
@@ -67,17 +70,18 @@ bool connectSimSpeech(Platform& platform, const PlatformEnvironment& environment
     error = "NOLARI_PLATFORM=sim needs NOLARI_SPEECH_SCRIPT to name a speech script";
     return false;
   }
-  std::ifstream in(path);
-  if (!in) {
-    error = "cannot read the speech script " + path;
+  std::string reason;
+  auto text = FileInput::readRegularFile(path, MAX_SPEECH_SCRIPT_BYTES, reason);
+  if (!text) {
+    error = "cannot read the speech script " + path + " (" + reason + ")";
     return false;
   }
-  nlohmann::json script = nlohmann::json::parse(in, nullptr, false);
-  if (script.is_discarded() || !script.is_object()) {
+  auto script = JSONInput::parse(*text);
+  if (!script || !script->is_object()) {
     error = "the speech script " + path + " is not a JSON object";
     return false;
   }
-  platform.speech = std::make_unique<SimSpeech>(*platform.runLoop, std::move(script));
+  platform.speech = std::make_unique<SimSpeech>(*platform.runLoop, std::move(*script));
   return true;
 }
 

@@ -9,8 +9,9 @@ namespace nolari::sondra::SpeechAnalyzerWorker {
 std::variant<TranscribeResponse, TranscribeError> transcribe(
     platform::Speech& speech, platform::RunLoop& runLoop, const std::string& audioPath,
     const std::string& localeId, const std::vector<std::string>& contextualStrings) {
+  // A path holding a NUL names no file: the system would stop reading it there.
   std::error_code ec;
-  if (!std::filesystem::exists(audioPath, ec)) {
+  if (audioPath.find('\0') != std::string::npos || !std::filesystem::exists(audioPath, ec)) {
     return TranscribeError::audioUnreadable("file not found: " + audioPath);
   }
   const platform::TimePoint started = runLoop.now();

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/JSONInput.h"
+
 namespace nolari::sondra {
 
 namespace {
@@ -20,8 +22,9 @@ bool optionalString(const json& object, const char* key, std::optional<std::stri
 }  // namespace
 
 std::optional<TranscribeRequest> TranscribeRequest::decode(std::string_view line) {
-  json object = json::parse(line, nullptr, false);
-  if (object.is_discarded() || !object.is_object()) return std::nullopt;
+  auto parsed = JSONInput::parse(line);
+  if (!parsed || !parsed->is_object()) return std::nullopt;
+  const json& object = *parsed;
   TranscribeRequest request;
   std::optional<std::string> id;
   std::optional<std::string> op;

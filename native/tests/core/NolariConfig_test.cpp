@@ -91,6 +91,8 @@ TEST(NolariConfigDecode, MissingRequiredKeysAndWrongTypesRejectTheWholeFile) {
   EXPECT_EQ(decodeError(R"({"highlight": {"allowed_roles": ["AXTextField", 3]}})"),
             MALFORMED + "\"highlight.allowed_roles[1]\" must be a string but is the number 3.");
   EXPECT_EQ(decodeError("[]"), MALFORMED + "the top level must be an object but is an array.");
+  EXPECT_EQ(decodeError(std::string(16 << 20, '[')), MALFORMED + "nested deeper than 256 levels");
+  EXPECT_EQ(decodeError(std::string("{}\0{\"x\":", 9)), MALFORMED + "a NUL byte in the text");
 
   for (
       const std::string& text : {

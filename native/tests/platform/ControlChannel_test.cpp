@@ -47,6 +47,10 @@ TEST_F(ControlChannelApply, MalformedLinesSayWhy) {
   EXPECT_EQ(apply(" \t\r"), "applied");
   EXPECT_EQ(apply("{"), "not valid JSON");
   EXPECT_EQ(apply("{\"op\":\"activate\",\"pid\":501}\xff"), "not valid JSON");
+  // A NUL would end the parse early; a value nested 30,000 deep would end the stack.
+  EXPECT_EQ(apply(std::string("{\"op\":\"activate\",\"pid\":501}\0{}", 31)), "not valid JSON");
+  EXPECT_EQ(apply(R"({"op":"activate","pid":501,"x":)" + std::string(30000, '[')),
+            "not valid JSON");
   EXPECT_EQ(apply("\"activate\""), "not a JSON object");
   EXPECT_EQ(apply(R"({"op":7})"), "\"op\" must be a string");
   EXPECT_EQ(apply(R"({"op":"Activate","pid":501})"), "unknown op \"Activate\"");

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdint>
@@ -191,6 +192,10 @@ TEST(RealEngine, SilenceAndFilesThatHoldNoAudio) {
   writeWav(dir.file("empty.wav"), Pcm{16000, 1, {}});
   std::ofstream(dir.file("notes.wav")) << "these are not samples\n";
   std::ofstream(dir.file("zero.wav")).close();
+  // A header claiming one sample a second would size the resampler's buffers
+  // in hundreds of megabytes; a FIFO would block the opener for ever.
+  writeWav(dir.file("one_hertz.wav"), Pcm{1, 1, std::vector<int16_t>(100, 0)});
+  ASSERT_EQ(::mkfifo(dir.file("fifo.wav").c_str(), 0600), 0);
   Sondra sondra(dir);
   for (const char* name : {"silence.wav", "empty.wav"}) {
     json reply = sondra.transcribe(dir.file(name));
@@ -198,7 +203,8 @@ TEST(RealEngine, SilenceAndFilesThatHoldNoAudio) {
     EXPECT_EQ(reply["text"], "") << name;
     EXPECT_EQ(reply["segments"], json::array()) << name;
   }
-  for (const std::string& path : {dir.file("notes.wav"), dir.file("zero.wav"), dir.path()}) {
+  for (const std::string& path : {dir.file("notes.wav"), dir.file("zero.wav"), dir.path(),
+                                  dir.file("one_hertz.wav"), dir.file("fifo.wav")}) {
     json reply = sondra.transcribe(path);
     EXPECT_EQ(reply["code"], "audio_unreadable") << path;
     EXPECT_NE(reply["message"].get<std::string>().find(path), std::string::npos) << reply.dump();

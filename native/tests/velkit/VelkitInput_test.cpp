@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include <nlohmann/json.hpp>
 
@@ -113,6 +115,33 @@ TEST_F(VelkitInput, UnreadableSceneExitsWithStatusTwo) {
   ASSERT_TRUE(error.contains("error"));
   EXPECT_NE(error["error"].get<std::string>().find("missing.json"), std::string::npos);
   EXPECT_NE(result.err.find("[Velkit] [ERROR] "), std::string::npos);
+}
+
+// Special files where a file is expected never block, and a scene nested
+// deeper than any desktop is refused, not followed down the stack.
+TEST_F(VelkitInput, HostileScenesAndLogFilesEndInOneLine) {
+  ASSERT_EQ(::mkfifo(dir_.file("fifo.json").c_str(), 0600), 0);
+  std::string deep = R"({"frontmost":701,"applications":[{"pid":701,"windows":[)";
+  for (int i = 0; i < 10000; ++i) deep += R"({"AXRole":"AXGroup","children":[)";
+  for (int i = 0; i < 10000; ++i) deep += "]}";
+  deep += "]}]}";
+  std::ofstream(dir_.file("deep.json")) << deep;
+  for (const char* scene : {"fifo.json", "deep.json"}) {
+    ProcessOptions options;
+    options.args = {"get-focused"};
+    options.cwd = dir_.path();
+    options.env = {{"NOLARI_PLATFORM", "sim"}, {"NOLARI_SIM_SCENE", dir_.file(scene)}};
+    options.timeout = std::chrono::seconds(10);
+    const auto result = runProcess(nolari::test::programPath("velkit"), options);
+    EXPECT_FALSE(result.timedOut) << scene;
+    EXPECT_EQ(result.exitStatus, 2) << scene;
+    EXPECT_TRUE(line(result).contains("error")) << result.out;
+  }
+  fs::remove(dir_.file("logs/nolari.log"));
+  ASSERT_EQ(::mkfifo(dir_.file("logs/nolari.log").c_str(), 0600), 0);
+  const auto logged = run({"write-text", "into a pipe"});
+  EXPECT_EQ(logged.exitStatus, 0) << logged.err;
+  EXPECT_EQ(line(logged)["status"], "success");
 }
 
 TEST_F(VelkitInput, ClosedStandardOutputStillWritesAndLogs) {

@@ -4,7 +4,6 @@
 #include <samplerate.h>
 #include <sndfile.h>
 #include <sphinxbase/ngram_model.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +17,8 @@
 #include <map>
 #include <set>
 #include <sstream>
+
+#include "base/FileInput.h"
 
 extern "C" {
 #include <flite/cst_lexicon.h>
@@ -35,6 +36,9 @@ constexpr int FRAMES_PER_SECOND = 100;
 constexpr int SAMPLES_PER_FRAME = MODEL_RATE / FRAMES_PER_SECOND;
 // Frames read from the file per block; the whole file is never held at once.
 constexpr sf_count_t READ_BLOCK_FRAMES = 8192;
+// Telephone speech is sampled at 8 kHz and studio masters at up to 384 kHz.
+constexpr int MIN_SAMPLE_RATE = 4000;
+constexpr int MAX_SAMPLE_RATE = 384000;
 // Long recordings are decoded as a series of utterances cut in pauses, so that
 // memory stays bounded whatever the length of the file.
 constexpr double MIN_UTTERANCE_SECONDS = 15.0;
@@ -615,24 +619,32 @@ std::unique_ptr<AssetInstallation> PocketSpeech::assetInstallationRequest(
 
 std::unique_ptr<SpeechAudioFile> PocketSpeech::openAudioFile(const std::string& path,
                                                              std::string& error) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    error = "cannot open " + path;
-    return nullptr;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    error = path + " is a directory, not an audio file";
+  std::string reason;
+  const int fd = FileInput::openRegularFile(path, reason);
+  if (fd < 0) {
+    error = reason.starts_with("is ") ? path + " " + reason + ", not an audio file"
+                                      : "cannot open " + path;
     return nullptr;
   }
   SF_INFO info{};
-  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
   if (!file) {
+    ::close(fd);
     error = "cannot read " + path + " as audio: " + sf_strerror(nullptr);
     return nullptr;
   }
   if (info.channels < 1 || info.samplerate < 1) {
     sf_close(file);
     error = "cannot read " + path + " as audio: no channels or no sample rate";
+    return nullptr;
+  }
+  // The resampler's buffers grow with the ratio to the model's rate: a header
+  // claiming 1 Hz would ask for hundreds of megabytes.
+  if (info.samplerate < MIN_SAMPLE_RATE || info.samplerate > MAX_SAMPLE_RATE) {
+    sf_close(file);
+    error = "cannot read " + path + " as audio: a sample rate of ";
+    error += std::to_string(info.samplerate);
+    error += " Hz is outside what a recording has";
     return nullptr;
   }
   return std::make_unique<SndAudioFile>(file, info);

@@ -21,6 +21,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/JSONInput.h"
 #include "base/LineWriter.h"
 #include "platform/KeyNames.h"
 
@@ -500,11 +501,12 @@ SimControlChannel::~SimControlChannel() {
 bool SimControlChannel::apply(std::string_view line, SimControl& control, RunLoop& mainLoop,
                               std::string& error) {
   if (isBlank(line)) return true;
-  const json command = json::parse(line, nullptr, false);
-  if (command.is_discarded()) {
+  const auto parsed = JSONInput::parse(line);
+  if (!parsed) {
     error = "not valid JSON";
     return false;
   }
+  const json& command = *parsed;
   if (!command.is_object()) {
     error = "not a JSON object";
     return false;

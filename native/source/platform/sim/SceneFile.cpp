@@ -8,15 +8,15 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/FileInput.h"
+#include "base/JSONInput.h"
+
 namespace nolari::platform {
 
 namespace {
 
-std::string parseErrorText(const std::string& what) {
-  // Drops the library's "[json.exception.parse_error.101] " prefix.
-  auto end = what.find("] ");
-  return end == std::string::npos ? what : what.substr(end + 2);
-}
+// Far larger than any scene a test writes, small enough to hold in memory.
+constexpr std::size_t MAX_SCENE_BYTES = 64u << 20;
 
 // Replaces the file in one step: a reader sees the old scene or the new one.
 bool writeFileAtomically(const std::string& path, const std::string& text, std::string& error) {
@@ -56,26 +56,21 @@ bool writeFileAtomically(const std::string& path, const std::string& text, std::
 
 std::optional<SimSceneFile> SimSceneFile::read(const std::string& path, nlohmann::json& document,
                                                std::string& error) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  if (fs::is_directory(path, ec)) {
-    error = "scene file " + path + ": is a directory";
+  std::string reason;
+  auto text = FileInput::readRegularFile(path, MAX_SCENE_BYTES, reason);
+  if (!text) {
+    error = "scene file " + path;
+    error += reason.starts_with("is ") ? ": " + reason : ": cannot be read (" + reason + ")";
     return std::nullopt;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "scene file " + path + ": cannot be read (" + std::strerror(errno) + ")";
+  auto parsed = JSONInput::parse(*text, reason);
+  auto ordered = parsed ? JSONInput::parse<nlohmann::ordered_json>(*text, reason) : std::nullopt;
+  if (!ordered) {
+    error = "scene file " + path + ": not valid JSON (" + reason + ")";
     return std::nullopt;
   }
-  std::stringstream text;
-  text << in.rdbuf();
-  try {
-    document = nlohmann::json::parse(text.str());
-  } catch (const nlohmann::json::exception& e) {
-    error = "scene file " + path + ": not valid JSON (" + parseErrorText(e.what()) + ")";
-    return std::nullopt;
-  }
-  return SimSceneFile(path, nlohmann::ordered_json::parse(text.str()));
+  document = std::move(*parsed);
+  return SimSceneFile(path, std::move(*ordered));
 }
 
 bool SimSceneFile::save(const std::string& pointer, std::string_view attribute,

@@ -1,11 +1,13 @@
 #include "platform/sim/Speech.h"
 
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+
+#include "base/FileInput.h"
 
 namespace nolari::platform {
 
@@ -179,11 +181,14 @@ void SimSpeech::setLocaleStatus(const std::string& localeId, const std::string& 
 
 std::unique_ptr<SpeechAudioFile> SimSpeech::openAudioFile(const std::string& path,
                                                           std::string& error) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    error = "cannot open " + path;
+  std::string reason;
+  const int fd = FileInput::openRegularFile(path, reason);
+  if (fd < 0) {
+    error = reason.starts_with("is ") ? path + " " + reason + ", not an audio file"
+                                      : "cannot open " + path;
     return nullptr;
   }
+  ::close(fd);
   std::string name = std::filesystem::path(path).filename().string();
   std::lock_guard lock(mutex_);
   if (script_.contains("audio") && script_["audio"].contains(name)) {
