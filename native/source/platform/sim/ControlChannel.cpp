@@ -334,6 +334,7 @@ struct SimControlChannel::Shared {
   int source = -1;
   bool listening = false;
   std::string socketPath;
+  std::string fifoPath;
   int wakeRead = -1;
   int wakeWrite = -1;
 
@@ -360,16 +361,21 @@ struct SimControlChannel::Shared {
     });
   }
 
-  // Takes the complete lines out of what `reader` has gathered.
+  // Takes the complete lines out of what `reader` has gathered. A line over
+  // the limit is reported once and dropped, whether it came in one read or
+  // in several.
   static void takeLines(const std::shared_ptr<Shared>& shared, Reader& reader) {
     std::vector<std::string> lines;
     std::size_t start = 0;
     for (std::size_t end; (end = reader.pending.find('\n', start)) != std::string::npos;
          start = end + 1) {
+      const std::string_view line(reader.pending.data() + start, end - start);
       if (reader.skipping) {
         reader.skipping = false;
+      } else if (line.size() > MAX_LINE_BYTES) {
+        reportOverlong(line);
       } else {
-        lines.push_back(reader.pending.substr(start, end - start));
+        lines.emplace_back(line);
       }
     }
     deliver(shared, std::move(lines));
@@ -377,10 +383,39 @@ struct SimControlChannel::Shared {
     if (reader.skipping) {
       reader.pending.clear();
     } else if (reader.pending.size() > MAX_LINE_BYTES) {
-      report("line longer than " + std::to_string(MAX_LINE_BYTES) + " bytes skipped");
+      reportOverlong(reader.pending);
       reader.pending.clear();
       reader.skipping = true;
     }
+  }
+
+  static void reportOverlong(std::string_view line) {
+    std::string why = "line ignored (longer than ";
+    why += std::to_string(MAX_LINE_BYTES);
+    why += " bytes): ";
+    why += excerpt(line);
+    report(why);
+  }
+
+  // What a writer left without its line feed when it went away still counts
+  // as a line; on a FIFO that is when the last writer closed it, and it is
+  // opened again so that the next writer starts a line of its own.
+  static void endOfWriter(const std::shared_ptr<Shared>& shared, std::vector<Reader>& readers,
+                          std::size_t index) {
+    Reader& reader = readers[index];
+    std::string last;
+    if (!reader.skipping) last.swap(reader.pending);
+    ::close(reader.fd);
+    if (!shared->listening) {
+      reader = {::open(shared->fifoPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC), {}, false};
+      if (reader.fd < 0) {
+        report("cannot open the FIFO again: " + std::string(std::strerror(errno)));
+        readers.erase(readers.begin() + static_cast<std::ptrdiff_t>(index));
+      }
+    } else {
+      readers.erase(readers.begin() + static_cast<std::ptrdiff_t>(index));
+    }
+    if (!last.empty()) deliver(shared, {std::move(last)});
   }
 
   static void run(const std::shared_ptr<Shared>& shared) {
@@ -416,14 +451,11 @@ struct SimControlChannel::Shared {
           continue;
         }
         if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        // A writer that went away: a last line without its line feed still counts.
-        if (!reader.skipping && !reader.pending.empty()) deliver(shared, {reader.pending});
-        ::close(reader.fd);
-        readers.erase(readers.begin() + static_cast<std::ptrdiff_t>(i - first));
+        endOfWriter(shared, readers, i - first);
       }
     }
-    // A FIFO is one of the readers (closed already if it failed); a listening
-    // socket is not.
+    // A FIFO is one of the readers (gone already if it could not be opened
+    // again); a listening socket is not.
     for (const auto& reader : readers) ::close(reader.fd);
     if (shared->listening) ::close(shared->source);
     ::close(shared->wakeRead);
@@ -441,9 +473,10 @@ std::unique_ptr<SimControlChannel> SimControlChannel::open(const std::string& pa
   struct stat info {};
   const bool exists = ::stat(path.c_str(), &info) == 0;
   if (exists && S_ISFIFO(info.st_mode)) {
-    // Opened for writing too, so that the FIFO never reads as ended when one
-    // writer closes it: writers may come and go.
-    shared->source = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    // Without blocking until a writer comes; the FIFO reads as ended each time
+    // its last writer goes, and is opened again then.
+    shared->source = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    shared->fifoPath = path;
     if (shared->source < 0) {
       error = named + std::strerror(errno);
       return nullptr;
