@@ -617,10 +617,15 @@ using Keyboard = AtspiAccessibility::Keyboard;
 // of the change only once the queue is empty; so a check waits for as long as
 // the keys may take, and while the field keeps changing, and gives up once it
 // has been quiet for a while after that.
-constexpr auto QUIET_WAIT = std::chrono::milliseconds(300);
+constexpr auto QUIET_WAIT = std::chrono::milliseconds(1000);
 constexpr auto TIME_PER_KEY = std::chrono::milliseconds(3);
-constexpr auto LONGEST_WAIT = std::chrono::seconds(5);
+// A busy browser takes several milliseconds a key, so the bound on the whole
+// wait grows with the keys; the quiet rule ends it early when nothing moves.
+constexpr auto LONGEST_WAIT = std::chrono::seconds(2);
+constexpr auto LONGEST_WAIT_PER_KEY = std::chrono::milliseconds(10);
 constexpr auto POLL_INTERVAL = std::chrono::milliseconds(5);
+// How long a selection asked of the bus may take to show.
+constexpr auto SELECTION_WAIT = std::chrono::milliseconds(300);
 
 // A field takes text where its user could type: editable, neither read-only
 // nor disabled, with text to read back.
@@ -657,6 +662,7 @@ bool shows(AtspiAccessible* object, AtspiText* text, const Facts& facts,
   }
   const auto start = Clock::now();
   Clock::time_point quietUntil = start + QUIET_WAIT + TIME_PER_KEY * static_cast<long>(keys);
+  const auto longest = LONGEST_WAIT + LONGEST_WAIT_PER_KEY * static_cast<long>(keys);
   std::optional<std::string> last;
   for (;;) {
     std::string reading;
@@ -679,7 +685,7 @@ bool shows(AtspiAccessible* object, AtspiText* text, const Facts& facts,
       last = std::move(reading);
       quietUntil = std::max(quietUntil, now + QUIET_WAIT);
     }
-    if (now >= quietUntil || now - start >= LONGEST_WAIT) return false;
+    if (now >= quietUntil || now - start >= longest) return false;
     std::this_thread::sleep_for(POLL_INTERVAL);
   }
 }
@@ -703,7 +709,7 @@ gint outsideBasicPlane(AtspiText* text, gint count) {
 // written text has the last word.
 bool wholeTextSelected(AtspiText* text, gint count) {
   const gint slack = outsideBasicPlane(text, count);
-  const auto until = Clock::now() + QUIET_WAIT;
+  const auto until = Clock::now() + SELECTION_WAIT;
   for (;;) {
     GError* error = nullptr;
     const gint selections = atspi_text_get_n_selections(text, &error);
