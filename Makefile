@@ -46,10 +46,11 @@ test-asan: deps $(ASAN_BUILD)/CMakeCache.txt
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -LE slow
 
-# The optimiser's build: -O3 brings warnings of its own. Only the fast core
-# tests run here; the full suite runs on the plain build.
+# The optimiser's build of the programs: -O3 brings warnings of its own. Only
+# the fast core tests are built and run here; the full suite runs on the plain build.
+RELEASE_TARGETS ?= velkit tarnet sondra ambrel core_tests core_alone_tests
 release: deps $(RELEASE_BUILD)/CMakeCache.txt
-	cmake --build $(RELEASE_BUILD) -j $(JOBS)
+	cmake --build $(RELEASE_BUILD) -j $(JOBS) --target $(RELEASE_TARGETS)
 	cd $(RELEASE_BUILD) && ctest --output-on-failure -j $(JOBS) -L core
 
 # Formatting and static analysis; clang-tidy reads the plain build's compile commands.
