@@ -13,6 +13,8 @@
 // an unreachable bus makes every request fail at once with `apiDisabled`.
 // Focus notices come from the bus's focus events, filtered to the observed
 // application and delivered on the run loop the observer is scheduled on.
+// Chromium's role-less layout views are left out of the tree, as the model
+// never shows them.
 
 namespace nolari::platform {
 
