@@ -132,6 +132,8 @@ class VelkitApplicationsTest : public DesktopFixture {
     EXPECT_NE(context["browser_page_title"], "Message body");
     EXPECT_EQ(context["browser_url"], url);
     EXPECT_EQ(context["browser_page_title"], "Compose - Webmail");
+    // Above the page, the window: no layout container of the browser between.
+    EXPECT_EQ(context["breadcrumbs"][1], context["window_title"]) << context.dump();
     fastest("get-focused");
     fastest("get-context");
 
