@@ -363,6 +363,31 @@ Ref<AtspiAccessible> shownSelfOrAncestor(Ref<AtspiAccessible> object) {
   return object;
 }
 
+// An object's children in order, at most MAX_CHILDREN_READ; `count` is their
+// number when it was read already, else negative. A view's come in one
+// request: the bridge takes a search that does not traverse as one among the
+// scope's own children.
+AXError childrenList(AtspiAccessible* object, gint count, bool view,
+                     std::vector<Ref<AtspiAccessible>>& list) {
+  if (view) {
+    AXError code = AXErrorCode::success;
+    if (auto listed = matchesUnder(object, {}, {}, MAX_CHILDREN_READ, code, /*lacking=*/false,
+                                   /*childrenOnly=*/true)) {
+      list = std::move(*listed);
+      return code;
+    }
+  }
+  GError* error = nullptr;
+  if (count < 0) count = atspi_accessible_get_child_count(object, &error);
+  if (AXError code = take(error)) return code;
+  for (gint i = 0; i < std::min(count, MAX_CHILDREN_READ); ++i) {
+    AtspiAccessible* child = atspi_accessible_get_child_at_index(object, i, &error);
+    if (AXError code = take(error)) return code;
+    if (child) list.emplace_back(child);
+  }
+  return AXErrorCode::success;
+}
+
 // Appends an object's children, up to MAX_CHILDREN_READ in all. Below a view,
 // each child left out is replaced by its own children. A view's children are
 // views or whole pages, never parts of one, so they need no look at their
@@ -372,26 +397,25 @@ Ref<AtspiAccessible> shownSelfOrAncestor(Ref<AtspiAccessible> object) {
 // adds nothing; only the object's own children fail the request.
 AXError appendChildren(AtspiAccessible* object, gint count, bool view, int depth,
                        AXArray& children) {
+  std::vector<Ref<AtspiAccessible>> own;
+  if (AXError code = childrenList(object, count, view, own)) {
+    return depth == 0 ? code : AXErrorCode::success;
+  }
   std::vector<Ref<AtspiAccessible>> candidates;
-  if (view && count > 0 && depth < MAX_LAYOUT_DEPTH) {
+  if (view && !own.empty() && depth < MAX_LAYOUT_DEPTH) {
     AXError code = AXErrorCode::success;
     candidates = matchesUnder(object, {ATSPI_STATE_FOCUSABLE},
                               {ATSPI_ROLE_PANEL, ATSPI_ROLE_FILLER, ATSPI_ROLE_SECTION},
                               MAX_CHILDREN_READ, code, /*lacking=*/true, /*childrenOnly=*/true)
                      .value_or(std::vector<Ref<AtspiAccessible>>{});
   }
-  for (gint i = 0; i < count && children.size() < static_cast<std::size_t>(MAX_CHILDREN_READ);
-       ++i) {
-    GError* error = nullptr;
-    Ref<AtspiAccessible> child(atspi_accessible_get_child_at_index(object, i, &error));
-    if (AXError code = take(error)) return depth == 0 ? code : AXErrorCode::success;
-    if (!child) continue;
+  for (auto& child : own) {
+    if (children.size() >= static_cast<std::size_t>(MAX_CHILDREN_READ)) break;
     const bool candidate =
         std::any_of(candidates.begin(), candidates.end(),
                     [&](const auto& match) { return match.get() == child.get(); });
     if (candidate && isUnnamed(child.get())) {
-      const gint inner = atspi_accessible_get_child_count(child.get(), nullptr);
-      appendChildren(child.get(), inner, true, depth + 1, children);
+      appendChildren(child.get(), -1, true, depth + 1, children);
       continue;
     }
     children.emplace_back(AtspiElementRef::adopt(child.release()));
@@ -404,7 +428,8 @@ Answer childrenOf(AtspiAccessible* object) {
   GError* error = nullptr;
   const gint count = atspi_accessible_get_child_count(object, &error);
   if (AXError code = take(error)) return failed(code);
-  const bool view = count > 0 && leavesOutLayoutViews(object) && isBrowserView(object);
+  if (count <= 0) return {AXErrorCode::success, AXArray{}};
+  const bool view = leavesOutLayoutViews(object) && isBrowserView(object);
   AXArray children;
   if (AXError code = appendChildren(object, count, view, 0, children)) return failed(code);
   return {AXErrorCode::success, std::move(children)};
