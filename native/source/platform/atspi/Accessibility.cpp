@@ -115,19 +115,6 @@ Answer stringAnswer(gchar* raw, GError*& error) {
   return {AXErrorCode::success, std::string(text.get())};
 }
 
-Answer childrenOf(AtspiAccessible* object) {
-  GError* error = nullptr;
-  const gint count = atspi_accessible_get_child_count(object, &error);
-  if (AXError code = take(error)) return failed(code);
-  AXArray children;
-  for (gint i = 0; i < std::min(count, MAX_CHILDREN_READ); ++i) {
-    AtspiAccessible* child = atspi_accessible_get_child_at_index(object, i, &error);
-    if (AXError code = take(error)) return failed(code);
-    if (child) children.emplace_back(AtspiElementRef::adopt(child));
-  }
-  return {AXErrorCode::success, std::move(children)};
-}
-
 // Some toolkits count a character beyond the basic plane twice, as UTF-16
 // does, and fill its second place with U+FEFF to keep offsets in step; the
 // filler is no part of the text.
@@ -279,12 +266,14 @@ Answer objectAttribute(AtspiAccessible* object, const std::string& name) {
   return answer;
 }
 
-// The objects of a subtree that carry every one of `states` and, when
+// The objects of a subtree, or with `childrenOnly` of the scope's children,
+// that carry every one of `states` (or with `lacking` none of them) and, when
 // `roles` are given, one of them; in tree order, at most `count`. Nothing when
 // the toolkit offers no collection interface.
 std::optional<std::vector<Ref<AtspiAccessible>>> matchesUnder(
     AtspiAccessible* scope, std::initializer_list<AtspiStateType> states,
-    std::initializer_list<AtspiRole> roles, gint count, AXError& code) {
+    std::initializer_list<AtspiRole> roles, gint count, AXError& code, bool lacking = false,
+    bool childrenOnly = false) {
   code = AXErrorCode::success;
   Ref<AtspiCollection> collection(atspi_accessible_get_collection_iface(scope));
   if (!collection) return std::nullopt;
@@ -296,13 +285,15 @@ std::optional<std::vector<Ref<AtspiAccessible>>> matchesUnder(
     g_array_append_val(roleArray, value);
   }
   Ref<AtspiMatchRule> rule(atspi_match_rule_new(
-      wanted.get(), ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_ALL, roleArray,
+      wanted.get(), lacking ? ATSPI_Collection_MATCH_NONE : ATSPI_Collection_MATCH_ALL, nullptr,
+      ATSPI_Collection_MATCH_ALL, roleArray,
       roles.size() ? ATSPI_Collection_MATCH_ANY : ATSPI_Collection_MATCH_ALL, nullptr,
       ATSPI_Collection_MATCH_ALL, FALSE));
   g_array_free(roleArray, TRUE);
   GError* error = nullptr;
-  GArray* matches = atspi_collection_get_matches(
-      collection.get(), rule.get(), ATSPI_Collection_SORT_ORDER_CANONICAL, count, TRUE, &error);
+  GArray* matches = atspi_collection_get_matches(collection.get(), rule.get(),
+                                                 ATSPI_Collection_SORT_ORDER_CANONICAL, count,
+                                                 !childrenOnly, &error);
   code = take(error);
   std::vector<Ref<AtspiAccessible>> found;
   for (guint i = 0; matches && i < matches->len; ++i) {
@@ -311,6 +302,153 @@ std::optional<std::vector<Ref<AtspiAccessible>>> matchesUnder(
   if (matches) g_array_free(matches, TRUE);
   if (code == AXErrorCode::attributeUnsupported) return std::nullopt;
   return found;
+}
+
+// --- Chromium's layout views ---
+//
+// Chromium builds its windows out of views, and a view that only arranges
+// others has no role of its own: the bus shows it as an unnamed panel, and a
+// page lies six of them deep below its window. The model the programs are
+// written against never shows such views: Chromium leaves them out there,
+// lists their children as their parent's and passes over them as parents. So
+// does this backend, for Chromium's own views only: other toolkits' trees and
+// the pages a browser shows keep the shape they are given.
+//
+// A view left out has a layout role, nothing to read (no name, no
+// description), no focus to take (so the focus is never one of them) and is
+// no part of a page. Chromium puts the text and action interfaces on every
+// view, so these tell nothing.
+
+constexpr const char* LAYOUT_VIEWS_TOOLKIT = "Chromium";
+// How many left-out views deep their children are looked for.
+constexpr int MAX_LAYOUT_DEPTH = 32;
+
+bool leavesOutLayoutViews(AtspiAccessible* object) {
+  return AtspiSession::shared().toolkitOf(object) == LAYOUT_VIEWS_TOOLKIT;
+}
+
+bool isLayoutRole(AtspiRole role) {
+  return role == ATSPI_ROLE_PANEL || role == ATSPI_ROLE_FILLER || role == ATSPI_ROLE_SECTION;
+}
+
+// A page's objects carry the tag of the element they stand for (the page
+// itself "#document"); the browser's own views carry none. Unreadable
+// attributes count as a page's, which keeps the object as it is.
+bool isBrowserView(AtspiAccessible* object) {
+  GError* error = nullptr;
+  GHashTable* table = atspi_accessible_get_attributes(object, &error);
+  const bool view = !error && (!table || !g_hash_table_contains(table, "tag"));
+  g_clear_error(&error);
+  if (table) g_hash_table_unref(table);
+  return view;
+}
+
+bool isEmpty(gchar* raw, GError*& error) {
+  Text text(raw);
+  return !take(error) && (!text || !*text);
+}
+
+bool isUnnamed(AtspiAccessible* object) {
+  GError* error = nullptr;
+  return isEmpty(atspi_accessible_get_name(object, &error), error) &&
+         isEmpty(atspi_accessible_get_description(object, &error), error);
+}
+
+// An object met on its own (a parent, what lies under a point, the source of
+// a focus event), whose place is not known. An object that cannot be read
+// stays.
+bool isLeftOut(AtspiAccessible* object) {
+  if (!isLayoutRole(atspi_accessible_get_role(object, nullptr))) return false;
+  if (!isBrowserView(object)) return false;
+  Ref<AtspiStateSet> states(atspi_accessible_get_state_set(object));
+  if (!states || atspi_state_set_contains(states.get(), ATSPI_STATE_FOCUSABLE) ||
+      atspi_state_set_contains(states.get(), ATSPI_STATE_DEFUNCT)) {
+    return false;
+  }
+  return isUnnamed(object);
+}
+
+// The object itself, or when it is left out its nearest ancestor that is not.
+Ref<AtspiAccessible> shownSelfOrAncestor(Ref<AtspiAccessible> object) {
+  if (!object || !leavesOutLayoutViews(object.get())) return object;
+  for (int step = 0; step < MAX_PARENT_STEPS && isLeftOut(object.get()); ++step) {
+    Ref<AtspiAccessible> parent(atspi_accessible_get_parent(object.get(), nullptr));
+    if (!parent) break;
+    object = std::move(parent);
+  }
+  return object;
+}
+
+// An object's children in order, at most MAX_CHILDREN_READ; `count` is their
+// number when it was read already, else negative. A view's come in one
+// request: the bridge takes a search that does not traverse as one among the
+// scope's own children.
+AXError childrenList(AtspiAccessible* object, gint count, bool view,
+                     std::vector<Ref<AtspiAccessible>>& list) {
+  if (view) {
+    AXError code = AXErrorCode::success;
+    if (auto listed = matchesUnder(object, {}, {}, MAX_CHILDREN_READ, code, /*lacking=*/false,
+                                   /*childrenOnly=*/true)) {
+      list = std::move(*listed);
+      return code;
+    }
+  }
+  GError* error = nullptr;
+  if (count < 0) count = atspi_accessible_get_child_count(object, &error);
+  if (AXError code = take(error)) return code;
+  for (gint i = 0; i < std::min(count, MAX_CHILDREN_READ); ++i) {
+    AtspiAccessible* child = atspi_accessible_get_child_at_index(object, i, &error);
+    if (AXError code = take(error)) return code;
+    if (child) list.emplace_back(child);
+  }
+  return AXErrorCode::success;
+}
+
+// Appends an object's children, up to MAX_CHILDREN_READ in all. Below a view,
+// each child left out is replaced by its own children. A view's children are
+// views or whole pages, never parts of one, so they need no look at their
+// attributes; one collection request asks which of them have a layout role
+// and no focus to take, and only those are asked for their names (without
+// that interface nothing is left out). A left-out view that cannot be read
+// adds nothing; only the object's own children fail the request.
+AXError appendChildren(AtspiAccessible* object, gint count, bool view, int depth,
+                       AXArray& children) {
+  std::vector<Ref<AtspiAccessible>> own;
+  if (AXError code = childrenList(object, count, view, own)) {
+    return depth == 0 ? code : AXErrorCode::success;
+  }
+  std::vector<Ref<AtspiAccessible>> candidates;
+  if (view && !own.empty() && depth < MAX_LAYOUT_DEPTH) {
+    AXError code = AXErrorCode::success;
+    candidates = matchesUnder(object, {ATSPI_STATE_FOCUSABLE},
+                              {ATSPI_ROLE_PANEL, ATSPI_ROLE_FILLER, ATSPI_ROLE_SECTION},
+                              MAX_CHILDREN_READ, code, /*lacking=*/true, /*childrenOnly=*/true)
+                     .value_or(std::vector<Ref<AtspiAccessible>>{});
+  }
+  for (auto& child : own) {
+    if (children.size() >= static_cast<std::size_t>(MAX_CHILDREN_READ)) break;
+    const bool candidate =
+        std::any_of(candidates.begin(), candidates.end(),
+                    [&](const auto& match) { return match.get() == child.get(); });
+    if (candidate && isUnnamed(child.get())) {
+      appendChildren(child.get(), -1, true, depth + 1, children);
+      continue;
+    }
+    children.emplace_back(AtspiElementRef::adopt(child.release()));
+  }
+  return AXErrorCode::success;
+}
+
+// A page's children are all the page's, so only a view's are looked at.
+Answer childrenOf(AtspiAccessible* object) {
+  GError* error = nullptr;
+  const gint count = atspi_accessible_get_child_count(object, &error);
+  if (AXError code = take(error)) return failed(code);
+  if (count <= 0) return {AXErrorCode::success, AXArray{}};
+  const bool view = leavesOutLayoutViews(object) && isBrowserView(object);
+  AXArray children;
+  if (AXError code = appendChildren(object, count, view, 0, children)) return failed(code);
+  return {AXErrorCode::success, std::move(children)};
 }
 
 bool isWebDocument(AtspiRole role) {
@@ -395,6 +533,7 @@ Answer parentOf(AtspiAccessible* object, const Facts& facts) {
   Ref<AtspiAccessible> parent(atspi_accessible_get_parent(object, &error));
   if (AXError code = take(error)) return failed(code);
   if (!parent) return failed(AXErrorCode::noValue);
+  parent = shownSelfOrAncestor(std::move(parent));
   if (atspi_accessible_get_role(parent.get(), nullptr) == ATSPI_ROLE_DESKTOP_FRAME) {
     return failed(AXErrorCode::noValue);
   }
@@ -942,7 +1081,7 @@ AXError elementAt(const AtspiElementRef& ref, gint x, gint y, AXUIElement& found
     }
   }
   for (auto& start : starts) {
-    Ref<AtspiAccessible> deepest = deepestAt(std::move(start), x, y);
+    Ref<AtspiAccessible> deepest = shownSelfOrAncestor(deepestAt(std::move(start), x, y));
     if (deepest) {
       found = AtspiElementRef::adopt(deepest.release());
       return AXErrorCode::success;
@@ -1006,10 +1145,13 @@ struct AtspiAccessibility::Observers {
 
   void deliver(AtspiAccessible* source) {
     if (all.empty()) return;
-    const std::int32_t pid = AtspiSession::shared().processOf(source);
-    for (auto& observer : all.of(pid)) {
+    const auto watching = all.of(AtspiSession::shared().processOf(source));
+    if (watching.empty()) return;
+    // A focus event from a left-out view tells of the view that shows it.
+    Ref<AtspiAccessible> shown = shownSelfOrAncestor(Ref<AtspiAccessible>(newRef(source)));
+    for (const auto& observer : watching) {
       if (!observer->watchesFocus() || !observer->isScheduled()) continue;
-      observer->post(AtspiElementRef::adopt(newRef(source)), FOCUS_CHANGED);
+      observer->post(AtspiElementRef::adopt(newRef(shown.get())), FOCUS_CHANGED);
     }
   }
 };

@@ -18,6 +18,8 @@
 // the write counts only once the field reads back what was written.
 // Focus notices come from the bus's focus events, filtered to the observed
 // application and delivered on the run loop the observer is scheduled on.
+// Chromium's role-less layout views are left out of the tree, as the model
+// never shows them.
 
 namespace nolari::platform {
 

@@ -379,4 +379,28 @@ std::int32_t AtspiSession::processOf(AtspiAccessible* object) {
   return pid;
 }
 
+std::string AtspiSession::toolkitOf(AtspiAccessible* object) {
+  const AtspiObject* base = ATSPI_OBJECT(object);
+  const std::string busName = base->app && base->app->bus_name ? base->app->bus_name : "";
+  if (auto it = toolkits_.find(busName); it != toolkits_.end() && !busName.empty()) {
+    return it->second;
+  }
+  // Asked of the application object: some toolkits answer it nowhere else.
+  const std::int32_t pid = processOf(object);
+  AtspiAccessible* app = pid > 0 ? applicationOf(pid) : nullptr;
+  if (!app) return "";
+  GError* error = nullptr;
+  gchar* name = atspi_accessible_get_toolkit_name(app, &error);
+  g_object_unref(app);
+  std::string toolkit = name ? name : "";
+  g_free(name);
+  // A request that failed is asked again next time.
+  if (error) {
+    g_clear_error(&error);
+    return "";
+  }
+  if (!busName.empty()) toolkits_[busName] = toolkit;
+  return toolkit;
+}
+
 }  // namespace nolari::platform

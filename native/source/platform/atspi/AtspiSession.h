@@ -73,6 +73,10 @@ class AtspiSession {
   void forgetApplication(std::int32_t pid);
   // The process owning an object, cached by bus connection. Session thread only.
   std::int32_t processOf(AtspiAccessible* object);
+  // The name of the toolkit that built an object's application, as the
+  // application tells it; "" when it does not. Cached by bus connection.
+  // Session thread only.
+  std::string toolkitOf(AtspiAccessible* object);
 
  private:
   enum class State { idle, checking, ready, unreachable };
@@ -100,6 +104,7 @@ class AtspiSession {
   // Session thread only.
   std::map<std::int32_t, AtspiAccessible*> applications_;
   std::map<std::string, std::int32_t> processes_;
+  std::map<std::string, std::string> toolkits_;
 };
 
 }  // namespace nolari::platform
