@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iostream>
 #include <thread>
 
 #include "DesktopFixture.h"
@@ -88,20 +87,6 @@ class VelkitApplicationsTest : public DesktopFixture {
     return out;
   }
 
-  // The best of three runs: the figure the command costs without the
-  // machine's other work.
-  std::chrono::milliseconds fastest(const std::string& command) {
-    auto best = std::chrono::milliseconds::max();
-    for (int i = 0; i < 3; ++i) {
-      const auto started = std::chrono::steady_clock::now();
-      desktop_->runTool("velkit", {command});
-      best = std::min(best, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::steady_clock::now() - started));
-    }
-    std::cout << "[ timing   ] " << command << " " << best.count() << " ms\n";
-    return best;
-  }
-
   json write(const std::string& text) {
     ProcessResult result = desktop_->run("velkit", {"write-text", text});
     EXPECT_EQ(result.exitStatus, 0) << result.err;
@@ -162,8 +147,6 @@ class VelkitApplicationsTest : public DesktopFixture {
     EXPECT_EQ(context["browser_page_title"], "Compose - Webmail");
     // Above the page, the window: no layout container of the browser between.
     EXPECT_EQ(context["breadcrumbs"][1], context["window_title"]) << context.dump();
-    fastest("get-focused");
-    fastest("get-context");
 
     // Dictated text replaces the editor's paragraphs with its own.
     ProcessResult written = desktop_->run("velkit", {"write-text", "Dear Ann,\nFriday suits me."});
@@ -236,8 +219,6 @@ TEST_F(VelkitApplicationsTest, FeatherPadAndLibreOfficeWriter) {
                       [](const json& out) { return out.value("role", json()) == "AXTextArea"; });
   EXPECT_EQ(focused["role"], "AXTextArea") << focused.dump();
   EXPECT_EQ(focused["value"], "Dear Ann,\nsee you on Friday.\n");
-  fastest("get-focused");
-  fastest("get-context");
   const std::string letter = "Dear Bob,\nlunch moved to Monday.";
   EXPECT_EQ(write(letter)["status"], "success");
   EXPECT_EQ(focusedText("featherpad", letter), letter);
@@ -256,19 +237,9 @@ TEST_F(VelkitApplicationsTest, FeatherPadAndLibreOfficeWriter) {
   });
   EXPECT_EQ(focused["role"], "AXTextArea") << focused.dump();
   EXPECT_EQ(focused["value"], "Minutes of the meeting");
-  fastest("get-focused");
-  fastest("get-context");
   EXPECT_EQ(write("Agenda for Monday")["status"], "success");
   EXPECT_EQ(focusedText("soffice", "Agenda for Monday"), "Agenda for Monday");
   desktop_->stopApplication(office);
-}
-
-// The same figures on the project's own compose window, for comparison.
-TEST_F(VelkitApplicationsTest, ComposeWindowTimings) {
-  openComposer("body");
-  if (IsSkipped() || HasFatalFailure()) return;
-  fastest("get-focused");
-  fastest("get-context");
 }
 
 }  // namespace
