@@ -92,7 +92,7 @@ TEST(NolariConfigDecode, MissingRequiredKeysAndWrongTypesRejectTheWholeFile) {
             MALFORMED + "\"highlight.allowed_roles[1]\" must be a string but is the number 3.");
   EXPECT_EQ(decodeError("[]"), MALFORMED + "the top level must be an object but is an array.");
   EXPECT_EQ(decodeError(std::string(16 << 20, '[')), MALFORMED + "nested deeper than 256 levels");
-  EXPECT_EQ(decodeError(std::string("{}\0{\"x\":", 9)), MALFORMED + "a NUL byte in the text");
+  EXPECT_EQ(decodeError(std::string("{}\0{\"x\":", 8)), MALFORMED + "a NUL byte in the text");
 
   for (
       const std::string& text : {

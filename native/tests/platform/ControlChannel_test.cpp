@@ -48,7 +48,7 @@ TEST_F(ControlChannelApply, MalformedLinesSayWhy) {
   EXPECT_EQ(apply("{"), "not valid JSON");
   EXPECT_EQ(apply("{\"op\":\"activate\",\"pid\":501}\xff"), "not valid JSON");
   // A NUL would end the parse early; a value nested 30,000 deep would end the stack.
-  EXPECT_EQ(apply(std::string("{\"op\":\"activate\",\"pid\":501}\0{}", 31)), "not valid JSON");
+  EXPECT_EQ(apply(std::string("{\"op\":\"activate\",\"pid\":501}\0{}", 30)), "not valid JSON");
   EXPECT_EQ(apply(R"({"op":"activate","pid":501,"x":)" + std::string(30000, '[')),
             "not valid JSON");
   EXPECT_EQ(apply("\"activate\""), "not a JSON object");
