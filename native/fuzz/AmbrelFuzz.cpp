@@ -12,8 +12,8 @@
 #include <memory>
 
 #include "FuzzSupport.h"
-#include "ambrel/Ambrel.h"
 #include "ambrel/AgentFixture.h"
+#include "ambrel/Ambrel.h"
 #include "platform/Platform.h"
 #include "support/VirtualRunLoop.h"
 
@@ -59,8 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::abort();
   }
   test::FakeEventTaps taps;
-  auto agent = ambrel::Ambrel::create(*desktop.accessibility, *desktop.workspace, taps, loop,
-                                      NolariConfig(), [](std::string_view, const nlohmann::json&) {});
+  auto agent =
+      ambrel::Ambrel::create(*desktop.accessibility, *desktop.workspace, taps, loop, NolariConfig(),
+                             [](std::string_view, const nlohmann::json&) {});
   // The command reader meets the end of its input at once; commands come below.
   const int nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   agent->start(nothing);

@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "FuzzSupport.h"
-#include "ambrel/Ambrel.h"
 #include "ambrel/AgentFixture.h"
+#include "ambrel/Ambrel.h"
 #include "core/NolariConfig.h"
 #include "platform/Platform.h"
 #include "support/VirtualRunLoop.h"

@@ -26,11 +26,26 @@ using platform::AXValue;
 // Explicit "AXChildren" answers can make any graph, so the walk is bounded.
 constexpr int MAX_VISITS = 200;
 
-const char* const ATTRIBUTES[] = {
-    "AXRole",        "AXSubrole",      "AXTitle",        "AXValue",          "AXDescription",
-    "AXParent",      "AXChildren",     "AXWindows",      "AXFocusedUIElement", "AXFocusedWindow",
-    "AXMainWindow",  "AXWindow",       "AXPosition",     "AXSize",           "AXFrame",
-    "AXSelectedText", "AXSelectedTextRange", "AXNumberOfCharacters", "AXURL", "AXFocused"};
+const char* const ATTRIBUTES[] = {"AXRole",
+                                  "AXSubrole",
+                                  "AXTitle",
+                                  "AXValue",
+                                  "AXDescription",
+                                  "AXParent",
+                                  "AXChildren",
+                                  "AXWindows",
+                                  "AXFocusedUIElement",
+                                  "AXFocusedWindow",
+                                  "AXMainWindow",
+                                  "AXWindow",
+                                  "AXPosition",
+                                  "AXSize",
+                                  "AXFrame",
+                                  "AXSelectedText",
+                                  "AXSelectedTextRange",
+                                  "AXNumberOfCharacters",
+                                  "AXURL",
+                                  "AXFocused"};
 
 void visit(Accessibility& ax, const AXUIElement& element, int& visits) {
   if (++visits > MAX_VISITS) return;
