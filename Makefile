@@ -4,6 +4,8 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 RELEASE_BUILD ?= build-release
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 
 # The project's own builds keep warnings as errors; a plain cmake build does not.
 CMAKE_FLAGS ?= -DNOLARI_WERROR=ON $(COMPILER_CACHE)
@@ -14,7 +16,7 @@ COMPILER_CACHE ?= $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: deps demo test test-plain test-asan release lint tsan bench build clean
+.PHONY: deps demo test test-plain test-asan release lint tsan bench fuzz build clean
 
 deps:
 	@bash scripts/deps.sh
@@ -32,6 +34,11 @@ $(TSAN_BUILD)/CMakeCache.txt: Makefile
 
 $(RELEASE_BUILD)/CMakeCache.txt: Makefile
 	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+
+# libFuzzer comes with clang only; the other builds keep the default compiler.
+$(FUZZ_BUILD)/CMakeCache.txt: Makefile
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNOLARI_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ $(CMAKE_FLAGS)
 
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
@@ -67,5 +74,10 @@ tsan: deps $(TSAN_BUILD)/CMakeCache.txt
 bench: build
 	@bash bench/run.sh $(BUILD)
 
+# Each fuzz harness for FUZZ_SECONDS; a crash fails and leaves its reproducer.
+fuzz: deps $(FUZZ_BUILD)/CMakeCache.txt
+	cmake --build $(FUZZ_BUILD) --target fuzzers -j $(JOBS)
+	@bash scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(RELEASE_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(RELEASE_BUILD) $(FUZZ_BUILD)

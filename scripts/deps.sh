@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config ccache clang-format clang-tidy
+  # clang with its libFuzzer and sanitizer runtimes, for `make fuzz`.
+  clang libclang-rt-dev python3
   libgtest-dev libgmock-dev
   nlohmann-json3-dev libboost-dev libicu-dev
   libsndfile1-dev libsamplerate0-dev

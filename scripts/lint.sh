@@ -12,7 +12,7 @@ if [[ ! -f "$build/compile_commands.json" ]]; then
   exit 2
 fi
 
-mapfile -t files < <(find native/source native/tests -name '*.cpp' -o -name '*.h' | sort)
+mapfile -t files < <(find native/source native/tests native/fuzz -name '*.cpp' -o -name '*.h' | sort)
 
 status=0
 echo "lint: clang-format on ${#files[@]} files"
@@ -23,6 +23,7 @@ if ! clang-format --dry-run -Werror "${files[@]}" 2>"$build/clang-format.log"; t
 fi
 
 # Headers are checked through the units that include them (HeaderFilterRegex).
+# The fuzz harnesses are not in this build (they need NOLARI_FUZZ and clang).
 # The build's -Werror is lifted so that clang's own warnings, which GCC's build
 # does not share, do not stop a unit before the checks run.
 echo "lint: clang-tidy on the units of $build, $jobs at a time"
