@@ -255,7 +255,7 @@ TEST(RealEngine, AlternatingPhraseSetsKeepTheirNamesWithoutGrowingMemory) {
        "quillfeather"}};
   Sondra sondra(dir);
   long warmKiB = 0;
-  constexpr int ROUNDS = 6;
+  constexpr int ROUNDS = 5;
   for (int round = 0; round < ROUNDS; ++round) {
     // The first two rounds build the searches and let the allocator settle.
     if (round == 2) warmKiB = sondra.residentKiB();
