@@ -270,7 +270,7 @@ TEST(RealEngine, AlternatingPhraseSetsKeepTheirNamesWithoutGrowingMemory) {
     // beyond the margin.
     EXPECT_LT(sondra.residentKiB() - warmKiB, 8 * 1024) << "from " << warmKiB << " KiB";
   }
-  // The phrase sets do not leak into requests without one.
+  // A request without contextual strings gets none of the sets' words.
   json plain = sondra.transcribe(cases[2].audio);
   EXPECT_EQ(plain["text"].get<std::string>().find("quillfeather"), std::string::npos)
       << plain.dump();
