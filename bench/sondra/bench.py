@@ -185,6 +185,13 @@ class Sondra:
             fields = stat.read().rsplit(")", 1)[1].split()
         return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
+    def resident_memory_mb(self):
+        with open(f"/proc/{self.process.pid}/status") as status:
+            for line in status:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1]) / 1024
+        return float("nan")
+
     def peak_memory_mb(self):
         with open(f"/proc/{self.process.pid}/status") as status:
             for line in status:
@@ -204,9 +211,37 @@ def plain_engine(path):
     return " ".join(line.strip() for line in out.splitlines() if line.strip()), time.monotonic() - began
 
 
+def alternate_phrase_sets(program, directory, corpus, requests):
+    """A fresh sondra given the rare-name files in turn, each with its own names:
+    a line telling resident memory after the first round and at the end, and CPU
+    time per request for a set met the first time, a cached one and none."""
+    rare = [(path, names) for category, path, _, names in corpus if category == "rare names"][:2]
+    sondra = Sondra(program, directory)
+
+    def cpu_of(path, names):
+        before = sondra.cpu_seconds()
+        reply, _ = sondra.ask({"op": "transcribe", "audio_path": path, "contextual_strings": names})
+        assert reply["status"] == "ok", reply
+        return sondra.cpu_seconds() - before
+
+    cpu_of(rare[0][0], [])  # the model's load
+    plain = cpu_of(rare[0][0], [])
+    first = [cpu_of(path, names) for path, names in rare]
+    warm = sondra.resident_memory_mb()
+    cached = [cpu_of(*rare[i % len(rare)]) for i in range(requests)]
+    end = sondra.resident_memory_mb()
+    status = sondra.close()
+    return (f"phrase sets in turn ({len(rare)} sets, {requests} more requests): resident memory {warm:.0f} MB "
+            f"after the first round, {end:.0f} MB after; CPU per request {plain * 1000:.0f} ms without "
+            f"contextual strings, {sum(first) / len(first) * 1000:.0f} ms with a new set, "
+            f"{sum(cached) / len(cached) * 1000:.0f} ms with a cached one; exit status {status}")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("sondra")
+    parser.add_argument("--alternations", type=int, default=60,
+                        help="requests alternating between two phrase sets")
     args = parser.parse_args()
 
     with tempfile.TemporaryDirectory() as directory:
@@ -257,6 +292,7 @@ def main():
                 others_with.add(reference, biased["text"])
         peak = sondra.peak_memory_mb()
         status = sondra.close()
+        alternation = alternate_phrase_sets(args.sondra, directory, corpus, args.alternations)
 
     print()
     print("Sondra (one process over its protocol) beside pocketsphinx_continuous -infile (one run per file)")
@@ -290,6 +326,7 @@ def main():
         errors = [abs(s - o) for s, o in zip(starts, onsets)]
         print("segment start error vs the known onsets after each pause: "
               + ", ".join(f"{e:.3f} s" for e in errors) + f" (max {max(errors):.3f} s)")
+    print(alternation)
     return 0
 
 

@@ -55,9 +55,10 @@ constexpr double PHRASE_PAUSE_SECONDS = 0.5;
 constexpr double ONSET_REACH_SECONDS = 0.3;
 // Weight of the phrase model built from contextual strings beside the main one.
 constexpr float CONTEXT_WEIGHT = 0.15f;
-// Each blended search holds its own copy of the search tree, tens of megabytes:
-// only the latest phrase set is kept.
-constexpr size_t CONTEXT_CACHE_SIZE = 1;
+// Each blended search holds its own copy of the search tree, about 45 MB with
+// the US English model: a few callers alternating their phrase sets are served
+// without a rebuild, within about 180 MB.
+constexpr size_t CONTEXT_CACHE_SIZE = 4;
 // Bounds on what contextual strings may add, so that a huge list stays quick.
 constexpr size_t MAX_CONTEXT_PHRASES = 2000;
 constexpr size_t MAX_PHRASE_WORDS = 12;
@@ -199,6 +200,15 @@ struct Word {
   std::string text;
   double start;
   double end;
+};
+
+// A search built for one set of contextual strings.
+struct ContextSearch {
+  // The set's words, phrase by phrase.
+  std::string key;
+  std::string name;
+  // The set's words that the main dictionary lacks.
+  std::set<std::string> extraWords;
 };
 
 }  // namespace
@@ -399,32 +409,35 @@ class PocketSpeech::Engine {
       if (phrases.size() >= MAX_CONTEXT_PHRASES) break;
       auto words = phraseWords(phrase);
       if (words.empty()) continue;
-      for (const auto& w : words) key += w + " ";
-      key += "\n";
+      for (const auto& w : words) {
+        key += w;
+        key += ' ';
+      }
+      key += '\n';
       phrases.push_back(std::move(words));
     }
     if (phrases.empty() || !mainLm_) return "_default";
     for (auto it = cache_.begin(); it != cache_.end(); ++it) {
-      if (it->first == key) {
+      if (it->key == key) {
         cache_.splice(cache_.begin(), cache_, it);
-        return cache_.front().second;
+        return cache_.front().name;
       }
     }
-    // The oldest search goes before the new one is built, so that the two are
-    // never held at once.
+    // The least recently used search goes before the new one is built, so that
+    // no more than the cache's size are ever held at once.
     if (cache_.size() >= CONTEXT_CACHE_SIZE) {
       ps_set_search(decoder_, "_default");
-      ps_unset_search(decoder_, cache_.back().second.c_str());
+      ps_unset_search(decoder_, cache_.back().name.c_str());
       cache_.pop_back();
     }
+    std::set<std::string> extraWords = addMissingWords(phrases);
     std::string name = buildSearch(phrases);
     if (name.empty()) return "_default";
-    cache_.emplace_front(key, name);
+    cache_.push_front({std::move(key), name, std::move(extraWords)});
     return name;
   }
 
   std::string buildSearch(const std::vector<std::vector<std::string>>& phrases) {
-    addMissingWords(phrases);
     std::vector<std::vector<std::string>> known;
     for (const auto& words : phrases) {
       bool all = std::all_of(words.begin(), words.end(),
@@ -439,13 +452,11 @@ class PocketSpeech::Engine {
     char contextName[] = "context";
     char* names[2] = {mainName, contextName};
     const float32 weights[2] = {1.0f - CONTEXT_WEIGHT, CONTEXT_WEIGHT};
-    ngram_model_retain(mainLm_);
+    // The set takes its own reference to each model, and the search its own to
+    // the set: only the search keeps them, and they go with it.
     ngram_model_t* blended = ngram_model_set_init(config_, models, names, weights, 2);
-    if (!blended) {
-      ngram_model_free(mainLm_);
-      ngram_model_free(phraseLm);
-      return "";
-    }
+    ngram_model_free(phraseLm);
+    if (!blended) return "";
     std::string name = "context-" + std::to_string(++searchCounter_);
     int rc = ps_set_lm(decoder_, name.c_str(), blended);
     ngram_model_free(blended);
@@ -461,37 +472,61 @@ class PocketSpeech::Engine {
 
   // Words the dictionary lacks get a pronunciation from the speech synthesiser's
   // lexicon, which falls back to letter-to-sound rules. They reach the decoder
-  // through a reloaded dictionary: the main dictionary plus the words of the
-  // current phrase set. Adding words one by one would also add them to the main
-  // language model for good, which the engine does not survive by the thousand.
-  void addMissingWords(const std::vector<std::vector<std::string>>& phrases) {
-    std::map<std::string, std::string> needed;
+  // through a reloaded dictionary: the main dictionary plus the words of every
+  // cached phrase set, so that switching among cached searches needs no reload.
+  // Adding words one by one would also add them to the main language model for
+  // good, which the engine does not survive by the thousand. Returns this set's
+  // words that the main dictionary lacks and the decoder now has.
+  std::set<std::string> addMissingWords(const std::vector<std::vector<std::string>>& phrases) {
+    std::set<std::string> own;
+    std::map<std::string, std::string> fresh;
     for (const auto& words : phrases) {
       for (const auto& w : words) {
-        if (needed.count(w) || (!extraWords_.count(w) && inDictionary(w))) continue;
-        std::string phones = pronounce(w);
-        if (!phones.empty()) needed[w] = phones;
+        if (own.count(w) || fresh.count(w)) continue;
+        if (extraWords_.count(w)) {
+          own.insert(w);
+        } else if (!inDictionary(w)) {
+          std::string phones = pronounce(w);
+          if (!phones.empty()) fresh[w] = phones;
+        }
       }
     }
-    if (needed.empty()) return;
+    if (fresh.empty()) return own;
+    // Words that only evicted sets used go with this reload.
+    std::map<std::string, std::string> wanted = fresh;
+    for (const ContextSearch& search : cache_) {
+      for (const auto& w : search.extraWords) wanted.emplace(w, extraWords_.at(w));
+    }
+    for (const auto& w : own) wanted.emplace(w, extraWords_.at(w));
+    if (loadDictionary(wanted)) {
+      extraWords_ = std::move(wanted);
+      for (const auto& entry : fresh) own.insert(entry.first);
+    }
+    return own;
+  }
+
+  bool loadDictionary(const std::map<std::string, std::string>& extraWords) {
     std::ifstream mainDictionary(dictionaryPath_, std::ios::binary);
     char path[] = "/tmp/sondra-dict-XXXXXX";
     int fd = mkstemp(path);
     if (fd < 0 || !mainDictionary) {
-      if (fd >= 0) ::close(fd);
-      return;
+      if (fd >= 0) {
+        ::close(fd);
+        ::unlink(path);
+      }
+      return false;
     }
     ::close(fd);
+    bool written = false;
     {
       std::ofstream out(path, std::ios::binary | std::ios::trunc);
       out << mainDictionary.rdbuf();
-      for (const auto& [word, phones] : needed) out << "\n" << word << " " << phones << "\n";
+      for (const auto& [word, phones] : extraWords) out << "\n" << word << " " << phones << "\n";
+      written = static_cast<bool>(out.flush());
     }
-    if (ps_load_dict(decoder_, path, nullptr, nullptr) == 0) {
-      extraWords_.clear();
-      for (const auto& entry : needed) extraWords_.insert(entry.first);
-    }
+    bool loaded = written && ps_load_dict(decoder_, path, nullptr, nullptr) == 0;
     ::unlink(path);
+    return loaded;
   }
 
   std::string pronounce(const std::string& word) {
@@ -565,13 +600,14 @@ class PocketSpeech::Engine {
   cmd_ln_t* config_;
   ps_decoder_t* decoder_;
   std::string dictionaryPath_;
-  // Words of the current phrase set that the main dictionary lacks.
-  std::set<std::string> extraWords_;
+  // Words beyond the main dictionary that the decoder's dictionary holds, with
+  // their pronunciations.
+  std::map<std::string, std::string> extraWords_;
   ngram_model_t* mainLm_ = nullptr;
   // The synthesiser's built-in lexicon, owned by the library.
   cst_lexicon* lexicon_ = nullptr;
-  // Most recently used first: (phrase set, search name).
-  std::list<std::pair<std::string, std::string>> cache_;
+  // Most recently used first.
+  std::list<ContextSearch> cache_;
   int searchCounter_ = 0;
 };
 
