@@ -37,11 +37,6 @@ std::vector<std::string> frame(const std::vector<std::string_view>& reads) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::string scene = [] {
-    std::string path = fuzz::workDirectory() + "/mail_compose.json";
-    fuzz::writeFile(path, fuzz::testScene("mail_compose"));
-    return path;
-  }();
   const std::string_view input = fuzz::text(data, size);
   const auto chunks = fuzz::unevenChunks(input);
   if (frame({input}) != frame(chunks)) {
@@ -50,14 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   platform::Platform desktop;
-  auto owned = std::make_unique<platform::VirtualRunLoop>();
-  platform::VirtualRunLoop& loop = *owned;
-  desktop.runLoop = std::move(owned);
-  std::string error;
-  if (!platform::connectPlatform(desktop, {.desktop = true}, {.platform = "sim", .simScene = scene},
-                                 error)) {
-    std::abort();
-  }
+  platform::VirtualRunLoop& loop = fuzz::connectMailCompose(desktop);
   test::FakeEventTaps taps;
   auto agent =
       ambrel::Ambrel::create(*desktop.accessibility, *desktop.workspace, taps, loop, NolariConfig(),

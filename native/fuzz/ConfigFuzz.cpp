@@ -28,20 +28,8 @@ void require(bool condition, const char* what) {
 }
 
 void takeUp(const NolariConfig& config) {
-  static const std::string scene = [] {
-    std::string path = fuzz::workDirectory() + "/mail_compose.json";
-    fuzz::writeFile(path, fuzz::testScene("mail_compose"));
-    return path;
-  }();
   platform::Platform desktop;
-  auto owned = std::make_unique<platform::VirtualRunLoop>();
-  platform::VirtualRunLoop& loop = *owned;
-  desktop.runLoop = std::move(owned);
-  std::string error;
-  if (!platform::connectPlatform(desktop, {.desktop = true}, {.platform = "sim", .simScene = scene},
-                                 error)) {
-    std::abort();
-  }
+  platform::VirtualRunLoop& loop = fuzz::connectMailCompose(desktop);
   test::FakeEventTaps taps;
   auto agent = ambrel::Ambrel::create(*desktop.accessibility, *desktop.workspace, taps, loop,
                                       config, [](std::string_view, const nlohmann::json&) {});

@@ -23,20 +23,8 @@ using namespace std::chrono_literals;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::string scene = [] {
-    std::string path = fuzz::workDirectory() + "/mail_compose.json";
-    fuzz::writeFile(path, fuzz::testScene("mail_compose"));
-    return path;
-  }();
   platform::Platform desktop;
-  auto owned = std::make_unique<platform::VirtualRunLoop>();
-  platform::VirtualRunLoop& loop = *owned;
-  desktop.runLoop = std::move(owned);
-  std::string error;
-  if (!platform::connectPlatform(desktop, {.desktop = true}, {.platform = "sim", .simScene = scene},
-                                 error)) {
-    std::abort();
-  }
+  platform::VirtualRunLoop& loop = fuzz::connectMailCompose(desktop);
   auto observer = std::make_shared<FocusObserver>(*desktop.accessibility, *desktop.workspace, loop);
   NolariConfig config;
   config.observer.focusRetryDelays = {0.05, 0.2};
@@ -45,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   platform::SimControl control(static_cast<platform::SimWorkspace&>(*desktop.workspace).desktop());
   for (std::string_view line : fuzz::split(fuzz::text(data, size), '\n')) {
+    std::string error;
     platform::SimControlChannel::apply(line, control, loop, error);
     loop.runUntilIdle();
   }

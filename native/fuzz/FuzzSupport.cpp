@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 
 #include "support/TempDir.h"
 
@@ -57,6 +58,23 @@ std::vector<std::string_view> unevenChunks(std::string_view bytes) {
     bytes.remove_prefix(std::min(size, bytes.size()));
   }
   return chunks;
+}
+
+platform::VirtualRunLoop& connectMailCompose(platform::Platform& desktop) {
+  static const std::string scene = [] {
+    std::string path = workDirectory() + "/mail_compose.json";
+    writeFile(path, testScene("mail_compose"));
+    return path;
+  }();
+  auto owned = std::make_unique<platform::VirtualRunLoop>();
+  platform::VirtualRunLoop& loop = *owned;
+  desktop.runLoop = std::move(owned);
+  std::string error;
+  if (!platform::connectPlatform(desktop, {.desktop = true}, {.platform = "sim", .simScene = scene},
+                                 error)) {
+    std::abort();
+  }
+  return loop;
 }
 
 }  // namespace nolari::fuzz

@@ -6,6 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Platform.h"
+#include "support/VirtualRunLoop.h"
+
 // What the harnesses share: a private directory for the files a program would
 // be given, and the cutting of a fuzz input into the pieces a program receives.
 
@@ -20,6 +23,11 @@ void writeFile(const std::string& path, std::string_view bytes);
 
 // A checked-in test scene, "<name>.json" of native/tests/scenes.
 std::string testScene(const std::string& name);
+
+// Connects `desktop` to the simulated desktop on the test scene
+// "mail_compose" with a virtual run loop, which it returns; aborts when it
+// cannot.
+platform::VirtualRunLoop& connectMailCompose(platform::Platform& desktop);
 
 // The input as text.
 inline std::string_view text(const std::uint8_t* data, std::size_t size) {

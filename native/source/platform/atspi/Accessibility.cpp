@@ -15,6 +15,7 @@
 #include "platform/Notices.h"
 #include "platform/RunLoop.h"
 #include "platform/atspi/AtspiMapping.h"
+#include "platform/atspi/AtspiRef.h"
 #include "platform/atspi/AtspiRichText.h"
 #include "platform/atspi/AtspiSession.h"
 
@@ -46,16 +47,10 @@ struct Answer {
 
 Answer failed(AXError error) { return {error, {}}; }
 
-// Ownership of the library's reference-counted objects and strings.
-struct Unref {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
 template <class T>
-using Ref = std::unique_ptr<T, Unref>;
-struct Free {
-  void operator()(gpointer memory) const { g_free(memory); }
-};
-using Text = std::unique_ptr<gchar, Free>;
+using Ref = AtspiRef<T>;
+using Free = AtspiFree;
+using Text = AtspiString;
 
 // Reads the error a call left and clears it; success when there was none.
 AXError take(GError*& error) {

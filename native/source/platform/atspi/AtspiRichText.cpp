@@ -6,6 +6,8 @@
 #include <array>
 #include <string_view>
 
+#include "platform/atspi/AtspiRef.h"
+
 namespace nolari::platform::AtspiRichText {
 
 // --- Flattening --------------------------------------------------------------
@@ -139,14 +141,9 @@ std::vector<TextRun> Flattened::runsIn(Span span) const {
 
 namespace {
 
-struct Unref {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
 template <class T>
-using Ref = std::unique_ptr<T, Unref>;
-struct Free {
-  void operator()(gpointer memory) const { g_free(memory); }
-};
+using Ref = AtspiRef<T>;
+using Free = AtspiFree;
 
 // Roles that flow within a line of text when a page gives no layout of its own.
 constexpr std::array INLINE_ROLES = {
