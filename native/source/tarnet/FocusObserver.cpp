@@ -8,6 +8,7 @@
 #include "base/JSONOutput.h"
 #include "base/NolariLogger.h"
 #include "core/AXFocusResolver.h"
+#include "core/AXHelpers.h"
 #include "tarnet/FocusEmitter.h"
 
 namespace nolari {
@@ -100,7 +101,16 @@ void FocusObserver::focusApp(std::int32_t pid) {
 
 void FocusObserver::handleFocusChange(const platform::AXUIElement& appElement) {
   const std::int32_t pid = currentPid_;
-  if (auto focused = AXFocusResolver::resolveFocusedElement(ax_, appElement, pid)) {
+  auto focused = AXFocusResolver::resolveFocusedElement(ax_, appElement, pid);
+  // The front can move on before its activation notice arrives (a starting
+  // application's windows come and go), and the system-wide focus then lies in
+  // another application: the watched application's own focus is taken
+  // instead, so that no report pairs one application with another's field.
+  std::int32_t owner = 0;
+  if (focused && ax_.getPid(*focused, owner) == AXErrorCode::success && owner != pid) {
+    focused = AXHelpers::getElementAttribute(ax_, ax_.createApplication(pid), "AXFocusedUIElement");
+  }
+  if (focused) {
     FocusEmitter::emitFocus(ax_, workspace_, *focused, pid);
   } else {
     NolariLogger::debug("No focused element found for pid " + std::to_string(pid));

@@ -158,6 +158,21 @@ TEST_F(FocusObserverNameless, ApplicationWithoutANameIsUnknown) {
   EXPECT_EQ(json::parse(lines[1])["app_name"], "Unknown");
 }
 
+// Notes is watched, but Mail is in front again before any notice says so:
+// the checks report Notes' own focus, never Mail's body under Notes' pid.
+TEST_F(FocusObserverTest, AReportNeverPairsTheWatchedApplicationWithAnotherOnesField) {
+  start();
+  advance(1s);
+  EXPECT_EQ(summary(activate(502)), (Lines{R"x({"status":"Observing pid 502 (Notes)"})x"}));
+  sim_.workspace().desktop()->withState(
+      [](platform::SimDesktop::State& state) { state.model.frontmost = 501; });
+  const auto lines = advance(1s);
+  ASSERT_FALSE(lines.empty());
+  for (const auto& line : lines) {
+    EXPECT_EQ(json::parse(line)["value_preview"], "milk, bread") << line;
+  }
+}
+
 TEST_F(FocusObserverTest, ChecksAndNoticesOutlivingTheObserverDoNothing) {
   start();
   sim_.desktop().focus("cc_field");
