@@ -34,7 +34,7 @@ enum class FontWeight { regular, medium, semibold, bold };
 inline constexpr std::string_view defaultFontFamily = "Fira Sans,Lato,sans-serif";
 
 struct RoundedRect {
-  Rect rect;
+  Rect rect{};
   // Clamped to half the shorter side, so a square with half its side as the
   // radius is a circle.
   double cornerRadius = 0;
@@ -45,22 +45,22 @@ struct RoundedRect {
 // shape or spills past a clip of the same shape.
 struct Stroke {
   double width = 1;
-  Color color;
+  Color color{};
 };
 
 struct Shadow {
   double blurRadius = 0;
-  Point offset;
-  Color color;
+  Point offset{};
+  Color color{};
 };
 
 // A rounded rectangle with a fill, an inner stroke or both; the shadow is
 // painted first, behind the fill.
 struct Shape {
-  RoundedRect shape;
-  std::optional<Color> fill;
-  std::optional<Stroke> stroke;
-  std::optional<Shadow> shadow;
+  RoundedRect shape{};
+  std::optional<Color> fill{};
+  std::optional<Stroke> stroke{};
+  std::optional<Shadow> shadow{};
 };
 
 // Text laid out from `origin` (the top-left of its first line) within `width`.
@@ -68,14 +68,14 @@ struct Shape {
 // the tail with "…". The run is one paragraph: line breaks in `text` are laid
 // out as spaces.
 struct TextRun {
-  std::string text;  // UTF-8
+  std::string text{};  // UTF-8
   std::string fontFamily{defaultFontFamily};
   double size = 13;  // points
   FontWeight weight = FontWeight::regular;
-  Color color;
+  Color color{};
   double letterSpacing = 0;  // points added after each character
   bool underline = false;
-  Point origin;
+  Point origin{};
   double width = 0;
   int maxLines = 1;
 };
@@ -100,15 +100,15 @@ struct Symbol {
   SymbolName name = SymbolName::checkmark;
   double size = 13;
   FontWeight weight = FontWeight::regular;
-  Color color;
-  Rect box;
+  Color color{};
+  Rect box{};
 };
 
 // Where a click means `action`. Invisible; hit regions of a group are scaled
 // and clipped with it.
 struct HitRegion {
-  RoundedRect shape;
-  std::string action;
+  RoundedRect shape{};
+  std::string action{};
 };
 
 struct Item;
@@ -119,9 +119,9 @@ struct Item;
 // not show through one another as the group fades.
 struct Group {
   double scale = 1;
-  Point anchor;
-  std::optional<RoundedRect> clip;
-  std::vector<Item> children;
+  Point anchor{};
+  std::optional<RoundedRect> clip{};
+  std::vector<Item> children{};
 };
 
 struct Item {
@@ -130,7 +130,7 @@ struct Item {
 };
 
 struct DisplayList {
-  std::vector<Item> items;
+  std::vector<Item> items{};
 };
 
 // The action of the front-most hit region under `point`, if any. A region

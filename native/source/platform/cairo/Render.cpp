@@ -47,8 +47,11 @@ void drawShadow(cairo_t* cr, const RoundedRect& shape, const Shadow& shadow) {
   setColor(cr, shadow.color);
   cairo_matrix_t matrix;
   cairo_get_matrix(cr, &matrix);
-  const double scale = std::hypot(matrix.xx, matrix.yx);
   const double blur = std::max(shadow.blurRadius, 0.0);
+  // The mask needs no more pixels than keep the blur's sigma near 1.5 of
+  // them: a blurred edge has no detail that more would show, and cairo
+  // smooths the mask as it scales it up.
+  const double scale = std::min(std::hypot(matrix.xx, matrix.yx), 3 / std::max(blur, 1e-9));
   const double width = (cast.rect.size.width + 2 * blur) * scale;
   const double height = (cast.rect.size.height + 2 * blur) * scale;
   if (blur * scale < 0.5 || !(width * height <= maxShadowPixels)) {
@@ -56,8 +59,8 @@ void drawShadow(cairo_t* cr, const RoundedRect& shape, const Shadow& shadow) {
     cairo_fill(cr);
     return;
   }
-  // The shape as an alpha mask in device pixels, blurred three times over,
-  // which comes close to a Gaussian with the blur radius as twice its sigma.
+  // The shape as an alpha mask, blurred three times over, which comes close
+  // to a Gaussian with the blur radius as twice its sigma.
   const int pixelsWide = static_cast<int>(std::ceil(width));
   const int pixelsHigh = static_cast<int>(std::ceil(height));
   cairo_surface_t* mask = cairo_image_surface_create(CAIRO_FORMAT_A8, pixelsWide, pixelsHigh);
