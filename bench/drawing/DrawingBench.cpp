@@ -26,7 +26,9 @@ constexpr int frames = 2000;
 DisplayList pill(int frame) {
   const Color white{1, 1, 1, 1};
   DisplayList list;
-  Group body{.scale = 1 + 0.02 * std::sin(frame * 0.1), .anchor = {110, 22}};
+  Group body;
+  body.scale = 1 + 0.02 * std::sin(frame * 0.1);
+  body.anchor = {110, 22};
   body.children.push_back(
       {Shape{.shape = {{{6, 4}, {208, 34}}, 17},
              .fill = Color{0.08, 0.08, 0.09, 0.82},

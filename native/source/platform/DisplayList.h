@@ -121,7 +121,7 @@ struct Group {
   double scale = 1;
   Point anchor{};
   std::optional<RoundedRect> clip{};
-  std::vector<Item> children{};
+  std::vector<Item> children;
 };
 
 struct Item {

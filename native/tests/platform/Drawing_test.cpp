@@ -166,7 +166,10 @@ TEST(DisplayListTest, HitTestFindsTheFrontMostRegion) {
   list.items.push_back({HitRegion{{{{0, 0}, {100, 40}}, 20}, "open"}});
   list.items.push_back({Shape{.shape = {{{0, 0}, {100, 40}}}, .fill = red}});
   list.items.push_back({HitRegion{{{{70, 10}, {20, 20}}}, "close"}});
-  Group popped{.scale = 2, .anchor = {50, 80}, .clip = RoundedRect{{{40, 70}, {20, 20}}}};
+  Group popped;
+  popped.scale = 2;
+  popped.anchor = {50, 80};
+  popped.clip = RoundedRect{{{40, 70}, {20, 20}}};
   popped.children.push_back({HitRegion{{{{40, 70}, {40, 20}}}, "copy"}});
   list.items.push_back({popped});
   Group hidden;
