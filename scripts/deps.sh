@@ -13,6 +13,8 @@ packages=(
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx pocketsphinx-en-us
   flite flite1-dev
   libatspi2.0-dev libx11-dev libxtst-dev
+  # Overlay drawing; Lato stands in for the design's Fira Sans, which Debian lacks.
+  libcairo2-dev libpango1.0-dev fonts-lato
   xvfb x11-utils dbus dbus-x11 at-spi2-core openbox xdotool imagemagick
   python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0
   # The applications the desktop tests write into.
