@@ -859,21 +859,24 @@ bool wholeTextSelected(AtspiText* text, gint count) {
   }
 }
 
-// Selects all of the field's text, so that what is typed replaces it: through
-// the bus, else with the toolkit's select-all key. Typing without the whole
-// text selected would mix the old text with the new.
+// Selects all of the field's text, so that what is typed replaces it: with
+// the toolkit's select-all key, as the user would, else through the bus.
+// Typing without the whole text selected would mix the old text with the
+// new. The key comes first: Chromium counts characters beyond the basic plane
+// differently in different places, and a selection asked with its own count
+// there can end its page's renderer.
 bool selectWhole(AtspiText* text, Keyboard& keyboard) {
   GError* error = nullptr;
   const gint count = atspi_text_get_character_count(text, &error);
   if (take(error)) return false;
   if (count == 0) return true;
+  if (keyboard.selectAll() && wholeTextSelected(text, count)) return true;
   const gint selections = atspi_text_get_n_selections(text, &error);
   g_clear_error(&error);
   const gboolean asked = selections > 0 ? atspi_text_set_selection(text, 0, 0, count, &error)
                                         : atspi_text_add_selection(text, 0, count, &error);
   g_clear_error(&error);
-  if (asked && wholeTextSelected(text, count)) return true;
-  return keyboard.selectAll() && wholeTextSelected(text, count);
+  return asked && wholeTextSelected(text, count);
 }
 
 // Keys reach a field only while it has the keyboard focus in the active
