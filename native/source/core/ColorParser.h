@@ -3,18 +3,14 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/DisplayList.h"
+
 // Hex colour strings from the configuration file ("#3498db", "3498dbcc").
 
 namespace nolari {
 
-// Calibrated RGB, every component from 0 to 1.
-struct Color {
-  double red = 0;
-  double green = 0;
-  double blue = 0;
-  double alpha = 1;
-  friend bool operator==(const Color&, const Color&) = default;
-};
+// Calibrated RGB, every component from 0 to 1: the colour the drawing layer takes.
+using Color = platform::Color;
 
 // The platform's standard system blue, used where a configured colour does not parse.
 inline constexpr Color SYSTEM_BLUE{0.0, 122.0 / 255.0, 1.0, 1.0};
