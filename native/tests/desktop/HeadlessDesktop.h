@@ -69,6 +69,7 @@ class HeadlessDesktop {
   std::unique_ptr<RunningProcess> bus_;
   std::unique_ptr<RunningProcess> display_;
   std::unique_ptr<RunningProcess> windowManager_;
+  std::unique_ptr<RunningProcess> windowManagerAgain_;
   std::unique_ptr<RunningProcess> composer_;
   std::vector<std::unique_ptr<RunningProcess>> applications_;
   std::string displayName_;

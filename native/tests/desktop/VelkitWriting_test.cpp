@@ -28,9 +28,11 @@ class VelkitWritingTest : public DesktopFixture {
   // is missing.
   int start(const std::vector<std::string>& command,
             const std::map<std::string, std::string>& environment) {
-    if (!desktop_ || startError_ || !std::filesystem::exists("/usr/bin/" + command.front())) {
+    if (startError_) {
+      ADD_FAILURE() << *startError_;
       return 0;
     }
+    if (!desktop_ || !std::filesystem::exists("/usr/bin/" + command.front())) return 0;
     profile_ = std::make_unique<TempDir>();
     // Firefox's first run opens pages of its own over the one asked for.
     std::ofstream(profile_->path() + "/user.js")
