@@ -33,6 +33,23 @@ int openRegularFile(const std::string& path, std::string& error) {
   return fd;
 }
 
+int openRegularFileAs(const std::string& path, std::string_view kind, std::string& error) {
+  std::string reason;
+  const int fd = openRegularFile(path, reason);
+  if (fd >= 0) return fd;
+  if (reason.starts_with("is ")) {
+    error = path;
+    error += ' ';
+    error += reason;
+    error += ", not ";
+    error += kind;
+  } else {
+    error = "cannot open ";
+    error += path;
+  }
+  return -1;
+}
+
 std::optional<std::string> readRegularFile(const std::string& path, std::size_t maxBytes,
                                            std::string& error) {
   const int fd = openRegularFile(path, error);

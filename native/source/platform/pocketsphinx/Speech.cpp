@@ -655,13 +655,8 @@ std::unique_ptr<AssetInstallation> PocketSpeech::assetInstallationRequest(
 
 std::unique_ptr<SpeechAudioFile> PocketSpeech::openAudioFile(const std::string& path,
                                                              std::string& error) {
-  std::string reason;
-  const int fd = FileInput::openRegularFile(path, reason);
-  if (fd < 0) {
-    error = reason.starts_with("is ") ? path + " " + reason + ", not an audio file"
-                                      : "cannot open " + path;
-    return nullptr;
-  }
+  const int fd = FileInput::openRegularFileAs(path, "an audio file", error);
+  if (fd < 0) return nullptr;
   SF_INFO info{};
   SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
   if (!file) {

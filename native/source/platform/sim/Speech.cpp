@@ -181,13 +181,8 @@ void SimSpeech::setLocaleStatus(const std::string& localeId, const std::string& 
 
 std::unique_ptr<SpeechAudioFile> SimSpeech::openAudioFile(const std::string& path,
                                                           std::string& error) {
-  std::string reason;
-  const int fd = FileInput::openRegularFile(path, reason);
-  if (fd < 0) {
-    error = reason.starts_with("is ") ? path + " " + reason + ", not an audio file"
-                                      : "cannot open " + path;
-    return nullptr;
-  }
+  const int fd = FileInput::openRegularFileAs(path, "an audio file", error);
+  if (fd < 0) return nullptr;
   ::close(fd);
   std::string name = std::filesystem::path(path).filename().string();
   std::lock_guard lock(mutex_);
