@@ -924,8 +924,7 @@ AXError typeOver(AtspiAccessible* object, AtspiText* text, const Facts& facts,
 // Gecko accepts text over the bus and drops it; asking would only cost the
 // wait for text that never comes.
 bool dropsEditedText(AtspiAccessible* object) {
-  Text toolkit(atspi_accessible_get_toolkit_name(object, nullptr));
-  return toolkit && std::string_view(toolkit.get()) == "Gecko";
+  return AtspiSession::shared().toolkitOf(object) == "Gecko";
 }
 
 // A write counts only once the field reads back what was written: some
