@@ -7,6 +7,7 @@
 #include "platform/EventTaps.h"
 #include "platform/RunLoop.h"
 #include "platform/Speech.h"
+#include "platform/Windowing.h"
 #include "platform/Workspace.h"
 
 // The table of platform areas a program runs against. Program code reaches the
@@ -21,6 +22,7 @@ struct Platform {
   std::unique_ptr<Workspace> workspace;
   std::unique_ptr<EventTaps> eventTaps;
   std::unique_ptr<Speech> speech;
+  std::unique_ptr<Windowing> windowing;
   // What the backend keeps open while the table lives (the simulated desktop
   // and its control channel); declared last, so it goes first.
   std::shared_ptr<void> backendState;
@@ -31,6 +33,7 @@ struct PlatformNeeds {
   bool desktop = false;  // accessibility and workspace
   bool eventTaps = false;
   bool speech = false;
+  bool windows = false;  // the agent's own windows and the user defaults
 };
 
 // What the environment says about the backend, read in one place.

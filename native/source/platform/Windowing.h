@@ -1,0 +1,117 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/DisplayList.h"
+#include "platform/Geometry.h"
+#include "platform/TextMeasure.h"
+
+// The agent's own windows: borderless, above the user's windows, never taking
+// the keyboard focus from the application the user works in. A window shows a
+// display list; program code decides what it shows, when it moves and how it
+// fades, and drives every animation from its run loop, frame by frame.
+//
+// Also here: the notices that move such windows (the screens changed, the
+// system woke) and the small store of the user's settings that survives a
+// restart.
+//
+// Main-thread only, like the run loop's timers.
+
+namespace nolari::platform {
+
+// Stacking bands, lowest first: a window of a higher level stays above one of
+// a lower level. The numbers are the model platform's window levels.
+enum class WindowLevel : std::int32_t {
+  floating = 3,
+  statusBar = 25,
+  popUpMenu = 101,
+};
+
+// What the pointer does over a window that receives clicks. Locations are in
+// the window's points, origin at its top-left corner, y downwards, as in its
+// display list.
+struct PointerEvent {
+  enum class Type { entered, exited, moved, pressed, released };
+  Type type = Type::moved;
+  Point location{};
+};
+
+class OverlayWindow {
+ public:
+  virtual ~OverlayWindow() = default;
+
+  // In bottom-left screen coordinates, as `Workspace::screens` gives them. A
+  // size below one point is raised to one point: a window never has an empty
+  // or negative size.
+  virtual void setFrame(Rect frame) = 0;
+  virtual Rect frame() const = 0;
+
+  // 0 (transparent) to 1; values outside are clamped.
+  virtual void setAlpha(double alpha) = 0;
+  virtual double alpha() const = 0;
+
+  // On screen above the windows of lower levels, without activating anything;
+  // off screen.
+  virtual void orderFront() = 0;
+  virtual void orderOut() = 0;
+  virtual bool isVisible() const = 0;
+
+  // What the window shows, in its own points; drawn over a transparent window.
+  virtual void setContent(DisplayList content) = 0;
+
+  // Whether clicks and pointer moves reach the window's handler; a window that
+  // ignores the pointer lets clicks through to what lies below it.
+  virtual void setIgnoresPointer(bool ignores) = 0;
+
+  // What assistive technologies are told the window is.
+  virtual void setAccessibility(const std::string& label, const std::string& role) = 0;
+};
+
+struct WindowOptions {
+  Rect frame{};
+  WindowLevel level = WindowLevel::floating;
+  bool ignoresPointer = false;
+  // Names the window to the window system and in the simulated desktop's
+  // records ("action-blob").
+  std::string name{};
+};
+
+// A small store of the user's settings, kept across restarts.
+class UserDefaults {
+ public:
+  virtual ~UserDefaults() = default;
+  // Nothing when the key was never written (or the store cannot be read).
+  virtual std::optional<bool> boolForKey(const std::string& key) = 0;
+  virtual void setBool(const std::string& key, bool value) = 0;
+};
+
+class Windowing {
+ public:
+  virtual ~Windowing() = default;
+
+  using PointerHandler = std::function<void(const PointerEvent&)>;
+  // A new window, off screen and transparent. The handler is called on the
+  // main loop for the pointer's events over the window while it is on screen
+  // and does not ignore the pointer. The window stays while the handle lives.
+  virtual std::shared_ptr<OverlayWindow> createWindow(const WindowOptions& options,
+                                                      PointerHandler handler) = 0;
+
+  // Measures text exactly as the windows draw it.
+  virtual TextMeasurer& textMeasurer() = 0;
+
+  // Notices on the main loop: the screens were added, removed or rearranged;
+  // the system woke from sleep.
+  using Notice = std::function<void()>;
+  using ObserverToken = std::uint64_t;
+  virtual ObserverToken addScreenChangeObserver(Notice notice) = 0;
+  virtual ObserverToken addWakeObserver(Notice notice) = 0;
+  virtual void removeObserver(ObserverToken token) = 0;
+
+  virtual UserDefaults& userDefaults() = 0;
+};
+
+}  // namespace nolari::platform
