@@ -27,18 +27,20 @@ void bump(std::atomic<std::int64_t>& counter) {
 
 std::shared_ptr<Ambrel> Ambrel::create(platform::Accessibility& accessibility,
                                        platform::Workspace& workspace,
-                                       platform::EventTaps& eventTaps, platform::RunLoop& mainLoop,
+                                       platform::EventTaps& eventTaps,
+                                       platform::Windowing& windowing, platform::RunLoop& mainLoop,
                                        const NolariConfig& config, Emit emit) {
-  return std::shared_ptr<Ambrel>(
-      new Ambrel(accessibility, workspace, eventTaps, mainLoop, config, std::move(emit)));
+  return std::shared_ptr<Ambrel>(new Ambrel(accessibility, workspace, eventTaps, windowing,
+                                            mainLoop, config, std::move(emit)));
 }
 
 Ambrel::Ambrel(platform::Accessibility& accessibility, platform::Workspace& workspace,
-               platform::EventTaps& eventTaps, platform::RunLoop& mainLoop,
-               const NolariConfig& config, Emit emit)
+               platform::EventTaps& eventTaps, platform::Windowing& windowing,
+               platform::RunLoop& mainLoop, const NolariConfig& config, Emit emit)
     : accessibility_(accessibility),
       workspace_(workspace),
       eventTaps_(eventTaps),
+      windowing_(windowing),
       mainLoop_(mainLoop),
       config_(config),
       emit_(std::move(emit)),
@@ -55,6 +57,7 @@ Ambrel::Ambrel(platform::Accessibility& accessibility, platform::Workspace& work
 void Ambrel::start(int commandFd) {
   const bool trusted = accessibility_.isProcessTrusted(true);
   emit_("status", {{"event", "startup"}, {"trusted", trusted}, {"pid", ::getpid()}});
+  setupBlobClickHandler();
   startCommandListener(commandFd);
 
   auto keyTap = eventTaps_.createKeyboardTap(
@@ -175,6 +178,14 @@ void Ambrel::reenableKeyboardTap(TapEvent::Type cause) {
 
 TapAnswer Ambrel::mouseTapCallback(const TapEvent& event) {
   bump(mouseTapCallbacks_);
+  if (event.type == TapEvent::Type::mouseMoved && !cursorTickPending_.exchange(true)) {
+    mainLoop_.post([weak = weak_from_this()] {
+      auto self = weak.lock();
+      if (!self) return;
+      self->cursorTickPending_.store(false);
+      if (self->blob_) self->blob_->handleCursorTick();
+    });
+  }
   if (event.type == TapEvent::Type::tapDisabledByTimeout ||
       event.type == TapEvent::Type::tapDisabledByUserInput) {
     std::lock_guard lock(tapMutex_);

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ambrel/ActionBlobWindow.h"
 #include "ambrel/CommandChannel.h"
 #include "ambrel/Emit.h"
 #include "ambrel/HotkeySpec.h"
@@ -16,6 +17,7 @@
 #include "platform/Accessibility.h"
 #include "platform/EventTaps.h"
 #include "platform/RunLoop.h"
+#include "platform/Windowing.h"
 #include "platform/Workspace.h"
 
 // The overlay agent: reads the parent's commands, watches the keyboard and the
@@ -27,7 +29,8 @@
 // single lock-free words (see `AtomicHotkey`); the press in progress and the
 // space-hold state are owned by `PushToTalk` under its mutex; each tap counter
 // has a single writer thread and is read once by the tap check; the tap
-// handles are guarded by `tapMutex_`.
+// handles are guarded by `tapMutex_`. The action blob lives on the main loop:
+// commands and taps post to it.
 
 namespace nolari::ambrel {
 
@@ -41,11 +44,13 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   // reads no input.
   static std::shared_ptr<Ambrel> create(platform::Accessibility& accessibility,
                                         platform::Workspace& workspace,
-                                        platform::EventTaps& eventTaps, platform::RunLoop& mainLoop,
-                                        const NolariConfig& config, Emit emit);
+                                        platform::EventTaps& eventTaps,
+                                        platform::Windowing& windowing,
+                                        platform::RunLoop& mainLoop, const NolariConfig& config,
+                                        Emit emit);
 
-  // Start-up, on the main loop, once: the start-up line, the command reader on
-  // `commandFd`, the keyboard tap, the mouse tap, and the tap check three
+  // Start-up, on the main loop, once: the start-up line, the blob's
+  // callbacks, the command reader on `commandFd`, the keyboard tap, the mouse tap, and the tap check three
   // seconds later when both taps run.
   void start(int commandFd);
 
@@ -56,8 +61,12 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   using CommandHandler = void (Ambrel::*)(const nlohmann::json& command);
 
   Ambrel(platform::Accessibility& accessibility, platform::Workspace& workspace,
-         platform::EventTaps& eventTaps, platform::RunLoop& mainLoop, const NolariConfig& config,
-         Emit emit);
+         platform::EventTaps& eventTaps, platform::Windowing& windowing,
+         platform::RunLoop& mainLoop, const NolariConfig& config, Emit emit);
+
+  void setupBlobClickHandler();
+  // Runs `step` on the blob on the main queue, in the order commands came.
+  void postToBlob(std::function<void(ActionBlobWindow&)> step);
 
   void startCommandListener(int commandFd);
   void handleCommand(std::string_view line);
@@ -66,6 +75,12 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   void setSpaceHold(const nlohmann::json& command);
   void arm(const nlohmann::json& command);
   void disarm(const nlohmann::json& command);
+  void setActionBlobState(const nlohmann::json& command);
+  void setActionBlobDictationState(const nlohmann::json& command);
+  void setActionBlobContext(const nlohmann::json& command);
+  void setActionBlobAudioLevel(const nlohmann::json& command);
+  void forceActionBlobHover(const nlohmann::json& command);
+  void flashActionBlobRejection(const nlohmann::json& command);
 
   platform::TapAnswer keyboardTapCallback(const platform::TapEvent& event);
   // Out of the key path, which it would otherwise weigh down.
@@ -79,6 +94,7 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   platform::Accessibility& accessibility_;
   platform::Workspace& workspace_;
   platform::EventTaps& eventTaps_;
+  platform::Windowing& windowing_;
   platform::RunLoop& mainLoop_;
   const NolariConfig config_;
   const Emit emit_;
@@ -101,6 +117,15 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   bool spaceRepeatsSwallowed_;
 
   CommandFramer stdinFramer_;
+
+  // Made and used on the main loop only.
+  std::shared_ptr<ActionBlobWindow> blob_;
+  // A pointer move waits on the main queue for the blob's cursor tick; later
+  // moves join it rather than queue behind it.
+  std::atomic<bool> cursorTickPending_{false};
+  // Likewise the latest audio level.
+  std::atomic<double> pendingAudioLevel_{0};
+  std::atomic<bool> audioLevelPending_{false};
 };
 
 }  // namespace nolari::ambrel

@@ -2,6 +2,10 @@
 // words. Types without an entry are ignored without output, like any line
 // that is not a command.
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
 #include <map>
 #include <string>
 
@@ -22,6 +26,12 @@ void Ambrel::handleCommand(std::string_view line) {
       {"dictation_set_space_hold", &Ambrel::setSpaceHold},
       {"dictation_arm", &Ambrel::arm},
       {"dictation_disarm", &Ambrel::disarm},
+      {"action_blob_state", &Ambrel::setActionBlobState},
+      {"action_blob_set_dictation_state", &Ambrel::setActionBlobDictationState},
+      {"action_blob_context", &Ambrel::setActionBlobContext},
+      {"action_blob_set_audio_level", &Ambrel::setActionBlobAudioLevel},
+      {"action_blob_debug_force_hover", &Ambrel::forceActionBlobHover},
+      {"action_blob_flash_rejection", &Ambrel::flashActionBlobRejection},
   };
   auto command = decodeCommand(line);
   if (!command) return;
@@ -72,5 +82,84 @@ void Ambrel::arm(const Json& command) {
 }
 
 void Ambrel::disarm(const Json&) { pushToTalk_->disarm(); }
+
+void Ambrel::postToBlob(std::function<void(ActionBlobWindow&)> step) {
+  mainLoop_.post([weak = weak_from_this(), step = std::move(step)] {
+    auto self = weak.lock();
+    if (self && self->blob_) step(*self->blob_);
+  });
+}
+
+// The state is parsed here, on the reader's thread; the window takes it on
+// the main queue.
+void Ambrel::setActionBlobState(const Json& command) {
+  auto state = ActionBlobState::from(CommandPayload::string(command, "state").value_or("idle"),
+                                     CommandPayload::string(command, "message").value_or(""),
+                                     CommandPayload::string(command, "long_message").value_or(""),
+                                     CommandPayload::string(command, "action").value_or("dismiss"));
+  postToBlob([state = std::move(state)](ActionBlobWindow& blob) { blob.setState(state); });
+}
+
+void Ambrel::setActionBlobDictationState(const Json& command) {
+  auto state = ActionBlobState::from(CommandPayload::string(command, "state").value_or("idle"),
+                                     CommandPayload::string(command, "message").value_or(""));
+  postToBlob([state = std::move(state)](ActionBlobWindow& blob) { blob.setState(state); });
+}
+
+void Ambrel::setActionBlobContext(const Json& command) {
+  BlobContext context{CommandPayload::boolean(command, "has_last_result").value_or(false),
+                      CommandPayload::string(command, "last_trigger").value_or("")};
+  postToBlob([context = std::move(context)](ActionBlobWindow& blob) { blob.setContext(context); });
+}
+
+// A flood of levels costs one queued step at a time: a level that arrives
+// while one waits replaces it, and the waveform draws the latest.
+void Ambrel::setActionBlobAudioLevel(const Json& command) {
+  double level = CommandPayload::number(command, "level").value_or(0);
+  level = std::isnan(level) ? 0 : std::clamp(level, 0.0, 1.0);
+  pendingAudioLevel_.store(level);
+  if (audioLevelPending_.exchange(true)) return;
+  postToBlob([this](ActionBlobWindow& blob) {
+    audioLevelPending_.store(false);
+    blob.setAudioLevel(pendingAudioLevel_.load());
+  });
+}
+
+void Ambrel::forceActionBlobHover(const Json& command) {
+  const bool on = CommandPayload::boolean(command, "on").value_or(false);
+  postToBlob([on](ActionBlobWindow& blob) { blob.setDebugForcedHover(on); });
+}
+
+void Ambrel::flashActionBlobRejection(const Json&) {
+  postToBlob([](ActionBlobWindow& blob) { blob.flashRejection(); });
+}
+
+// The blob's clicks and actions become events; a tap is reported as the
+// click alone.
+void Ambrel::setupBlobClickHandler() {
+  blob_ = ActionBlobWindow::create(windowing_, workspace_, mainLoop_);
+  blob_->onBlobClick = [emit = emit_](const ActionBlobState& state) {
+    Json payload = {{"state", state.stringValue()}, {"pid", ::getpid()}};
+    if (!state.message().empty()) payload["message"] = state.message();
+    emit("action_blob_click", payload);
+  };
+  blob_->onBlobAction = [emit = emit_](BlobAction action, const ActionBlobState& state) {
+    static const std::map<BlobAction, const char*> events = {
+        {BlobAction::retry, "action_blob_retry"},
+        {BlobAction::copyLast, "action_blob_copy_last"},
+        {BlobAction::openNolari, "action_blob_open_nolari"},
+        {BlobAction::discard, "action_blob_discard"},
+        {BlobAction::help, "action_blob_help"},
+        {BlobAction::dismiss, "action_blob_dismiss"},
+        {BlobAction::errorMore, "action_blob_error_more"},
+    };
+    auto event = events.find(action);
+    if (event == events.end()) return;
+    emit(event->second, {{"state", state.stringValue()}, {"pid", ::getpid()}});
+  };
+  blob_->onRequestContext = [emit = emit_] {
+    emit("action_blob_get_context", {{"pid", ::getpid()}});
+  };
+}
 
 }  // namespace nolari::ambrel

@@ -21,7 +21,7 @@ int main() {
 
   platform::Platform desktop;
   std::string error;
-  if (!platform::connectPlatform(desktop, {.desktop = true, .eventTaps = true},
+  if (!platform::connectPlatform(desktop, {.desktop = true, .eventTaps = true, .windows = true},
                                  platform::PlatformEnvironment::fromProcess(), error)) {
     NolariLogger::error(error);
     return 2;
@@ -30,7 +30,7 @@ int main() {
   const NolariConfig config = NolariConfig::loadOrDefault();
   auto agent =
       ambrel::Ambrel::create(*desktop.accessibility, *desktop.workspace, *desktop.eventTaps,
-                             *desktop.runLoop, config, &JSONOutput::emitTyped);
+                             *desktop.windowing, *desktop.runLoop, config, &JSONOutput::emitTyped);
   agent->start(STDIN_FILENO);
   for (;;) desktop.runLoop->run();
 }
