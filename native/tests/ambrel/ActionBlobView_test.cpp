@@ -155,7 +155,6 @@ TEST_F(ActionBlobViewTest, ClicksReachTheButtonUnderThem) {
       blob(State::Ready{}, true, BlobSize::idleHover, BlobSize::idleHover);
   const DisplayList ready = draw(readyMenu);
   EXPECT_EQ(hit(ready, centre(textBox(ready, "Copy"))), "copyLast");
-  EXPECT_EQ(hit(ready, centre(symbolBox(ready, SymbolName::docOnDoc))), "copyLast");
   EXPECT_EQ(hit(ready, centre(textBox(ready, "Insert"))), "tap");
   EXPECT_EQ(hit(ready, centre(textBox(ready, "Discard"))), "discard");
   const Rect pill = pillOf(readyMenu);
@@ -224,7 +223,6 @@ TEST_F(ActionBlobViewTest, PillShapeAndPaddingFollowTheState) {
       {blob(State::Ready{}, false, BlobSize::ready, BlobSize::idleHover), 8},
       {blob(State::Success{}, false, BlobSize::success, BlobSize::success), 8},
       {blob(State::Recording{}, false, BlobSize::recording, BlobSize::recording), 8},
-      {blob(State::Editing{}, false, BlobSize::recording, BlobSize::recording), 8},
       {blob(State::Info{"Copied"}, false, BlobSize::errorCollapsed, BlobSize::errorCollapsed), 11},
       {blob(State::Error{"Timed out", "Details"}, true, BlobSize::errorExpanded,
             BlobSize::errorExpanded),
@@ -371,10 +369,6 @@ TEST_F(ActionBlobViewTest, AnimationsRunOnTheContentsAge) {
        false},
       {"error",
        blob(State::Error{"Timed out"}, false, BlobSize::errorCollapsed, BlobSize::errorCollapsed),
-       {},
-       false},
-      {"info",
-       blob(State::Info{"Copied"}, false, BlobSize::errorCollapsed, BlobSize::errorCollapsed),
        {},
        false},
       {"ready menu", readyMenu, {}, false},
