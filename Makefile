@@ -16,7 +16,7 @@ COMPILER_CACHE ?= $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: deps demo test test-plain test-asan release lint tsan bench fuzz build clean
+.PHONY: deps demo test test-plain test-asan release lint tsan bench fuzz gallery build clean
 
 deps:
 	@bash scripts/deps.sh
@@ -73,6 +73,12 @@ tsan: deps $(TSAN_BUILD)/CMakeCache.txt
 
 bench: build
 	@bash bench/run.sh $(BUILD)
+
+# Every form of the action blob on one sheet, to look at after changing its view.
+gallery: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) --target action_blob_gallery -j $(JOBS)
+	mkdir -p docs/gallery
+	$(BUILD)/native/tools/action_blob_gallery docs/gallery/action-blob.png
 
 # Each fuzz harness for FUZZ_SECONDS; a crash fails and leaves its reproducer.
 fuzz: deps $(FUZZ_BUILD)/CMakeCache.txt

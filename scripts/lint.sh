@@ -12,7 +12,7 @@ if [[ ! -f "$build/compile_commands.json" ]]; then
   exit 2
 fi
 
-mapfile -t files < <(find native/source native/tests native/fuzz -name '*.cpp' -o -name '*.h' | sort)
+mapfile -t files < <(find native/source native/tests native/tools native/fuzz -name '*.cpp' -o -name '*.h' | sort)
 
 status=0
 echo "lint: clang-format on ${#files[@]} files"
@@ -28,7 +28,7 @@ fi
 # does not share, do not stop a unit before the checks run.
 echo "lint: clang-tidy on the units of $build, $jobs at a time"
 # run-clang-tidy always asks for colour; the log is kept plain.
-run-clang-tidy -quiet -j "$jobs" -p "$build" -extra-arg=-Wno-error '/native/(source|tests)/' 2>&1 |
+run-clang-tidy -quiet -j "$jobs" -p "$build" -extra-arg=-Wno-error '/native/(source|tests|tools)/' 2>&1 |
   sed 's/\x1b\[[0-9;]*m//g' >"$build/clang-tidy.log" || status=1
 grep -E '(warning|error):' "$build/clang-tidy.log" | sort -u || true
 

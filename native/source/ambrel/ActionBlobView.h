@@ -22,6 +22,8 @@ struct ActionBlobRoot {
   ActionBlobState state{};
   BlobContext context{};
   bool isHovered = false;
+  // The window fades `BlobMoment::ringOpacity` in and out from this; the ring
+  // is drawn at that opacity, so that it can fade out after the flag clears.
   bool showRejectionFlash = false;
   platform::Size visualSize{};  // the pill
   platform::Size outerSize{};   // the window; the pill is centred in it
@@ -35,9 +37,14 @@ struct BlobMoment {
   // Since the pill's current content came on screen: it grows in from 0.88 of
   // its size while it fades in, and its animations start there.
   double contentAge = 1e9;
-  // The content it replaced, fading out, and the time since it began to.
+  // The content it replaced, fading out, and the time since it began to. It
+  // is drawn as it was, in its own pill centred in the window, and takes no
+  // clicks.
   std::optional<ActionBlobRoot> leaving{};
   double leavingAge = 0;
+  // How long the leaving content had been on screen when this frame is drawn,
+  // so that its own animations run on through the fade.
+  double leavingContentAge = 1e9;
   // The rejection ring's opacity, 0 to 1, faded by the window.
   double ringOpacity = 0;
   // The microphone level the agent last set, 0 to 1.
@@ -51,9 +58,11 @@ inline constexpr double BLOB_CONTENT_TRANSITION = 0.25;
 platform::DisplayList drawActionBlob(const ActionBlobRoot& root, const BlobMoment& moment,
                                      platform::TextMeasurer& text);
 
-// Whether the content of `root` still changes with time `contentAge` seconds
-// after it came on screen (looping animations always do): the window keeps
-// drawing frames while this holds and stops when nothing moves.
-bool actionBlobAnimates(const ActionBlobRoot& root, double contentAge);
+// Whether the frame of `root` at `moment` still changes with time: looping
+// animations always do, the check's spring, a content's insertion and the
+// leaving content's fade until they end. The window keeps drawing frames
+// while this holds and stops when nothing moves; the rejection ring's fade is
+// its own.
+bool actionBlobAnimates(const ActionBlobRoot& root, const BlobMoment& moment);
 
 }  // namespace nolari::ambrel

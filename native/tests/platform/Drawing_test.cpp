@@ -186,15 +186,3 @@ TEST(DisplayListTest, HitTestFindsTheFrontMostRegion) {
 
 }  // namespace
 }  // namespace nolari::platform
-
-// The text engine's libraries, which the sanitizers do not instrument: pango
-// loads fontconfig's configuration on a thread of its own, which the thread
-// checker cannot see synchronised, and fontconfig keeps that configuration for
-// the life of the process, which the leak checker reports when several
-// processes build its cache at once. The sanitizers ask the program for these.
-// NOLINTNEXTLINE(bugprone-reserved-identifier): the sanitizers' own hook.
-extern "C" const char* __tsan_default_suppressions() {
-  return "race:libfontconfig.so\nrace:libglib-2.0.so\nrace:libpango-1.0.so\n";
-}
-// NOLINTNEXTLINE(bugprone-reserved-identifier): the sanitizers' own hook.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }

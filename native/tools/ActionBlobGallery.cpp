@@ -1,0 +1,195 @@
+// Draws every form of the action blob, hovered and not, each in its window
+// and captioned, onto one PNG sheet at two pixels to the point over a
+// desktop-grey background, so that a change to the view can be looked at
+// whole. `make gallery` writes docs/gallery/action-blob.png.
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ambrel/ActionBlobView.h"
+#include "ambrel/DesignTokens.h"
+#include "platform/DisplayList.h"
+#include "platform/cairo/Render.h"
+#include "platform/cairo/TextMeasure.h"
+
+namespace {
+
+using namespace nolari;
+using ambrel::ActionBlobRoot;
+using ambrel::ActionBlobState;
+using ambrel::BlobMoment;
+using platform::Size;
+namespace BlobSize = ambrel::BlobDesignTokens::BlobSize;
+using State = ActionBlobState;
+
+constexpr double scale = 2;
+constexpr double margin = 24;
+constexpr double columnWidth = 330;
+constexpr int columns = 4;
+constexpr double captionHeight = 18;
+constexpr double rowGap = 22;
+
+struct Cell {
+  std::string caption;
+  ActionBlobRoot root;
+  BlobMoment moment{};
+};
+
+// The window is sized for the largest pill the state shows, hovered or not.
+ActionBlobRoot blob(State state, bool hovered, Size pill, Size windowBasis,
+                    ambrel::BlobContext context = {}) {
+  return ActionBlobRoot{.state = std::move(state),
+                        .context = std::move(context),
+                        .isHovered = hovered,
+                        .visualSize = pill,
+                        .outerSize = BlobSize::outerFrame(windowBasis)};
+}
+
+std::vector<Cell> cells() {
+  const std::string longMessage =
+      "The transcription service did not answer within 30 seconds. Check the network "
+      "connection, then try again; the recording is kept until you dismiss it.";
+  const ambrel::BlobContext withResult{.hasLastResult = true, .lastTrigger = "hotkey"};
+  std::vector<Cell> all;
+  all.push_back({"idle", blob(State::Idle{}, false, BlobSize::idle, BlobSize::idleHover)});
+  all.push_back({"idle, hovered",
+                 blob(State::Idle{}, true, BlobSize::idleHoverMinimal, BlobSize::idleHover)});
+  all.push_back({"idle, hovered, with a last result",
+                 blob(State::Idle{}, true, BlobSize::idleHover, BlobSize::idleHover, withResult)});
+  all.push_back({"disabled",
+                 blob(State::Disabled{"Offline"}, false, BlobSize::disabled, BlobSize::idleHover)});
+
+  all.push_back({"processing, 0.55 s in",
+                 blob(State::Processing{}, false, BlobSize::processing, BlobSize::processing),
+                 {.contentAge = 0.55}});
+  all.push_back({"processing, rejected",
+                 blob(State::Processing{}, false, BlobSize::processing, BlobSize::processing),
+                 {.contentAge = 1.2, .ringOpacity = 1}});
+  all.push_back({"recording, level 0.05",
+                 blob(State::Recording{}, false, BlobSize::recording, BlobSize::recording),
+                 {.contentAge = 1.3, .audioLevel = 0.05}});
+  all.push_back({"recording, level 0.9",
+                 blob(State::Recording{}, false, BlobSize::recording, BlobSize::recording),
+                 {.contentAge = 1.3, .audioLevel = 0.9}});
+
+  all.push_back({"ready",
+                 blob(State::Ready{}, false, BlobSize::ready, BlobSize::idleHover),
+                 {.contentAge = 0.95}});
+  all.push_back(
+      {"ready, hovered", blob(State::Ready{}, true, BlobSize::idleHover, BlobSize::idleHover)});
+  all.push_back({"success, springing in (0.1 s)",
+                 blob(State::Success{}, false, BlobSize::success, BlobSize::success),
+                 {.contentAge = 0.1}});
+  all.push_back({"success", blob(State::Success{}, false, BlobSize::success, BlobSize::success)});
+
+  all.push_back({"error", blob(State::Error{"Microphone unavailable"}, false,
+                               BlobSize::errorCollapsed, BlobSize::errorCollapsed)});
+  all.push_back(
+      {"error, long message", blob(State::Error{"The transcription service did not answer in time"},
+                                   false, BlobSize::errorCollapsed, BlobSize::errorCollapsed)});
+  all.push_back(
+      {"error, hovered, no details", blob(State::Error{"Microphone unavailable"}, true,
+                                          BlobSize::errorCollapsed, BlobSize::errorCollapsed)});
+  all.push_back({"info", blob(State::Info{"Copied to the clipboard"}, false,
+                              BlobSize::errorCollapsed, BlobSize::errorCollapsed)});
+
+  all.push_back({"error, hovered, with details",
+                 blob(State::Error{"Transcription timed out", longMessage}, true,
+                      BlobSize::errorExpanded, BlobSize::errorExpanded)});
+  all.push_back({"error, hovered, short details",
+                 blob(State::Error{"Transcription timed out", "No answer in 30 seconds."}, true,
+                      BlobSize::errorExpanded, BlobSize::errorExpanded)});
+  all.push_back({"error with details, not hovered",
+                 blob(State::Error{"Transcription timed out", longMessage}, false,
+                      BlobSize::errorCollapsed, BlobSize::errorExpanded)});
+  all.push_back({"info, empty",
+                 blob(State::Info{""}, false, BlobSize::errorCollapsed, BlobSize::errorCollapsed)});
+  all.push_back({"info, long message",
+                 blob(State::Info{"Dictation is ready in every application you write in, "
+                                  "including the browser"},
+                      false, BlobSize::errorCollapsed, BlobSize::errorCollapsed)});
+  return all;
+}
+
+platform::DisplayList caption(const std::string& text, double width) {
+  platform::DisplayList list;
+  list.items.push_back({platform::TextRun{.text = text,
+                                          .size = 11,
+                                          .weight = platform::FontWeight::medium,
+                                          .color = {0.09, 0.1, 0.11, 1},
+                                          .width = width}});
+  return list;
+}
+
+// The window's bounds, faintly, so that the pill's place in it shows.
+platform::DisplayList windowFrame(Size window) {
+  platform::DisplayList list;
+  list.items.push_back(
+      {platform::Shape{.shape = {{{}, window}},
+                       .stroke = platform::Stroke{.width = 0.5, .color = {1, 1, 1, 0.22}}}});
+  return list;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s <output.png>\n", argv[0]);
+    return 2;
+  }
+  const std::vector<Cell> all = cells();
+  // Each row is as tall as its tallest window.
+  std::vector<double> rowHeights;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (i % columns == 0) rowHeights.push_back(0);
+    rowHeights.back() = std::max(rowHeights.back(), all[i].root.outerSize.height);
+  }
+  double height = margin;
+  for (const double rowHeight : rowHeights) height += captionHeight + rowHeight + rowGap;
+  height += margin - rowGap;
+  const double width = 2 * margin + columns * columnWidth;
+
+  cairo_surface_t* surface = cairo_image_surface_create(
+      CAIRO_FORMAT_ARGB32, static_cast<int>(width * scale), static_cast<int>(height * scale));
+  cairo_t* cr = cairo_create(surface);
+  cairo_scale(cr, scale, scale);
+  // A desktop's quiet grey, lighter at the top, for the translucent pill to
+  // sit on.
+  cairo_pattern_t* desktop = cairo_pattern_create_linear(0, 0, 0, height);
+  cairo_pattern_add_color_stop_rgb(desktop, 0, 0.62, 0.64, 0.67);
+  cairo_pattern_add_color_stop_rgb(desktop, 1, 0.47, 0.49, 0.52);
+  cairo_set_source(cr, desktop);
+  cairo_paint(cr);
+  cairo_pattern_destroy(desktop);
+
+  platform::PangoTextMeasurer text;
+  platform::CairoRenderer renderer(text);
+  double y = margin;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const Cell& cell = all[i];
+    const double x = margin + static_cast<double>(i % columns) * columnWidth;
+    cairo_save(cr);
+    cairo_translate(cr, x, y);
+    renderer.draw(cr, caption(cell.caption, columnWidth - 12));
+    cairo_translate(cr, 0, captionHeight);
+    renderer.draw(cr, windowFrame(cell.root.outerSize));
+    renderer.draw(cr, ambrel::drawActionBlob(cell.root, cell.moment, text));
+    cairo_restore(cr);
+    if (i % columns == columns - 1) y += captionHeight + rowHeights[i / columns] + rowGap;
+  }
+
+  cairo_status_t status = cairo_status(cr);
+  cairo_destroy(cr);
+  if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_write_to_png(surface, argv[1]);
+  cairo_surface_destroy(surface);
+  if (status != CAIRO_STATUS_SUCCESS) {
+    std::fprintf(stderr, "%s: %s\n", argv[1], cairo_status_to_string(status));
+    return 1;
+  }
+  return 0;
+}
