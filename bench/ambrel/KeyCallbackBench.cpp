@@ -54,7 +54,8 @@ Figure measure(const platform::TapCallback& callback, long events) {
   const auto elapsed = std::chrono::steady_clock::now() - start;
   const long allocated = allocations.load() - before;
   if (swallowed) std::abort();
-  return {std::chrono::duration<double, std::nano>(elapsed).count() / static_cast<double>(events), allocated};
+  return {std::chrono::duration<double, std::nano>(elapsed).count() / static_cast<double>(events),
+          allocated};
 }
 
 }  // namespace
@@ -65,15 +66,19 @@ int main(int argc, char** argv) {
   platform::VirtualRunLoop& mainLoop = *loop;
   test::SimPlatform sim(nlohmann::json{{"trusted", true}}, std::move(loop));
   test::FakeEventTaps taps;
+  test::FakeWindowing windowing;
   NolariConfig config;
   config.dictation.spaceHoldEnabled = true;
-  auto agent = ambrel::Ambrel::create(sim.accessibility(), sim.workspace(), taps, mainLoop, config,
-                                      [](std::string_view, const nlohmann::json&) {});
+  auto agent =
+      ambrel::Ambrel::create(sim.accessibility(), sim.workspace(), taps, windowing, mainLoop,
+                             config, [](std::string_view, const nlohmann::json&) {});
   const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   agent->start(input);
   ::close(input);
-  agent->consumeCommandData(R"({"type":"set_shortcuts","write_accel":"command+shift+x"})" "\n"
-                            R"({"type":"dictation_set_hotkey","command_accel":"control+option+d"})" "\n");
+  agent->consumeCommandData(R"({"type":"set_shortcuts","write_accel":"command+shift+x"})"
+                            "\n"
+                            R"({"type":"dictation_set_hotkey","command_accel":"control+option+d"})"
+                            "\n");
   mainLoop.runUntilIdle();
 
   const platform::TapCallback empty = [](const TapEvent&) { return TapAnswer::pass; };
@@ -82,16 +87,20 @@ int main(int argc, char** argv) {
   // disturbed by other work on the machine. Allocations add up.
   Figure baseline{1e300, 0}, agentFigure{1e300, 0};
   for (int round = 0; round < ROUNDS; ++round) {
-    for (auto [callback, figure] : {std::pair{&empty, &baseline}, std::pair{&taps.keyboard->callback, &agentFigure}}) {
+    for (auto [callback, figure] :
+         {std::pair{&empty, &baseline}, std::pair{&taps.keyboard->callback, &agentFigure}}) {
       const Figure got = measure(*callback, events / ROUNDS);
       figure->nanosPerEvent = std::min(figure->nanosPerEvent, got.nanosPerEvent);
       figure->allocations += got.allocations;
     }
   }
-  std::printf("key callback, non-matching key: %.2f ns/event (best of %d rounds), %ld allocations in %ld events\n",
-              agentFigure.nanosPerEvent, ROUNDS, agentFigure.allocations, events);
-  std::printf("empty callback (baseline):      %.2f ns/event, %ld allocations\n", baseline.nanosPerEvent,
-              baseline.allocations);
-  std::printf("ratio: %.2fx the empty callback\n", agentFigure.nanosPerEvent / baseline.nanosPerEvent);
+  std::printf(
+      "key callback, non-matching key: %.2f ns/event (best of %d rounds), %ld allocations in %ld "
+      "events\n",
+      agentFigure.nanosPerEvent, ROUNDS, agentFigure.allocations, events);
+  std::printf("empty callback (baseline):      %.2f ns/event, %ld allocations\n",
+              baseline.nanosPerEvent, baseline.allocations);
+  std::printf("ratio: %.2fx the empty callback\n",
+              agentFigure.nanosPerEvent / baseline.nanosPerEvent);
   return agentFigure.allocations == 0 ? 0 : 1;
 }

@@ -67,14 +67,13 @@ ActionBlobWindow::~ActionBlobWindow() {
 void ActionBlobWindow::configure() {
   const Size size = Tokens::BlobSize::outerFrame(Tokens::BlobSize::idleHover);
   auto weak = weak_from_this();
-  window_ = windowing_.createWindow(
-      {.frame = {{-200, -200}, size},
-       .level = platform::WindowLevel::statusBar,
-       .ignoresPointer = false,
-       .name = "action-blob"},
-      [weak](const platform::PointerEvent& event) {
-        if (auto self = weak.lock()) self->handlePointer(event);
-      });
+  window_ = windowing_.createWindow({.frame = {{-200, -200}, size},
+                                     .level = platform::WindowLevel::statusBar,
+                                     .ignoresPointer = false,
+                                     .name = "action-blob"},
+                                    [weak](const platform::PointerEvent& event) {
+                                      if (auto self = weak.lock()) self->handlePointer(event);
+                                    });
   window_->setAlpha(0);
   window_->orderOut();
   pillTarget_ = pillFrom_ = pillDrawn_ = pillSize(currentState_, false);
@@ -260,8 +259,8 @@ void ActionBlobWindow::flashRejection() {
     if (auto self = weak.lock()) redraw(*self);
   });
   rejectionFlashTimer_ = mainLoop_.scheduleTimer(
-      mainLoop_.now() + std::chrono::duration_cast<platform::Duration>(
-                            Tokens::Blob::rejectFlashDuration),
+      mainLoop_.now() +
+          std::chrono::duration_cast<platform::Duration>(Tokens::Blob::rejectFlashDuration),
       [weak = weak_from_this(), redraw] {
         if (auto self = weak.lock()) {
           self->rejectionFlashActive_ = false;
@@ -299,6 +298,7 @@ void ActionBlobWindow::updateView(Size pill, const Timing& spring) {
                               .visualSize = pillDrawn_,
                               .outerSize = window_->frame().size};
     leavingStart_ = now;
+    leavingContentStart_ = contentStart_;
     contentStart_ = now;
     form_ = form;
   }
@@ -319,28 +319,36 @@ void ActionBlobWindow::updateView(Size pill, const Timing& spring) {
   scheduleFrames();
 }
 
-void ActionBlobWindow::render() {
+ActionBlobRoot ActionBlobWindow::root() const {
+  return {.state = currentState_,
+          .context = context_,
+          .isHovered = isHovered_,
+          .showRejectionFlash = rejectionFlashActive_,
+          .visualSize = pillDrawn_,
+          .outerSize = window_->frame().size};
+}
+
+// The content being replaced is drawn until its fade ends.
+BlobMoment ActionBlobWindow::moment() {
   const auto now = mainLoop_.now();
-  ActionBlobRoot root{.state = currentState_,
-                      .context = context_,
-                      .isHovered = isHovered_,
-                      .showRejectionFlash = rejectionFlashActive_ || ringOpacity_ > 0,
-                      .visualSize = pillDrawn_,
-                      .outerSize = window_->frame().size};
   BlobMoment moment{.contentAge = seconds(now - contentStart_),
                     .ringOpacity = ringOpacity_,
                     .audioLevel = audioLevel_};
   if (leaving_) {
     moment.leavingAge = seconds(now - leavingStart_);
     if (moment.leavingAge < BLOB_CONTENT_TRANSITION) {
-      leaving_->visualSize = pillDrawn_;
-      leaving_->outerSize = root.outerSize;
+      leaving_->outerSize = window_->frame().size;
       moment.leaving = leaving_;
+      moment.leavingContentAge = seconds(now - leavingContentStart_);
     } else {
       leaving_.reset();
     }
   }
-  shown_ = drawActionBlob(root, moment, windowing_.textMeasurer());
+  return moment;
+}
+
+void ActionBlobWindow::render() {
+  shown_ = drawActionBlob(root(), moment(), windowing_.textMeasurer());
   shownState_ = currentState_;
   shownHovered_ = isHovered_;
   window_->setContent(shown_);
@@ -351,12 +359,7 @@ void ActionBlobWindow::render() {
 void ActionBlobWindow::scheduleFrames() {
   if (frameTimer_ && frameTimer_->isValid()) return;
   if (phase_ == BlobVisibilityPhase::hidden) return;
-  const double age = seconds(mainLoop_.now() - contentStart_);
-  ActionBlobRoot root{.state = currentState_,
-                      .context = context_,
-                      .isHovered = isHovered_,
-                      .visualSize = pillDrawn_};
-  if (!leaving_ && !actionBlobAnimates(root, age)) return;
+  if (!actionBlobAnimates(root(), moment())) return;
   frameTimer_ = mainLoop_.scheduleTimer(mainLoop_.now() + Animator::FRAME_INTERVAL,
                                         [weak = weak_from_this()] {
                                           auto self = weak.lock();
@@ -488,10 +491,17 @@ void ActionBlobWindow::mouseExited() {
 void ActionBlobWindow::handlePointer(const platform::PointerEvent& event) {
   using Type = platform::PointerEvent::Type;
   switch (event.type) {
-    case Type::entered: mouseEntered(); break;
-    case Type::exited: mouseExited(); break;
-    case Type::moved: break;
-    case Type::pressed: pressedAction_ = platform::hitTest(shown_, event.location); break;
+    case Type::entered:
+      mouseEntered();
+      break;
+    case Type::exited:
+      mouseExited();
+      break;
+    case Type::moved:
+      break;
+    case Type::pressed:
+      pressedAction_ = platform::hitTest(shown_, event.location);
+      break;
     case Type::released: {
       auto action = platform::hitTest(shown_, event.location);
       auto pressed = std::exchange(pressedAction_, std::nullopt);

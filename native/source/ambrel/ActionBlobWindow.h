@@ -96,6 +96,8 @@ class ActionBlobWindow : public std::enable_shared_from_this<ActionBlobWindow> {
   void animateFrame(platform::Rect to, double seconds);
 
   void updateView(platform::Size pill, const Timing& spring);
+  ActionBlobRoot root() const;
+  BlobMoment moment();
   void render();
   void scheduleFrames();
   void showWindow();
@@ -142,6 +144,7 @@ class ActionBlobWindow : public std::enable_shared_from_this<ActionBlobWindow> {
   platform::TimePoint contentStart_{};
   std::optional<ActionBlobRoot> leaving_;
   platform::TimePoint leavingStart_{};
+  platform::TimePoint leavingContentStart_{};
   double ringOpacity_ = 0;
   Animator::Id ringAnimation_ = 0;
   Animator::Id alphaAnimation_ = 0;

@@ -45,13 +45,12 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   static std::shared_ptr<Ambrel> create(platform::Accessibility& accessibility,
                                         platform::Workspace& workspace,
                                         platform::EventTaps& eventTaps,
-                                        platform::Windowing& windowing,
-                                        platform::RunLoop& mainLoop, const NolariConfig& config,
-                                        Emit emit);
+                                        platform::Windowing& windowing, platform::RunLoop& mainLoop,
+                                        const NolariConfig& config, Emit emit);
 
   // Start-up, on the main loop, once: the start-up line, the blob's
-  // callbacks, the command reader on `commandFd`, the keyboard tap, the mouse tap, and the tap check three
-  // seconds later when both taps run.
+  // callbacks, the command reader on `commandFd`, the keyboard tap, the mouse tap, and the tap
+  // check three seconds later when both taps run.
   void start(int commandFd);
 
   // What the command reader hands over: bytes as they were read.

@@ -68,11 +68,16 @@ double Timing::progress(double seconds) const {
   if (seconds >= duration) return 1;
   const double x = seconds / duration;
   switch (curve) {
-    case Curve::linear: return x;
-    case Curve::easeIn: return EASE_IN.y(x);
-    case Curve::easeOut: return EASE_OUT.y(x);
-    case Curve::easeInOut: return EASE_IN_OUT.y(x);
-    case Curve::spring: return springProgress(response, damping, seconds);
+    case Curve::linear:
+      return x;
+    case Curve::easeIn:
+      return EASE_IN.y(x);
+    case Curve::easeOut:
+      return EASE_OUT.y(x);
+    case Curve::easeInOut:
+      return EASE_IN_OUT.y(x);
+    case Curve::spring:
+      return springProgress(response, damping, seconds);
   }
   return 1;
 }

@@ -8,6 +8,8 @@
 
 #include <chrono>
 
+#include "AgentFixture.h"
+#include "ambrel/DesignTokens.h"
 #include "support/SimPlatform.h"
 #include "support/VirtualRunLoop.h"
 
@@ -23,82 +25,31 @@ using nlohmann::json;
 using platform::Point;
 using platform::PointerEvent;
 using platform::Rect;
-
-class FakeWindow : public platform::OverlayWindow {
- public:
-  void setFrame(Rect value) override { frame_ = value; }
-  Rect frame() const override { return frame_; }
-  void setAlpha(double value) override { alpha_ = value; }
-  double alpha() const override { return alpha_; }
-  void orderFront() override { visible = true; }
-  void orderOut() override { visible = false; }
-  bool isVisible() const override { return visible; }
-  void setContent(platform::DisplayList list) override {
-    content = std::move(list);
-    ++draws;
-  }
-  void setIgnoresPointer(bool) override {}
-  void setAccessibility(const std::string& label, const std::string&) override { name = label; }
-
-  Rect frame_{};
-  double alpha_ = 1;
-  bool visible = false;
-  platform::DisplayList content;
-  int draws = 0;
-  std::string name;
-  platform::Windowing::PointerHandler pointer;
-};
-
-// Every character five points wide and lines 13 high.
-class FixedMeasurer : public platform::TextMeasurer {
- public:
-  platform::Size measure(const platform::TextRun& run, double maxWidth) override {
-    return {std::min(maxWidth, 5.0 * static_cast<double>(run.text.size())), 13};
-  }
-};
-
-class FakeDefaults : public platform::UserDefaults {
- public:
-  std::optional<bool> boolForKey(const std::string& key) override {
-    auto it = values.find(key);
-    return it == values.end() ? std::nullopt : std::optional(it->second);
-  }
-  void setBool(const std::string& key, bool value) override { values[key] = value; }
-  std::map<std::string, bool> values{{ActionBlobWindow::MIGRATION_KEY, true}};
-};
-
-class FakeWindowing : public platform::Windowing {
- public:
-  std::shared_ptr<platform::OverlayWindow> createWindow(const platform::WindowOptions& options,
-                                                        PointerHandler handler) override {
-    window = std::make_shared<FakeWindow>();
-    window->frame_ = options.frame;
-    window->pointer = std::move(handler);
-    return window;
-  }
-  platform::TextMeasurer& textMeasurer() override { return measurer; }
-  ObserverToken addScreenChangeObserver(Notice notice) override {
-    screenChange = std::move(notice);
-    return 1;
-  }
-  ObserverToken addWakeObserver(Notice notice) override {
-    wake = std::move(notice);
-    return 2;
-  }
-  void removeObserver(ObserverToken) override {}
-  platform::UserDefaults& userDefaults() override { return defaults; }
-
-  std::shared_ptr<FakeWindow> window;
-  FixedMeasurer measurer;
-  FakeDefaults defaults;
-  Notice screenChange, wake;
-};
+using test::FakeWindow;
+using test::FakeWindowing;
 
 const json TWO_SCREENS = {
     {"screens",
      {{{"frame", {0, 0, 1440, 900}}, {"visible_frame", {0, 0, 1440, 875}}},
       {{"frame", {1440, 0, 200, 600}}, {"visible_frame", {1440, 40, 200, 560}}}}},
     {"mouse", {700, 320}}};
+
+// The opacity the rejection ring is drawn at, 0 without one.
+double ringOpacity(const std::vector<platform::Item>& items, double outer = 1) {
+  double found = 0;
+  for (const auto& item : items) {
+    if (auto* shape = std::get_if<platform::Shape>(&item.content)) {
+      if (shape->stroke &&
+          shape->stroke->color == ambrel::BlobDesignTokens::Blob::rejectFlashColor) {
+        found = std::max(found, outer * item.opacity);
+      }
+    } else if (auto* group = std::get_if<platform::Group>(&item.content)) {
+      found = std::max(found, ringOpacity(group->children, outer * item.opacity));
+    }
+  }
+  return found;
+}
+double ringOpacity(const platform::DisplayList& list) { return ringOpacity(list.items); }
 
 class ActionBlobWindowTest : public testing::Test {
  protected:
@@ -131,7 +82,7 @@ class ActionBlobWindowTest : public testing::Test {
   void pointer(PointerEvent::Type type, Point at = {}) { window().pointer({type, at}); }
   // A click at the point of the pill's frame, given from its centre.
   void clickFromCentre(double dx, double dy) {
-    const Point at{window().frame_.size.width / 2 + dx, window().frame_.size.height / 2 + dy};
+    const Point at{window().rect.size.width / 2 + dx, window().rect.size.height / 2 + dy};
     pointer(PointerEvent::Type::pressed, at);
     pointer(PointerEvent::Type::released, at);
   }
@@ -147,26 +98,26 @@ class ActionBlobWindowTest : public testing::Test {
 };
 
 TEST_F(ActionBlobWindowTest, StandsAtTheBottomCentreSizedForItsLargestForm) {
-  EXPECT_EQ(window().frame_, (Rect{{588, 12}, {264, 24}}));
+  EXPECT_EQ(window().rect, (Rect{{588, 12}, {264, 24}}));
   EXPECT_FALSE(window().visible);
   set("ready");
   EXPECT_EQ(blob_->visibilityPhase(), BlobVisibilityPhase::showing);
   advance(200ms);
-  EXPECT_EQ(window().frame_, (Rect{{588, 12}, {264, 24}}));
-  EXPECT_EQ(window().alpha_, 1);
+  EXPECT_EQ(window().rect, (Rect{{588, 12}, {264, 24}}));
+  EXPECT_EQ(window().opacity, 1);
   EXPECT_EQ(blob_->visibilityPhase(), BlobVisibilityPhase::shown);
   // Hovering grows the pill, never the window; the idle and ready forms ask
   // for a fresh context.
   pointer(PointerEvent::Type::entered);
   advance(1s);
   EXPECT_TRUE(blob_->isHovered());
-  EXPECT_EQ(window().frame_, (Rect{{588, 12}, {264, 24}}));
+  EXPECT_EQ(window().rect, (Rect{{588, 12}, {264, 24}}));
   EXPECT_EQ(actions_, std::vector<std::string>{"context"});
   // An error with a long text has the tall window even collapsed; its pill's
   // bottom stays 14 points above the visible frame.
   set("error", "Failed", "The service did not answer.");
   advance(300ms);
-  EXPECT_EQ(window().frame_, (Rect{{566, 14 - 9.5}, {308, 111}}));
+  EXPECT_EQ(window().rect, (Rect{{566, 14 - 9.5}, {308, 111}}));
   // A dictation state has no hovered form and asks for nothing.
   set("recording");
   actions_.clear();
@@ -228,13 +179,13 @@ TEST_F(ActionBlobWindowTest, FadesDecideByGenerationAndABurstEndsOnItsLastState)
   advance(300ms);
   set("idle");
   advance(60ms);
-  const double midway = window().alpha_;
+  const double midway = window().opacity;
   EXPECT_GT(midway, 0);
   EXPECT_LT(midway, 1);
   set("processing");
   advance(1s);
   EXPECT_TRUE(window().visible);
-  EXPECT_EQ(window().alpha_, 1);
+  EXPECT_EQ(window().opacity, 1);
   EXPECT_EQ(blob_->visibilityPhase(), BlobVisibilityPhase::shown);
   // Waking forgets the state and hides at once.
   windowing_.wake();
@@ -262,7 +213,7 @@ TEST_F(ActionBlobWindowTest, HoverGraceFlashAndClicks) {
   clickFromCentre(0, 0);
   EXPECT_EQ(actions_, (std::vector<std::string>{"click:ready", "tap"}));
   actions_.clear();
-  const Point centre{window().frame_.size.width / 2, window().frame_.size.height / 2};
+  const Point centre{window().rect.size.width / 2, window().rect.size.height / 2};
   pointer(PointerEvent::Type::pressed, centre);
   pointer(PointerEvent::Type::released, {centre.x + 200, centre.y});
   EXPECT_TRUE(actions_.empty());
@@ -274,9 +225,9 @@ TEST_F(ActionBlobWindowTest, HoverGraceFlashAndClicks) {
   blob_->flashRejection();
   loop_->runUntilIdle();
   advance(100ms);
-  const auto ringShown = window().draws;
-  advance(400ms);
-  EXPECT_GT(window().draws, ringShown);
+  EXPECT_GT(ringOpacity(window().content), 0.3);
+  advance(500ms);
+  EXPECT_EQ(ringOpacity(window().content), 0);
 }
 
 TEST_F(ActionBlobWindowTest, FollowsThePointerAcrossScreensAndKeepsClearOfNarrowOnes) {
@@ -285,18 +236,23 @@ TEST_F(ActionBlobWindowTest, FollowsThePointerAcrossScreensAndKeepsClearOfNarrow
   sim_.desktop().setMouseLocation({1500, 300});
   blob_->handleCursorTick();
   advance(90ms);
-  EXPECT_GT(window().frame_.origin.x, 588);
-  EXPECT_LT(window().frame_.origin.x, 1440);
+  EXPECT_GT(window().rect.origin.x, 588);
+  EXPECT_LT(window().rect.origin.x, 1440);
   advance(200ms);
   // 200 points wide: the window keeps 16 points either side.
-  EXPECT_EQ(window().frame_, (Rect{{1456, 52}, {168, 24}}));
+  EXPECT_EQ(window().rect, (Rect{{1456, 52}, {168, 24}}));
   // Moving within the screen does not move it.
-  const int draws = window().draws;
   sim_.desktop().setMouseLocation({1510, 310});
   blob_->handleCursorTick();
   advance(300ms);
-  EXPECT_EQ(window().frame_, (Rect{{1456, 52}, {168, 24}}));
-  EXPECT_EQ(window().draws, draws);
+  EXPECT_EQ(window().rect, (Rect{{1456, 52}, {168, 24}}));
+  // The screens change while it moves back: it ends where the pointer is.
+  sim_.desktop().setMouseLocation({700, 300});
+  blob_->handleCursorTick();
+  advance(60ms);
+  windowing_.screenChange();
+  advance(400ms);
+  EXPECT_EQ(window().rect, (Rect{{588, 12}, {264, 24}}));
 }
 
 TEST_F(ActionBlobWindowTest, NothingTicksWhileHiddenAndIdle) {

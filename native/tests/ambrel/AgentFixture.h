@@ -1,9 +1,11 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 
 #include "ambrel/Ambrel.h"
 #include "platform/EventTaps.h"
+#include "platform/Windowing.h"
 
 // A recording fake of the event taps: the test calls the callbacks the agent
 // gave, and reads what the agent asked of each tap.
@@ -50,6 +53,79 @@ class FakeEventTaps : public platform::EventTaps {
   bool refuseMouse = false;
   std::shared_ptr<FakeTap> keyboard;
   std::shared_ptr<FakeTap> mouse;
+};
+
+// A recording fake of the windowing area: one window (the blob's), text
+// measured at a fixed width, user defaults in memory.
+class FakeWindow : public platform::OverlayWindow {
+ public:
+  void setFrame(platform::Rect value) override { rect = value; }
+  platform::Rect frame() const override { return rect; }
+  void setAlpha(double value) override { opacity = value; }
+  double alpha() const override { return opacity; }
+  void orderFront() override { visible = true; }
+  void orderOut() override { visible = false; }
+  bool isVisible() const override { return visible; }
+  void setContent(platform::DisplayList list) override {
+    content = std::move(list);
+    ++draws;
+  }
+  void setIgnoresPointer(bool) override {}
+  void setAccessibility(const std::string& label, const std::string&) override { name = label; }
+
+  platform::Rect rect{};
+  double opacity = 1;
+  bool visible = false;
+  platform::DisplayList content;
+  int draws = 0;
+  std::string name;
+  platform::Windowing::PointerHandler pointer;
+};
+
+// Every character five points wide and lines 13 high.
+class FixedMeasurer : public platform::TextMeasurer {
+ public:
+  platform::Size measure(const platform::TextRun& run, double maxWidth) override {
+    return {std::min(maxWidth, 5.0 * static_cast<double>(run.text.size())), 13};
+  }
+};
+
+class FakeDefaults : public platform::UserDefaults {
+ public:
+  std::optional<bool> boolForKey(const std::string& key) override {
+    auto it = values.find(key);
+    return it == values.end() ? std::nullopt : std::optional(it->second);
+  }
+  void setBool(const std::string& key, bool value) override { values[key] = value; }
+  // The one-time notice was shown already.
+  std::map<std::string, bool> values{{ambrel::ActionBlobWindow::MIGRATION_KEY, true}};
+};
+
+class FakeWindowing : public platform::Windowing {
+ public:
+  std::shared_ptr<platform::OverlayWindow> createWindow(const platform::WindowOptions& options,
+                                                        PointerHandler handler) override {
+    window = std::make_shared<FakeWindow>();
+    window->rect = options.frame;
+    window->pointer = std::move(handler);
+    return window;
+  }
+  platform::TextMeasurer& textMeasurer() override { return measurer; }
+  ObserverToken addScreenChangeObserver(Notice notice) override {
+    screenChange = std::move(notice);
+    return 1;
+  }
+  ObserverToken addWakeObserver(Notice notice) override {
+    wake = std::move(notice);
+    return 2;
+  }
+  void removeObserver(ObserverToken) override {}
+  platform::UserDefaults& userDefaults() override { return defaults; }
+
+  std::shared_ptr<FakeWindow> window;
+  FixedMeasurer measurer;
+  FakeDefaults defaults;
+  Notice screenChange, wake;
 };
 
 // The agent's event lines, each with its "type", in the order written.

@@ -41,8 +41,8 @@ class AmbrelTest : public testing::Test {
   // Starts the agent with its command input at its end at once; commands come
   // through `command`.
   void start(const NolariConfig& config = NolariConfig()) {
-    agent_ = ambrel::Ambrel::create(sim_.accessibility(), sim_.workspace(), taps_, *loop_, config,
-                                    recorder_.emit());
+    agent_ = ambrel::Ambrel::create(sim_.accessibility(), sim_.workspace(), taps_, windowing_,
+                                    *loop_, config, recorder_.emit());
     int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     agent_->start(input);
     loop_->runUntilIdle();
@@ -64,6 +64,7 @@ class AmbrelTest : public testing::Test {
   platform::VirtualRunLoop* loop_ = nullptr;
   test::SimPlatform sim_;
   test::FakeEventTaps taps_;
+  test::FakeWindowing windowing_;
   test::EventRecorder recorder_;
   std::shared_ptr<ambrel::Ambrel> agent_;
 };

@@ -82,11 +82,12 @@ TEST(SpaceHoldRace, ReleaseAndDelayEndInEitherOrderButNeverLeaveADictationRunnin
   HandRunLoop& loop = *owned;
   test::SimPlatform sim(json{{"trusted", true}}, std::move(owned));
   test::FakeEventTaps taps;
+  test::FakeWindowing windowing;
   test::EventRecorder recorder;
   NolariConfig config;
   config.dictation.spaceHoldEnabled = true;
-  auto agent = ambrel::Ambrel::create(sim.accessibility(), sim.workspace(), taps, loop, config,
-                                      recorder.emit());
+  auto agent = ambrel::Ambrel::create(sim.accessibility(), sim.workspace(), taps, windowing, loop,
+                                      config, recorder.emit());
   int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   agent->start(input);
   ::close(input);
