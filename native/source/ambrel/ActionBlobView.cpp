@@ -9,6 +9,8 @@
 #include <variant>
 #include <vector>
 
+#include "ambrel/Animation.h"
+
 namespace nolari::ambrel {
 
 namespace {
@@ -62,26 +64,7 @@ double saneAge(double age) {
   return std::isnan(age) ? settledAge : std::clamp(age, 0.0, settledAge);
 }
 
-// The cubic Bézier timing curve through (0, 0), (x1, y1), (x2, y2) and (1, 1)
-// at time `t` from 0 to 1. Its x grows with its parameter, so halving finds
-// the parameter for `t` to well below a pixel in a few dozen steps.
-double bezier(double x1, double y1, double x2, double y2, double t) {
-  const auto coordinate = [](double a, double b, double s) {
-    const double r = 1 - s;
-    return 3 * a * s * r * r + 3 * b * s * s * r + s * s * s;
-  };
-  if (!(t > 0)) return 0;
-  if (t >= 1) return 1;
-  double low = 0;
-  double high = 1;
-  for (int step = 0; step < 32; ++step) {
-    const double middle = (low + high) / 2;
-    (coordinate(x1, x2, middle) < t ? low : high) = middle;
-  }
-  return coordinate(y1, y2, (low + high) / 2);
-}
-
-double easeInOut(double t) { return bezier(0.42, 0, 0.58, 1, t); }
+double easeInOut(double t) { return Timing::easeInOut(1).progress(t); }
 
 // A repeating animation that reverses on each repeat, with halves of `half`
 // seconds: 0 at `age` 0, 1 after one half, 0 again after two.
@@ -96,24 +79,7 @@ double transitionProgress(double age) { return easeInOut(age / BLOB_CONTENT_TRAN
 
 // The check pops in on a spring of mass 1, stiffness 300 and damping 15,
 // started at rest: under-damped, it overshoots by about a fifth.
-namespace CheckSpring {
-constexpr double mass = 1;
-constexpr double stiffness = 300;
-constexpr double damping = 15;
-// Settled once it stays within this of 1: far below a pixel of the check.
-constexpr double tolerance = 1e-3;
-
-double decay() { return damping / (2 * mass); }
-double frequency() { return std::sqrt(stiffness / mass - decay() * decay()); }
-// The largest distance from 1 the spring can still have at `age`.
-double envelope(double age) { return std::exp(-decay() * age) * (1 + decay() / frequency()); }
-bool settled(double age) { return envelope(age) < tolerance; }
-double value(double age) {
-  if (settled(age)) return 1;
-  const double w = frequency();
-  return 1 - std::exp(-decay() * age) * (std::cos(w * age) + decay() / w * std::sin(w * age));
-}
-}  // namespace CheckSpring
+const Timing CHECK_SPRING = Timing::interpolatingSpring(1, 300, 15);
 
 enum class Content {
   none,
@@ -435,7 +401,7 @@ class Builder {
 
   static Block check(double age) {
     constexpr double size = 11;
-    const double scale = CheckSpring::value(age);
+    const double scale = CHECK_SPRING.progress(age);
     const double drawn = size * scale;
     const double inset = (size - drawn) / 2;
     Block out{{size, size}};
@@ -586,7 +552,7 @@ bool actionBlobAnimates(const ActionBlobRoot& root, const BlobMoment& moment) {
   const Content kind = contentOf(root);
   const double age = saneAge(moment.contentAge);
   if (kind != Content::none && (loops(kind) || age < BLOB_CONTENT_TRANSITION)) return true;
-  if (kind == Content::check && !CheckSpring::settled(age)) return true;
+  if (kind == Content::check && age < CHECK_SPRING.duration) return true;
   return moment.leaving && contentOf(*moment.leaving) != Content::none &&
          saneAge(moment.leavingAge) < BLOB_CONTENT_TRANSITION;
 }
