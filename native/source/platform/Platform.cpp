@@ -15,6 +15,7 @@
 #include "platform/sim/Desktop.h"
 #include "platform/sim/EventTaps.h"
 #include "platform/sim/Speech.h"
+#include "platform/sim/Windowing.h"
 #include "platform/sim/Workspace.h"
 #include "platform/x11/EventTaps.h"
 #include "platform/x11/Workspace.h"
@@ -35,8 +36,8 @@ struct SimState {
   std::unique_ptr<SimControlChannel> channel;
 };
 
-// The accessibility, the workspace and the event taps, as `needs` asks, of one
-// simulated desktop.
+// The accessibility, the workspace, the event taps and the windowing, as
+// `needs` asks, of one simulated desktop.
 bool connectSimDesktop(Platform& platform, PlatformNeeds needs,
                        const PlatformEnvironment& environment, std::string& error) {
   if (environment.simScene.empty()) {
@@ -57,6 +58,7 @@ bool connectSimDesktop(Platform& platform, PlatformNeeds needs,
     platform.workspace = std::make_unique<SimWorkspace>(state->desktop);
   }
   if (needs.eventTaps) platform.eventTaps = std::make_unique<SimEventTaps>(state->desktop);
+  if (needs.windows) platform.windowing = std::make_unique<SimWindowing>(state->desktop);
   platform.backendState = std::move(state);
   return true;
 }
@@ -87,7 +89,7 @@ bool connectSimSpeech(Platform& platform, const PlatformEnvironment& environment
 
 bool connectSim(Platform& platform, PlatformNeeds needs, const PlatformEnvironment& environment,
                 std::string& error) {
-  if ((needs.desktop || needs.eventTaps) &&
+  if ((needs.desktop || needs.eventTaps || needs.windows) &&
       !connectSimDesktop(platform, needs, environment, error)) {
     return false;
   }

@@ -12,6 +12,7 @@
 #include "platform/Platform.h"
 #include "platform/sim/Accessibility.h"
 #include "platform/sim/Control.h"
+#include "platform/sim/Windowing.h"
 #include "platform/sim/Workspace.h"
 
 // A simulated desktop for one test, connected the way the programs connect
@@ -58,6 +59,9 @@ class SimPlatform {
   platform::SimWorkspace& workspace() {
     return static_cast<platform::SimWorkspace&>(*platform_.workspace);
   }
+  platform::SimWindowing& windowing() {
+    return static_cast<platform::SimWindowing&>(*platform_.windowing);
+  }
   platform::Platform& platform() { return platform_; }
   // The scene's copy that written values are saved to.
   const std::string& sceneFile() const { return sceneFile_; }
@@ -67,7 +71,7 @@ class SimPlatform {
     sceneFile_ = file;
     platform_.runLoop = std::move(runLoop);
     std::string error;
-    if (!platform::connectPlatform(platform_, {.desktop = true},
+    if (!platform::connectPlatform(platform_, {.desktop = true, .windows = true},
                                    {.platform = "sim", .simScene = file}, error)) {
       throw std::runtime_error(error);
     }

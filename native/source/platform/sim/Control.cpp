@@ -1,6 +1,7 @@
 #include "platform/sim/Control.h"
 
 #include "platform/KeyNames.h"
+#include "platform/cairo/Render.h"
 #include "platform/sim/EventTaps.h"
 
 namespace nolari::platform {
@@ -147,11 +148,74 @@ void SimControl::releaseKey(const KeyEvent& key) {
 }
 
 void SimControl::moveMouse(Point location) {
-  auto tap = desktop_->withState([location](SimDesktop::State& state) {
+  auto [tap, deliveries] = desktop_->withState([location](SimDesktop::State& state) {
     state.model.mouse = location;
-    return state.mouseTap.lock();
+    return std::pair(state.mouseTap.lock(), state.windows.movePointer(location));
   });
   if (tap) tap->send(TapEvent{TapEvent::Type::mouseMoved, {}, location}, nullptr);
+  deliver(std::move(deliveries));
+}
+
+void SimControl::click(Point location, bool primaryButton) {
+  auto [tap, deliveries] = desktop_->withState([&](SimDesktop::State& state) {
+    state.model.mouse = location;
+    return std::pair(state.mouseTap.lock(), state.windows.click(location, primaryButton));
+  });
+  if (tap) tap->send(TapEvent{TapEvent::Type::mouseMoved, {}, location}, nullptr);
+  deliver(std::move(deliveries));
+}
+
+void SimControl::deliver(std::vector<SimPointerDelivery> deliveries) {
+  RunLoop* loop = desktop_->mainRunLoop();
+  if (!loop || deliveries.empty()) return;
+  loop->post([deliveries = std::move(deliveries)] {
+    for (const auto& delivery : deliveries) {
+      // A window that an earlier event's handler closed hears nothing more.
+      if (auto handler = delivery.handler.lock()) (*handler)(delivery.event);
+    }
+  });
+}
+
+void SimControl::setScreens(std::vector<Screen> screens, std::optional<std::size_t> mainScreen) {
+  desktop_->withState([&](SimDesktop::State& state) {
+    state.model.screens = std::move(screens);
+    state.model.mainScreen = mainScreen;
+  });
+  if (RunLoop* loop = desktop_->mainRunLoop()) desktop_->screenChangeNotices()->post(*loop);
+}
+
+void SimControl::wake() {
+  if (RunLoop* loop = desktop_->mainRunLoop()) desktop_->wakeNotices()->post(*loop);
+}
+
+std::vector<SimWindowRecord> SimControl::windows() {
+  return desktop_->withState([](SimDesktop::State& state) { return state.windows.records(); });
+}
+
+std::optional<SimWindowRecord> SimControl::window(const std::string& name) {
+  return desktop_->withState([&name](SimDesktop::State& state) -> std::optional<SimWindowRecord> {
+    const SimWindowRecord* record = state.windows.named(name);
+    if (!record) return std::nullopt;
+    return *record;
+  });
+}
+
+std::vector<Point> SimControl::clicksThrough() {
+  return desktop_->withState(
+      [](SimDesktop::State& state) { return state.windows.clicksThrough(); });
+}
+
+bool SimControl::renderWindow(const std::string& name, double scale, const std::string& path,
+                              std::string& error) {
+  auto record = window(name);
+  if (!record) {
+    error = "no window is named \"";
+    error += name;
+    error += '"';
+    return false;
+  }
+  PangoTextMeasurer text;
+  return CairoRenderer(text).renderToPng(record->content, record->frame.size, scale, path, error);
 }
 
 bool SimControl::disableTap(bool keyboard, TapEvent::Type cause) {

@@ -46,8 +46,11 @@ class SimControl {
   // there is one, and reaches the applications unless the tap swallows it.
   void pressKey(const KeyEvent& key);
   void releaseKey(const KeyEvent& key);
-  // The pointer moves; the mouse tap, if there is one, is told.
+  // The pointer moves (bottom-left global points); the mouse tap, if there is
+  // one, is told, and the program's windows hear of it (SimWindows::movePointer).
   void moveMouse(Point location);
+  // The pointer moves there and clicks (SimWindows::click).
+  void click(Point location, bool primaryButton = true);
   // The platform turns a tap off (`cause` is one of the two disabled notices).
   // False when the program holds no such tap.
   bool disableTap(bool keyboard, TapEvent::Type cause);
@@ -60,6 +63,23 @@ class SimControl {
   // "{#50}" for a code without a name.
   void whenTyped(std::function<void(const std::string&)> report);
 
+  // The screens change, and the screen-change notice goes out.
+  void setScreens(std::vector<Screen> screens, std::optional<std::size_t> mainScreen);
+  // The system woke from sleep: the wake notice goes out.
+  void wake();
+
+  // The program's windows, in the order they were made.
+  std::vector<SimWindowRecord> windows();
+  // The newest window of that name.
+  std::optional<SimWindowRecord> window(const std::string& name);
+  // Where clicks reached no window of the program.
+  std::vector<Point> clicksThrough();
+  // Paints the newest window of that name as it shows now, at its frame's size
+  // and `scale` pixels to the point, into a PNG at `path`; false with `error`
+  // set when there is no such window or the image cannot be made.
+  bool renderWindow(const std::string& name, double scale, const std::string& path,
+                    std::string& error);
+
   // The handle of a scene element, or an empty handle for an unknown id.
   AXUIElement element(const std::string& elementId);
   // The time-out last set through the system-wide element (0: the default).
@@ -69,6 +89,7 @@ class SimControl {
 
  private:
   void deliverActivation(const std::optional<RunningApplication>& app);
+  void deliver(std::vector<SimPointerDelivery> deliveries);
 
   std::shared_ptr<SimDesktop> desktop_;
 };

@@ -243,18 +243,85 @@ bool keyPress(const json& command, SimControl& control, RunLoop&, std::string& e
   return true;
 }
 
-bool mouseMove(const json& command, SimControl& control, RunLoop&, std::string& error) {
+// The point of "mouse_move" and "click": "x" and "y", bottom-left global points.
+std::optional<Point> pointMember(const json& command, std::string& error) {
   double at[2] = {0, 0};
   const char* names[2] = {"x", "y"};
   for (int i = 0; i < 2; ++i) {
     auto it = command.find(names[i]);
     if (it == command.end() || !it->is_number() || !std::isfinite(it->get<double>())) {
       error = std::string("\"") + names[i] + "\" must be a number";
-      return false;
+      return std::nullopt;
     }
     at[i] = it->get<double>();
   }
-  control.moveMouse(Point{at[0], at[1]});
+  return Point{at[0], at[1]};
+}
+
+bool mouseMove(const json& command, SimControl& control, RunLoop&, std::string& error) {
+  auto point = pointMember(command, error);
+  if (!point) return false;
+  control.moveMouse(*point);
+  return true;
+}
+
+bool click(const json& command, SimControl& control, RunLoop&, std::string& error) {
+  auto point = pointMember(command, error);
+  if (!point) return false;
+  bool primary = true;
+  if (auto button = command.find("button"); button != command.end()) {
+    if (*button != "left" && *button != "right") {
+      error = "\"button\" must be \"left\" or \"right\"";
+      return false;
+    }
+    primary = *button == "left";
+  }
+  control.click(*point, primary);
+  return true;
+}
+
+bool screens(const json& command, SimControl& control, RunLoop&, std::string& error) {
+  if (!command.contains("screens")) {
+    error = "\"screens\" is missing";
+    return false;
+  }
+  std::vector<Screen> screens;
+  std::optional<std::size_t> main;
+  if (!SimScene::parseScreens(command, screens, main, error)) return false;
+  control.setScreens(std::move(screens), main);
+  return true;
+}
+
+bool wake(const json&, SimControl& control, RunLoop&, std::string&) {
+  control.wake();
+  return true;
+}
+
+// Larger scales make images of no use to a test and of great size.
+constexpr double MAX_RENDER_SCALE = 16;
+
+bool renderWindow(const json& command, SimControl& control, RunLoop&, std::string& error) {
+  auto name = stringMember(command, "name", error);
+  if (!name) return false;
+  auto path = stringMember(command, "path", error);
+  if (!path) return false;
+  double scale = 2;
+  if (auto it = command.find("scale"); it != command.end()) {
+    if (!it->is_number() || !(it->get<double>() > 0) || it->get<double>() > MAX_RENDER_SCALE) {
+      error = "\"scale\" must be a number above 0, at most 16";
+      return false;
+    }
+    scale = it->get<double>();
+  }
+  return control.renderWindow(*name, scale, *path, error);
+}
+
+// Writes the program's windows on standard output (see SimWindows::report).
+bool reportWindows(const json&, SimControl& control, RunLoop&, std::string&) {
+  const auto report =
+      control.desktop()->withState([](SimDesktop::State& state) { return state.windows.report(); });
+  LineWriter::writeToStandardOutput(
+      report.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n");
   return true;
 }
 
@@ -306,8 +373,13 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
       {"key_up", keyUp},
       {"key", keyPress},
       {"mouse_move", mouseMove},
+      {"click", click},
       {"disable_tap", disableTap},
       {"report_typed", reportTyped},
+      {"screens", screens},
+      {"wake", wake},
+      {"render_window", renderWindow},
+      {"report_windows", reportWindows},
   };
   return table;
 }

@@ -16,9 +16,10 @@
 #include "platform/Workspace.h"
 #include "platform/sim/Scene.h"
 #include "platform/sim/SceneFile.h"
+#include "platform/sim/Windowing.h"
 
 // The simulated desktop: the state a scene describes, shared by the simulated
-// areas (accessibility, workspace) and the drive operations (SimControl), each
+// areas (accessibility, workspace, windowing) and the drive operations (SimControl), each
 // of which lives in a file of its own. Safe to use from any thread: the state
 // is only reached under the desktop's lock, and callbacks always run on a run
 // loop, never under it.
@@ -60,6 +61,7 @@ class SimObserver : public ScheduledObserver {
 class SimDesktop : public std::enable_shared_from_this<SimDesktop> {
  public:
   using ActivationNotices = NoticeHandlers<std::optional<RunningApplication>>;
+  using Notices = NoticeHandlers<>;
 
   // What the scene describes and what was done to it since, reached only
   // through `withState`.
@@ -76,6 +78,8 @@ class SimDesktop : public std::enable_shared_from_this<SimDesktop> {
     std::weak_ptr<SimEventTap> mouseTap;
     // What the applications received from the keyboard (see SimControl::typed).
     std::string typed;
+    // The windows the program made.
+    SimWindows windows;
 
     SimApplication* appFor(std::int32_t pid);
     // The application of a handle while it runs and the node still exists.
@@ -109,6 +113,8 @@ class SimDesktop : public std::enable_shared_from_this<SimDesktop> {
   std::optional<std::string> idOf(const State& state, const AXUIElement& element) const;
 
   const std::shared_ptr<ActivationNotices>& activationNotices() const { return activation_; }
+  const std::shared_ptr<Notices>& screenChangeNotices() const { return screenChange_; }
+  const std::shared_ptr<Notices>& wakeNotices() const { return wake_; }
   ObserverSet<SimObserver>& observers() { return observers_; }
 
  private:
@@ -119,6 +125,8 @@ class SimDesktop : public std::enable_shared_from_this<SimDesktop> {
   State state_;
   RunLoop* mainLoop_ = nullptr;
   std::shared_ptr<ActivationNotices> activation_ = ActivationNotices::make();
+  std::shared_ptr<Notices> screenChange_ = Notices::make();
+  std::shared_ptr<Notices> wake_ = Notices::make();
   ObserverSet<SimObserver> observers_;
 };
 

@@ -123,9 +123,9 @@ class SceneReader {
     if (!document.is_object()) {
       return fail(error_, "scene", "expected a JSON object, found " + describe(document));
     }
-    static const std::set<std::string> known = {"trusted",     "screens",      "main_screen",
-                                                "mouse",       "frontmost",    "applications",
-                                                "system_wide", "keyboard_tap", "mouse_tap"};
+    static const std::set<std::string> known = {
+        "trusted",      "screens",     "main_screen",  "mouse",     "frontmost",
+        "applications", "system_wide", "keyboard_tap", "mouse_tap", "user_defaults"};
     for (const auto& [key, value] : document.items()) {
       if (!known.contains(key)) return fail(error_, "scene", "unknown member \"" + key + "\"");
     }
@@ -138,12 +138,13 @@ class SceneReader {
     }
     if (!readTapMode(document, "keyboard_tap", model_.keyboardTap)) return false;
     if (!readTapMode(document, "mouse_tap", model_.mouseTap)) return false;
-    if (!readScreens(document)) return false;
+    if (!SimScene::parseScreens(document, model_.screens, model_.mainScreen, error_)) return false;
     if (document.contains("mouse")) {
       std::vector<double> n;
       if (!readNumbers(document["mouse"], 2, n, "mouse", error_)) return false;
       model_.mouse = Point{n[0], n[1]};
     }
+    if (!readUserDefaults(document)) return false;
     if (!readApplications(document)) return false;
     if (!readFrontmost(document)) return false;
     if (document.contains("system_wide")) {
@@ -191,44 +192,15 @@ class SceneReader {
     return true;
   }
 
-  bool readScreens(const json& document) {
-    if (document.contains("screens")) {
-      const json& screens = document["screens"];
-      if (!screens.is_array()) {
-        return fail(error_, "screens", "expected an array, found " + describe(screens));
-      }
-      for (std::size_t i = 0; i < screens.size(); ++i) {
-        const std::string path = "screens[" + std::to_string(i) + "]";
-        const json& s = screens[i];
-        if (!s.is_object()) return fail(error_, path, "expected an object, found " + describe(s));
-        for (const auto& [key, value] : s.items()) {
-          if (key != "frame" && key != "visible_frame") {
-            return fail(error_, path, "unknown member \"" + key + "\"");
-          }
-        }
-        if (!s.contains("frame")) return fail(error_, path, "missing \"frame\"");
-        Screen screen;
-        if (!readRect(s["frame"], screen.frame, path + ".frame", error_)) return false;
-        screen.visibleFrame = screen.frame;
-        if (s.contains("visible_frame") &&
-            !readRect(s["visible_frame"], screen.visibleFrame, path + ".visible_frame", error_)) {
-          return false;
-        }
-        model_.screens.push_back(screen);
-      }
+  // Booleans only: the one setting the programs keep is a flag.
+  bool readUserDefaults(const json& document) {
+    if (!document.contains("user_defaults")) return true;
+    const json& defaults = document["user_defaults"];
+    if (!defaults.is_object()) {
+      return fail(error_, "user_defaults", "expected an object, found " + describe(defaults));
     }
-    if (!model_.screens.empty()) model_.mainScreen = 0;
-    if (document.contains("main_screen")) {
-      const json& m = document["main_screen"];
-      if (m.is_null()) {
-        model_.mainScreen.reset();
-      } else if (m.is_number_unsigned() && m.get<std::size_t>() < model_.screens.size()) {
-        model_.mainScreen = m.get<std::size_t>();
-      } else {
-        return fail(error_, "main_screen",
-                    "expected null or an index into \"screens\" (0 to " +
-                        std::to_string(model_.screens.size()) + " exclusive)");
-      }
+    for (const auto& [key, value] : defaults.items()) {
+      if (value.is_boolean()) model_.userDefaults[key] = value.get<bool>();
     }
     return true;
   }
@@ -561,6 +533,53 @@ bool parse(const json& document, SimSceneModel& model, const SimHandleMaker& mak
   model = SimSceneModel{};
   SceneReader reader(model, makeElement, error);
   return reader.read(document);
+}
+
+bool parseScreens(const json& holder, std::vector<Screen>& screens,
+                  std::optional<std::size_t>& mainScreen, std::string& error) {
+  std::vector<Screen> read;
+  if (holder.contains("screens")) {
+    const json& list = holder["screens"];
+    if (!list.is_array()) {
+      return fail(error, "screens", "expected an array, found " + describe(list));
+    }
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const std::string path = "screens[" + std::to_string(i) + "]";
+      const json& s = list[i];
+      if (!s.is_object()) return fail(error, path, "expected an object, found " + describe(s));
+      for (const auto& [key, value] : s.items()) {
+        if (key != "frame" && key != "visible_frame") {
+          return fail(error, path, "unknown member \"" + key + "\"");
+        }
+      }
+      if (!s.contains("frame")) return fail(error, path, "missing \"frame\"");
+      Screen screen;
+      if (!readRect(s["frame"], screen.frame, path + ".frame", error)) return false;
+      screen.visibleFrame = screen.frame;
+      if (s.contains("visible_frame") &&
+          !readRect(s["visible_frame"], screen.visibleFrame, path + ".visible_frame", error)) {
+        return false;
+      }
+      read.push_back(screen);
+    }
+  }
+  std::optional<std::size_t> main;
+  if (!read.empty()) main = 0;
+  if (holder.contains("main_screen")) {
+    const json& m = holder["main_screen"];
+    if (m.is_null()) {
+      main.reset();
+    } else if (m.is_number_unsigned() && m.get<std::size_t>() < read.size()) {
+      main = m.get<std::size_t>();
+    } else {
+      return fail(error, "main_screen",
+                  "expected null or an index into \"screens\" (0 to " +
+                      std::to_string(read.size()) + " exclusive)");
+    }
+  }
+  screens = std::move(read);
+  mainScreen = main;
+  return true;
 }
 
 std::optional<SimAnswer> parseAnswer(const json& value, const SimElementFactory& elementForId,

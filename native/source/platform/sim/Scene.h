@@ -74,6 +74,8 @@ struct SimSceneModel {
   std::optional<std::int32_t> frontmost;
   // Explicit answers of the system-wide element.
   SimAttributes systemWide;
+  // The user's settings (see UserDefaults), kept in memory only.
+  std::map<std::string, bool, std::less<>> userDefaults;
 };
 
 // Resolves scene ids to element handles.
@@ -88,6 +90,12 @@ namespace SimScene {
 // Reads a scene document. On failure `error` says where and what is wrong.
 bool parse(const nlohmann::json& document, SimSceneModel& model, const SimHandleMaker& makeElement,
            std::string& error);
+
+// The "screens" and "main_screen" members of `holder` (a scene, or a control
+// line) in the scene's notation; the main screen is the first unless
+// "main_screen" says otherwise.
+bool parseScreens(const nlohmann::json& holder, std::vector<Screen>& screens,
+                  std::optional<std::size_t>& mainScreen, std::string& error);
 
 // One attribute value in the scene's notation; `path` names it in messages.
 std::optional<SimAnswer> parseAnswer(const nlohmann::json& value,
