@@ -48,8 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   platform::VirtualRunLoop& loop = fuzz::connectMailCompose(desktop);
   test::FakeEventTaps taps;
   auto agent =
-      ambrel::Ambrel::create(*desktop.accessibility, *desktop.workspace, taps, loop, NolariConfig(),
-                             [](std::string_view, const nlohmann::json&) {});
+      ambrel::Ambrel::create(*desktop.accessibility, *desktop.workspace, taps, *desktop.windowing,
+                             loop, NolariConfig(), [](std::string_view, const nlohmann::json&) {});
   // The command reader meets the end of its input at once; commands come below.
   const int nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   agent->start(nothing);

@@ -70,8 +70,8 @@ platform::VirtualRunLoop& connectMailCompose(platform::Platform& desktop) {
   platform::VirtualRunLoop& loop = *owned;
   desktop.runLoop = std::move(owned);
   std::string error;
-  if (!platform::connectPlatform(desktop, {.desktop = true}, {.platform = "sim", .simScene = scene},
-                                 error)) {
+  if (!platform::connectPlatform(desktop, {.desktop = true, .windows = true},
+                                 {.platform = "sim", .simScene = scene}, error)) {
     std::abort();
   }
   return loop;
