@@ -213,18 +213,18 @@ void ActionBlobWindow::setState(const ActionBlobState& state) {
   const auto visibility = BlobVisibility::category(state);
   currentState_ = state;
   window_->setAccessibility(ACCESSIBILITY_LABEL, "button");
-  const Size basis = windowBasisSize(state);
-  const Size pill = pillSize(state, isHovered_);
   if (visibility == BlobVisibilityCategory::hidden) {
     hideWindow(true);
   } else {
     // The step checks that the state it was queued for is still the one
-    // shown: "ready" then "idle" in one burst must leave the blob hidden.
-    mainLoop_.post([weak = weak_from_this(), state, basis, pill] {
+    // shown: "ready" then "idle" in one burst must leave the blob hidden. It
+    // sizes the pill for the hover of when it runs, which a forced hover
+    // queued meanwhile may have changed.
+    mainLoop_.post([weak = weak_from_this(), state] {
       auto self = weak.lock();
       if (!self || self->currentState_ != state) return;
-      self->updateView(pill, STATE_SPRING);
-      self->repositionKeepingCenterBottom(basis, self->activeScreen());
+      self->updateView(self->pillSize(state, self->isHovered_), STATE_SPRING);
+      self->repositionKeepingCenterBottom(self->windowBasisSize(state), self->activeScreen());
       self->showWindow();
     });
   }
