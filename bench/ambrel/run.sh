@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Ambrel's key callback beside an empty one, and the agent through its pipes
-# beside an echo process. desktop.py times the command hotkey on a headless X desktop.
+# beside an echo process; then the blob's processor time and memory on a headless X
+# desktop (blob.py). desktop.py times the command hotkey on a headless X desktop.
 set -euo pipefail
 build=${1:?usage: bench/ambrel/run.sh <build dir>}
 build=$(cd "$build" && pwd)
@@ -10,4 +11,5 @@ for program in "$ambrel" "$bench"; do
   [[ -x "$program" ]] || { echo "bench: $program is not built" >&2; exit 1; }
 done
 "$bench"
-exec /usr/bin/python3 "$(dirname "$0")/bench.py" "$ambrel"
+/usr/bin/python3 "$(dirname "$0")/bench.py" "$ambrel"
+exec /usr/bin/python3 "$(dirname "$0")/blob.py" "$build"
