@@ -12,7 +12,7 @@ packages=(
   libsndfile1-dev libsamplerate0-dev
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx pocketsphinx-en-us
   flite flite1-dev
-  libatspi2.0-dev libx11-dev libxtst-dev
+  libatspi2.0-dev libx11-dev libxtst-dev libxrandr-dev
   # Overlay drawing; Lato stands in for the design's Fira Sans, which Debian lacks.
   libcairo2-dev libpango1.0-dev fonts-lato
   xvfb x11-utils dbus dbus-x11 at-spi2-core openbox xdotool imagemagick
