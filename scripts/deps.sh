@@ -13,9 +13,14 @@ packages=(
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx pocketsphinx-en-us
   flite flite1-dev
   libatspi2.0-dev libx11-dev libxtst-dev
+  # The overlay's windows: screens from XRandR, click-through input shapes, and
+  # logind's wake on the system bus.
+  libxrandr-dev libxext-dev libdbus-1-dev
   # Overlay drawing; Lato stands in for the design's Fira Sans, which Debian lacks.
   libcairo2-dev libpango1.0-dev fonts-lato
   xvfb x11-utils dbus dbus-x11 at-spi2-core openbox xdotool imagemagick
+  # A compositing manager, for the tests that read translucent windows back.
+  xcompmgr
   python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0
   # The applications the desktop tests write into.
   chromium firefox-esr mousepad featherpad libreoffice-writer libreoffice-gtk3

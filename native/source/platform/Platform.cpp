@@ -18,8 +18,10 @@
 #include "platform/sim/Windowing.h"
 #include "platform/sim/Workspace.h"
 #include "platform/x11/EventTaps.h"
+#include "platform/x11/Windowing.h"
 #include "platform/x11/Workspace.h"
 #include "platform/x11/X11Keyboard.h"
+#include "platform/xdg/UserDefaults.h"
 
 namespace nolari::platform {
 
@@ -109,9 +111,10 @@ class X11TypingKeyboard : public AtspiAccessibility::Keyboard {
 };
 
 // The real desktop on Linux: the accessibility bus, the X window system (also
-// for the event taps and for typing) and the on-device speech engine.
+// for the event taps, for typing and for the agent's windows) and the
+// on-device speech engine.
 bool connectLinux(Platform& platform, PlatformNeeds needs, const PlatformEnvironment& environment,
-                  std::string&) {
+                  std::string& error) {
   if (needs.desktop) {
     platform.accessibility = std::make_unique<AtspiAccessibility>(
         &X11Workspace::frontmostProcess, std::make_shared<X11TypingKeyboard>());
@@ -122,6 +125,13 @@ bool connectLinux(Platform& platform, PlatformNeeds needs, const PlatformEnviron
     const std::string& model = environment.speechModelDir;
     platform.speech =
         std::make_unique<PocketSpeech>(model.empty() ? PocketSpeech::DEFAULT_MODEL_DIR : model);
+  }
+  if (needs.windows) {
+    auto defaults = std::make_unique<FileUserDefaults>(
+        FileUserDefaults::pathIn(environment.configHome, environment.home));
+    platform.windowing =
+        X11Windowing::open(*platform.runLoop, std::move(defaults), environment.systemBus, error);
+    if (!platform.windowing) return false;
   }
   return true;
 }
@@ -140,8 +150,14 @@ constexpr Backend BACKENDS[] = {
 }  // namespace
 
 PlatformEnvironment PlatformEnvironment::fromProcess() {
-  return {variable("NOLARI_PLATFORM"), variable("NOLARI_SIM_SCENE"), variable("NOLARI_SIM_CONTROL"),
-          variable("NOLARI_SPEECH_SCRIPT"), variable("NOLARI_SPEECH_MODEL_DIR")};
+  return {variable("NOLARI_PLATFORM"),
+          variable("NOLARI_SIM_SCENE"),
+          variable("NOLARI_SIM_CONTROL"),
+          variable("NOLARI_SPEECH_SCRIPT"),
+          variable("NOLARI_SPEECH_MODEL_DIR"),
+          variable("XDG_CONFIG_HOME"),
+          variable("HOME"),
+          variable("DBUS_SYSTEM_BUS_ADDRESS")};
 }
 
 bool connectPlatform(Platform& platform, PlatformNeeds needs,

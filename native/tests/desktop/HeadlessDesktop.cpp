@@ -8,6 +8,9 @@
 #include <filesystem>
 #include <thread>
 
+// After the test framework: X.h defines None, a name the framework uses.
+#include <X11/Xlib.h>
+
 namespace nolari::test {
 
 namespace {
@@ -121,7 +124,8 @@ bool HeadlessDesktop::start(std::string& error) {
 
 HeadlessDesktop::~HeadlessDesktop() {
   while (!applications_.empty()) stopApplication(applications_.back()->pid());
-  for (auto* process : {&composer_, &windowManagerAgain_, &windowManager_, &display_, &bus_}) {
+  for (auto* process :
+       {&composer_, &compositor_, &windowManagerAgain_, &windowManager_, &display_, &bus_}) {
     if (*process) {
       (*process)->kill(SIGTERM);
       (*process)->wait(5s);
@@ -197,6 +201,34 @@ std::map<std::string, std::string> HeadlessDesktop::environment() const {
 void HeadlessDesktop::exportEnvironment() const {
   for (const auto& [name, value] : environment()) ::setenv(name.c_str(), value.c_str(), 1);
   ::unsetenv("AT_SPI_BUS_ADDRESS");
+}
+
+bool HeadlessDesktop::startCompositor(std::string& error) {
+  if (compositor_) return true;
+  auto program = onPath("xcompmgr");
+  if (!program) {
+    error = "xcompmgr is not installed";
+    return false;
+  }
+  ProcessOptions options;
+  options.env = environment();
+  compositor_ = startOwned(*program, options);
+  Display* display = XOpenDisplay(displayName_.c_str());
+  if (!compositor_ || !display) {
+    if (display) XCloseDisplay(display);
+    error = "the compositing manager did not start";
+    return false;
+  }
+  // A compositing manager owns the screen's _NET_WM_CM_S0 selection.
+  const Atom selection = XInternAtom(display, "_NET_WM_CM_S0", False);
+  bool owned = false;
+  for (auto deadline = std::chrono::steady_clock::now() + 10s;
+       !owned && std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(20ms)) {
+    owned = XGetSelectionOwner(display, selection) != 0;
+  }
+  XCloseDisplay(display);
+  if (!owned) error = "the compositing manager never took the screen: " + compositor_->stderrText();
+  return owned;
 }
 
 bool HeadlessDesktop::startComposer(const std::string& focusedField, std::string& error) {

@@ -33,6 +33,10 @@ class HeadlessDesktop {
   // Points this process at the desktop, for in-process backend tests.
   void exportEnvironment() const;
 
+  // Starts a compositing manager, so that windows with an alpha channel are
+  // blended with what lies below them, and waits until it has the screen.
+  bool startCompositor(std::string& error);
+
   // Starts the compose window with the named field ("to", "subject", "body")
   // focused and waits for it to be shown and active.
   bool startComposer(const std::string& focusedField, std::string& error);
@@ -70,6 +74,7 @@ class HeadlessDesktop {
   std::unique_ptr<RunningProcess> display_;
   std::unique_ptr<RunningProcess> windowManager_;
   std::unique_ptr<RunningProcess> windowManagerAgain_;
+  std::unique_ptr<RunningProcess> compositor_;
   std::unique_ptr<RunningProcess> composer_;
   std::vector<std::unique_ptr<RunningProcess>> applications_;
   std::string displayName_;

@@ -240,5 +240,17 @@ TEST(ConnectPlatform, TheEnvironmentIsReadInOnePlace) {
   EXPECT_EQ(environment.simControl, "");
 }
 
+TEST(ConnectPlatform, TheRealWindowsNeedADisplay) {
+  const char* display = std::getenv("DISPLAY");
+  const std::string saved = display ? display : "";
+  ::unsetenv("DISPLAY");
+  Platform platform;
+  std::string error;
+  EXPECT_FALSE(connectPlatform(platform, {.windows = true}, {}, error));
+  if (!saved.empty()) ::setenv("DISPLAY", saved.c_str(), 1);
+  EXPECT_FALSE(platform.windowing);
+  EXPECT_NE(error.find("DISPLAY is not set"), std::string::npos) << error;
+}
+
 }  // namespace
 }  // namespace nolari::platform

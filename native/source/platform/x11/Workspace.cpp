@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 
@@ -67,20 +68,35 @@ std::optional<RunningApplication> X11Workspace::runningApplication(std::int32_t 
   return processOnly(pid);
 }
 
+// The work area is one rectangle over the whole root; each monitor's visible
+// part is its share of it.
 std::vector<Screen> X11Workspace::screens() {
-  auto screen = mainScreen();
-  if (!screen) return {};
-  return {*screen};
+  auto& desktop = X11Desktop::shared();
+  auto root = desktop.screenFrame();
+  if (!root) return {};
+  auto monitors = desktop.monitors();
+  if (monitors.empty()) monitors.push_back(*root);
+  const auto area = desktop.workArea();
+  std::vector<Screen> screens;
+  for (const Rect& monitor : monitors) {
+    Rect visible = monitor;
+    if (area) {
+      const double left = std::max(monitor.minX(), area->minX());
+      const double top = std::max(monitor.minY(), area->minY());
+      const double right = std::min(monitor.maxX(), area->maxX());
+      const double bottom = std::min(monitor.maxY(), area->maxY());
+      if (right > left && bottom > top) visible = {{left, top}, {right - left, bottom - top}};
+    }
+    screens.push_back(
+        {toBottomLeft(monitor, root->size.height), toBottomLeft(visible, root->size.height)});
+  }
+  return screens;
 }
 
 std::optional<Screen> X11Workspace::mainScreen() {
-  auto frame = X11Desktop::shared().screenFrame();
-  if (!frame) return std::nullopt;
-  Screen screen;
-  screen.frame = *frame;
-  auto area = X11Desktop::shared().workArea();
-  screen.visibleFrame = area ? toBottomLeft(*area, frame->size.height) : *frame;
-  return screen;
+  auto all = screens();
+  if (all.empty()) return std::nullopt;
+  return all.front();
 }
 
 Point X11Workspace::mouseLocation() {

@@ -15,7 +15,9 @@
 // bundle identifier is the toolkit's application id, else the WM_CLASS
 // instance. Activation notices come from a watching thread with a connection
 // of its own, started with the first observer, and are delivered on the main
-// run loop. One screen, the X screen; frames are converted to bottom-left.
+// run loop. The screens are XRandR's monitors, the primary one first and main,
+// or the root window where there are none; frames are converted to
+// bottom-left with the root window's height.
 
 namespace nolari::platform {
 

@@ -3,11 +3,16 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
 #include <poll.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <vector>
+
+#include "base/NolariLogger.h"
 
 // For the display's flags; it defines min and max as macros.
 #include <X11/Xlibint.h>
@@ -21,9 +26,45 @@ namespace {
 std::mutex brokenMutex;
 std::set<Display*> brokenDisplays;
 
+std::mutex loggedMutex;
+std::map<Display*, std::string> loggedDisplays;
+
 // A window that closes between two requests answers BadWindow; that is an
-// ordinary race here, not a reason to end the process as Xlib's default does.
-int ignoreError(Display*, XErrorEvent*) { return 0; }
+// ordinary race for the questions asked here, not a reason to end the process
+// as Xlib's default does. On a connection that makes windows of its own, an
+// error is a request the server refused, and is logged.
+int onError(Display* display, XErrorEvent* event) {
+  std::string message;
+  {
+    std::lock_guard lock(loggedMutex);
+    auto logged = loggedDisplays.find(display);
+    if (logged == loggedDisplays.end()) return 0;
+    message = "X error on ";
+    message += logged->second;
+  }
+  // Both read Xlib's tables only, which an error handler may do.
+  char text[256] = "";
+  XGetErrorText(display, event->error_code, text, sizeof text);
+  char request[128] = "";
+  const std::string major = std::to_string(event->request_code);
+  XGetErrorDatabaseText(display, "XRequest", major.c_str(), "", request, sizeof request);
+  message += ": ";
+  message += text;
+  message += " in request ";
+  message += major;
+  message += '.';
+  message += std::to_string(event->minor_code);
+  if (*request) {
+    message += " (";
+    message += request;
+    message += ')';
+  }
+  char resource[32];
+  std::snprintf(resource, sizeof resource, " on resource 0x%lx", event->resourceid);
+  message += resource;
+  NolariLogger::warn(message);
+  return 0;
+}
 
 // A server that goes away must not end the process either: the display is
 // marked broken and every later answer on it is empty.
@@ -106,7 +147,7 @@ Display* X11Desktop::openDisplay() {
   // at the same moment.
   std::call_once(handlers, [] {
     XInitThreads();
-    XSetErrorHandler(ignoreError);
+    XSetErrorHandler(onError);
     XSetIOErrorHandler(noteBrokenDisplay);
   });
   Display* display = XOpenDisplay(name);
@@ -118,6 +159,10 @@ Display* X11Desktop::openDisplay() {
 // error, so that closing it frees it without talking to the server.
 void X11Desktop::closeDisplay(Display* display) {
   if (!display) return;
+  {
+    std::lock_guard lock(loggedMutex);
+    loggedDisplays.erase(display);
+  }
   {
     std::lock_guard lock(brokenMutex);
     if (brokenDisplays.erase(display)) display->flags = display->flags | XlibDisplayIOError;
@@ -136,6 +181,11 @@ bool X11Desktop::isBroken(Display* display) {
     return true;
   }
   return false;
+}
+
+void X11Desktop::logErrorsOf(Display* display, const std::string& source) {
+  std::lock_guard lock(loggedMutex);
+  loggedDisplays[display] = source;
 }
 
 unsigned long X11Desktop::activeWindowAtom(Display* display) {
@@ -183,13 +233,42 @@ std::optional<X11WindowFacts> X11Desktop::windowOfProcess(std::int32_t pid) {
   });
 }
 
+// Asked of the server: the size Xlib keeps from the connection's start is
+// only updated by a client that reads the screen-change events itself.
 std::optional<Rect> X11Desktop::screenFrame() {
   return ask([](Display* display) -> std::optional<Rect> {
-    const int screen = DefaultScreen(display);
-    return Rect{{0, 0},
-                {static_cast<double>(DisplayWidth(display, screen)),
-                 static_cast<double>(DisplayHeight(display, screen))}};
+    Window root = 0;
+    int x = 0, y = 0;
+    unsigned int width = 0, height = 0, border = 0, depth = 0;
+    if (!XGetGeometry(display, DefaultRootWindow(display), &root, &x, &y, &width, &height, &border,
+                      &depth)) {
+      return std::nullopt;
+    }
+    return Rect{{0, 0}, {static_cast<double>(width), static_cast<double>(height)}};
   });
+}
+
+std::vector<Rect> X11Desktop::monitors() {
+  auto answer = ask([](Display* display) -> std::optional<std::vector<Rect>> {
+    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+    if (!XRRQueryExtension(display, &eventBase, &errorBase) ||
+        !XRRQueryVersion(display, &major, &minor) || major < 1 || (major == 1 && minor < 5)) {
+      return std::vector<Rect>{};
+    }
+    int count = 0;
+    XRRMonitorInfo* info = XRRGetMonitors(display, DefaultRootWindow(display), True, &count);
+    std::vector<Rect> monitors;
+    for (int i = 0; info && i < count; ++i) {
+      const XRRMonitorInfo& monitor = info[i];
+      if (monitor.width <= 0 || monitor.height <= 0) continue;
+      const Rect frame{{static_cast<double>(monitor.x), static_cast<double>(monitor.y)},
+                       {static_cast<double>(monitor.width), static_cast<double>(monitor.height)}};
+      monitors.insert(monitor.primary ? monitors.begin() : monitors.end(), frame);
+    }
+    if (info) XRRFreeMonitors(info);
+    return monitors;
+  });
+  return answer ? std::move(*answer) : std::vector<Rect>{};
 }
 
 std::optional<Rect> X11Desktop::workArea() {

@@ -5,11 +5,12 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Geometry.h"
 
 // The X window system as the workspace and the accessibility backend see it:
-// the active window and its process, top-level windows by process, the screen
+// the active window and its process, top-level windows by process, the screens
 // and the pointer. Every answer is read afresh from the server. Without a
 // display every answer is empty; a display that goes away is reconnected.
 
@@ -37,6 +38,9 @@ class X11Desktop {
   // both in top-left coordinates.
   std::optional<Rect> screenFrame();
   std::optional<Rect> workArea();
+  // XRandR's monitors in top-left coordinates, the primary one first; empty
+  // where the server has no monitors to tell.
+  std::vector<Rect> monitors();
   // The pointer in top-left coordinates.
   std::optional<Point> pointer();
 
@@ -47,6 +51,9 @@ class X11Desktop {
   // The atom of _NET_ACTIVE_WINDOW on `display`.
   static unsigned long activeWindowAtom(_XDisplay* display);
   static bool isBroken(_XDisplay* display);
+  // Protocol errors on `display` are logged, as coming from `source`, rather
+  // than ignored; until the display is closed.
+  static void logErrorsOf(_XDisplay* display, const std::string& source);
 
  private:
   X11Desktop() = default;
