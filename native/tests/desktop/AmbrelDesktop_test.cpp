@@ -1,16 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "DesktopFixture.h"
 
 // After the test framework: X.h defines None, a name the framework uses.
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/keysym.h>
 
 // Ambrel on the live desktop: keys from xdotool reach it through the X11
-// keyboard tap, and the compose window shows what they typed.
+// keyboard tap, and the compose window shows what they typed; the blob shows
+// over it, takes clicks and leaves the keyboard where it was.
 
 namespace nolari::test {
 namespace {
@@ -126,6 +132,78 @@ TEST_F(AmbrelDesktopTest, HotkeyAndSpaceHoldPressOnceHoweverLongHeldAndSpaceRepe
   EXPECT_EQ(ended.termSignal, SIGTERM) << ended.err;
   EXPECT_EQ(ended.out, "");
   EXPECT_TRUE(repeats(XK_space));
+}
+
+// A screen pixel as the compositing manager shows it.
+std::array<int, 3> pixel(Display* display, int x, int y) {
+  XImage* image = XGetImage(display, DefaultRootWindow(display), x, y, 1, 1, AllPlanes, ZPixmap);
+  if (!image) return {-1, -1, -1};
+  const unsigned long value = XGetPixel(image, 0, 0);
+  XDestroyImage(image);
+  return {static_cast<int>((value >> 16) & 0xff), static_cast<int>((value >> 8) & 0xff),
+          static_cast<int>(value & 0xff)};
+}
+
+TEST_F(AmbrelDesktopTest, BlobShowsAtTheBottomCentreTakesAClickAndLeavesTheFocusAlone) {
+  if (IsSkipped() || HasFatalFailure()) return;
+  std::string error;
+  if (!desktop_->startCompositor(error)) GTEST_SKIP() << error;
+  // The one-time notice was shown on an earlier start.
+  const std::filesystem::path settings =
+      desktop_->environment().at("XDG_CONFIG_HOME") + "/nolari/defaults.json";
+  std::filesystem::create_directories(settings.parent_path());
+  std::ofstream(settings) << R"({"migratedToHiddenBlob_v1": true})";
+  Window focus = 0;
+  int revert = 0;
+  XGetInputFocus(display_, &focus, &revert);
+  const int composer = desktop_->activeWindowPid();
+
+  auto ambrel = desktop_->start("ambrel", {});
+  ASSERT_TRUE(ambrel);
+  auto next = [&](std::chrono::milliseconds within) -> json {
+    auto line = ambrel->readLine(within);
+    return line ? json::parse(*line, nullptr, false) : json(nullptr);
+  };
+  ASSERT_EQ(next(10s).value("event", ""), "startup");
+  ambrel->writeLine(R"({"type":"action_blob_state","state":"ready"})");
+
+  // 1280 by 1024 without panels: the 264 by 24 window is centred, its pill's
+  // bottom 14 points above the screen's. The pill is dark over the desktop;
+  // the window's margin around it lets the desktop show through.
+  Window blob = 0;
+  for (auto deadline = std::chrono::steady_clock::now() + 10s;
+       !blob && std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
+    const std::string found = desktop_->run("xdotool", {"search", "--name", "^action-blob$"}).out;
+    if (!found.empty()) blob = std::stoul(found);
+  }
+  ASSERT_NE(blob, 0U);
+  std::this_thread::sleep_for(500ms);
+  XWindowAttributes attributes{};
+  ASSERT_TRUE(XGetWindowAttributes(display_, blob, &attributes));
+  EXPECT_EQ(attributes.map_state, IsViewable);
+  EXPECT_EQ((std::array<int, 4>{attributes.x, attributes.y, attributes.width, attributes.height}),
+            (std::array<int, 4>{508, 988, 264, 24}));
+  const auto desk = pixel(display_, 400, 1000);
+  const auto margin = pixel(display_, 510, 1000);
+  const auto pill = pixel(display_, 600, 992);
+  EXPECT_EQ(margin, desk);
+  for (int channel = 0; channel < 3; ++channel) EXPECT_LT(pill[channel], desk[channel] - 40);
+
+  // The pointer enters: the ready blob asks for a context. A click on its
+  // left part is a tap, opened or not.
+  ASSERT_EQ(desktop_->run("xdotool", {"mousemove", "588", "1000"}).exitStatus, 0);
+  EXPECT_EQ(next(5s).value("type", ""), "action_blob_get_context");
+  ASSERT_EQ(desktop_->run("xdotool", {"click", "1"}).exitStatus, 0);
+  EXPECT_EQ(next(5s),
+            (json{{"type", "action_blob_click"}, {"state", "ready"}, {"pid", ambrel->pid()}}));
+
+  // The keyboard never left the compose window.
+  Window focusAfter = 0;
+  XGetInputFocus(display_, &focusAfter, &revert);
+  EXPECT_EQ(focusAfter, focus);
+  EXPECT_EQ(desktop_->activeWindowPid(), composer);
+  xdotool({"type", "z"});
+  EXPECT_FALSE(bodyEndingWith('z').empty());
 }
 
 }  // namespace

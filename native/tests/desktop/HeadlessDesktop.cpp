@@ -195,6 +195,8 @@ std::map<std::string, std::string> HeadlessDesktop::environment() const {
   return {{"DISPLAY", displayName_},
           {"DBUS_SESSION_BUS_ADDRESS", busAddress_},
           {"XDG_RUNTIME_DIR", runtimeDir_ ? runtimeDir_->path() : ""},
+          // The programs' settings stay with the desktop, never in the user's home.
+          {"XDG_CONFIG_HOME", runtimeDir_ ? runtimeDir_->path() + "/config" : ""},
           {"NOLARI_PLATFORM", "linux"}};
 }
 
