@@ -266,6 +266,23 @@ TEST_F(ActionBlobWindowTest, NothingTicksWhileHiddenAndIdle) {
   EXPECT_EQ(window().draws, draws);
 }
 
+class NoScreenTest : public ActionBlobWindowTest {
+ protected:
+  NoScreenTest() : ActionBlobWindowTest(json{{"screens", json::array()}}) {}
+};
+
+TEST_F(NoScreenTest, StaysWhereItWasWithoutAScreenAndNeverShrinksToNothing) {
+  set("ready");
+  advance(1s);
+  EXPECT_EQ(window().rect, (Rect{{-200, -200}, {264, 24}}));
+  EXPECT_TRUE(window().visible);
+  sim_.desktop().setScreens({{.frame = {{0, 0}, {20, 400}}, .visibleFrame = {{0, 0}, {20, 400}}}},
+                            0);
+  windowing_.screenChange();
+  advance(1s);
+  EXPECT_EQ(window().rect, (Rect{{9.5, 12}, {1, 24}}));
+}
+
 class MigrationNoticeTest : public ActionBlobWindowTest {
  protected:
   void SetUp() override {}

@@ -7,11 +7,11 @@
 #include <thread>
 
 #include "DesktopFixture.h"
+#include "ScreenPixel.h"
 
 // After the test framework: X.h defines None, a name the framework uses.
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <X11/keysym.h>
 
 // Ambrel on the live desktop: keys from xdotool reach it through the X11
@@ -134,16 +134,6 @@ TEST_F(AmbrelDesktopTest, HotkeyAndSpaceHoldPressOnceHoweverLongHeldAndSpaceRepe
   EXPECT_TRUE(repeats(XK_space));
 }
 
-// A screen pixel as the compositing manager shows it.
-std::array<int, 3> pixel(Display* display, int x, int y) {
-  XImage* image = XGetImage(display, DefaultRootWindow(display), x, y, 1, 1, AllPlanes, ZPixmap);
-  if (!image) return {-1, -1, -1};
-  const unsigned long value = XGetPixel(image, 0, 0);
-  XDestroyImage(image);
-  return {static_cast<int>((value >> 16) & 0xff), static_cast<int>((value >> 8) & 0xff),
-          static_cast<int>(value & 0xff)};
-}
-
 TEST_F(AmbrelDesktopTest, BlobShowsAtTheBottomCentreTakesAClickAndLeavesTheFocusAlone) {
   if (IsSkipped() || HasFatalFailure()) return;
   std::string error;
@@ -183,9 +173,9 @@ TEST_F(AmbrelDesktopTest, BlobShowsAtTheBottomCentreTakesAClickAndLeavesTheFocus
   EXPECT_EQ(attributes.map_state, IsViewable);
   EXPECT_EQ((std::array<int, 4>{attributes.x, attributes.y, attributes.width, attributes.height}),
             (std::array<int, 4>{508, 988, 264, 24}));
-  const auto desk = pixel(display_, 400, 1000);
-  const auto margin = pixel(display_, 510, 1000);
-  const auto pill = pixel(display_, 600, 992);
+  const auto desk = screenPixel(display_, 400, 1000);
+  const auto margin = screenPixel(display_, 510, 1000);
+  const auto pill = screenPixel(display_, 600, 992);
   EXPECT_EQ(margin, desk);
   for (int channel = 0; channel < 3; ++channel) EXPECT_LT(pill[channel], desk[channel] - 40);
 

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "DesktopFixture.h"
+#include "ScreenPixel.h"
 #include "platform/Platform.h"
 #include "platform/asio/RunLoop.h"
 #include "platform/x11/Windowing.h"
@@ -71,17 +72,7 @@ bool LoopThread::until(std::chrono::milliseconds timeout, const std::function<bo
   return pollUntil(timeout, [&] { return call(done); });
 }
 
-using Rgb = std::array<int, 3>;
-
-// What the screen shows at a root pixel, as the compositing manager painted it.
-Rgb pixel(Display* display, int x, int y) {
-  XImage* image = XGetImage(display, DefaultRootWindow(display), x, y, 1, 1, AllPlanes, ZPixmap);
-  if (!image) return {-1, -1, -1};
-  const unsigned long value = XGetPixel(image, 0, 0);
-  XDestroyImage(image);
-  return {static_cast<int>((value >> 16) & 0xff), static_cast<int>((value >> 8) & 0xff),
-          static_cast<int>(value & 0xff)};
-}
+using test::Rgb;
 
 bool near(const Rgb& a, const Rgb& b) {
   return std::abs(a[0] - b[0]) <= 3 && std::abs(a[1] - b[1]) <= 3 && std::abs(a[2] - b[2]) <= 3;
@@ -178,8 +169,8 @@ TEST_F(X11WindowingTest, ShowsItsContentAboveTheFocusedApplicationAndTakesOrPass
   Window child = 0;
   XTranslateCoordinates(display_, composer, DefaultRootWindow(display_), 0, 0, &left, &top, &child);
   const int x = left + 200, y = top + 17;
-  const Rgb below = pixel(display_, x + 30, y + 12);
-  const Rgb besideBelow = pixel(display_, x + 90, y + 12);
+  const Rgb below = test::screenPixel(display_, x + 30, y + 12);
+  const Rgb besideBelow = test::screenPixel(display_, x + 90, y + 12);
   Window focus = 0;
   int revert = 0;
   XGetInputFocus(display_, &focus, &revert);
@@ -213,13 +204,14 @@ TEST_F(X11WindowingTest, ShowsItsContentAboveTheFocusedApplicationAndTakesOrPass
   // and at half opacity the colour is blended with it.
   EXPECT_TRUE(pollUntil(5s,
                         [&] {
-                          return near(pixel(display_, x + 30, y + 12), {255, 0, 0});
+                          return near(test::screenPixel(display_, x + 30, y + 12), {255, 0, 0});
                         }))
       << "below was " << below[0] << "," << below[1] << "," << below[2];
-  EXPECT_TRUE(near(pixel(display_, x + 90, y + 12), besideBelow));
+  EXPECT_TRUE(near(test::screenPixel(display_, x + 90, y + 12), besideBelow));
   main.call([&] { window->setAlpha(0.5); });
   const Rgb blended = {(255 + below[0]) / 2, below[1] / 2, below[2] / 2};
-  EXPECT_TRUE(pollUntil(5s, [&] { return near(pixel(display_, x + 30, y + 12), blended); }));
+  EXPECT_TRUE(
+      pollUntil(5s, [&] { return near(test::screenPixel(display_, x + 30, y + 12), blended); }));
 
   Window focusNow = 0;
   XGetInputFocus(display_, &focusNow, &revert);
