@@ -226,7 +226,9 @@ void Ambrel::handleMouseMove(platform::Point location) {
     return;
   }
   auto role = AXHelpers::getStringAttribute(accessibility_, *element, "AXRole");
-  auto title = AXHoverHitTest::windowTitle(accessibility_, *element);
+  // Without a role the policy says no whatever the title: an application
+  // that no longer answers is not asked twice more.
+  auto title = role ? AXHoverHitTest::windowTitle(accessibility_, *element) : std::nullopt;
   if (!HighlightPolicy::shouldHighlight(role, title, config_.highlight)) {
     hideDebugBox();
     return;
