@@ -298,6 +298,25 @@ TEST_F(AmbrelDesktopTest, PointerOverTheFieldsGivesTheirFramesAndDrawsTheBoxArou
   }
   EXPECT_FALSE(near(after, blue));
   EXPECT_FALSE(ambrel->readLine(300ms)) << "a label is not highlighted";
+
+  // The compose window stops answering: hovering it costs the messaging
+  // time-out per move and writes nothing, and once it answers again the
+  // field is found at once.
+  const int composerPid = desktop_->activeWindowPid();
+  ASSERT_GT(composerPid, 0);
+  ASSERT_EQ(::kill(composerPid, SIGSTOP), 0);
+  for (int i = 0; i < 5; ++i) {
+    xdotool(
+        {"mousemove", std::to_string(window["X"] + window["WIDTH"] / 2 + i), std::to_string(toY)});
+    std::this_thread::sleep_for(150ms);
+  }
+  EXPECT_FALSE(ambrel->readLine(300ms));
+  ASSERT_EQ(::kill(composerPid, SIGCONT), 0);
+  const auto resumed = std::chrono::steady_clock::now();
+  const json again = hoverAt(window["X"] + window["WIDTH"] / 2, toY);
+  ASSERT_TRUE(again.is_object());
+  EXPECT_EQ(rect(again["rect"]), frame);
+  EXPECT_LT(std::chrono::steady_clock::now() - resumed, 3s);
 }
 
 }  // namespace
