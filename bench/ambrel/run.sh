@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Ambrel's key callback beside an empty one, and the agent through its pipes
 # beside an echo process; then the blob's processor time and memory on a headless X
-# desktop (blob.py). desktop.py times the command hotkey on a headless X desktop.
+# desktop (blob.py). desktop.py times the command hotkey on a headless X desktop,
+# hover.py the pointer move to the hover line and a flood of moves.
 set -euo pipefail
 build=${1:?usage: bench/ambrel/run.sh <build dir>}
 build=$(cd "$build" && pwd)

@@ -4,9 +4,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 
+#include "ambrel/HoverHighlight.h"
 #include "base/NolariLogger.h"
+#include "core/AXHelpers.h"
+#include "core/CoordinateSpace.h"
 
 namespace nolari::ambrel {
 
@@ -47,11 +51,15 @@ Ambrel::Ambrel(platform::Accessibility& accessibility, platform::Workspace& work
       pushToTalk_(
           PushToTalk::create(mainLoop, emit_, config.dictation.spaceHoldEnabled,
                              PushToTalk::clampedDelay(config.dictation.spaceHoldDelay * 1000.0))),
-      spaceRepeatsSwallowed_(config.dictation.spaceHoldEnabled) {
+      spaceRepeatsSwallowed_(config.dictation.spaceHoldEnabled),
+      showDebugBox_(HighlightPolicy::debugBoxVisible(
+          config.highlight, std::getenv(HighlightPolicy::DEBUG_BOX_ENVIRONMENT))) {
   systemWideAX_ = accessibility_.createSystemWide();
   accessibility_.setMessagingTimeout(
       systemWideAX_,
       std::max(MIN_AX_TIMEOUT_SECONDS, static_cast<float>(config_.dictation.axTimeoutSeconds)));
+  highlight_ = std::make_unique<HighlightOverlayWindow>(windowing_);
+  highlight_->applyStyle(config_.highlight.nsColor(), config_.highlight.debugOpacity());
 }
 
 void Ambrel::start(int commandFd) {
@@ -178,20 +186,97 @@ void Ambrel::reenableKeyboardTap(TapEvent::Type cause) {
 
 TapAnswer Ambrel::mouseTapCallback(const TapEvent& event) {
   bump(mouseTapCallbacks_);
-  if (event.type == TapEvent::Type::mouseMoved && !cursorTickPending_.exchange(true)) {
-    mainLoop_.post([weak = weak_from_this()] {
-      auto self = weak.lock();
-      if (!self) return;
-      self->cursorTickPending_.store(false);
-      if (self->blob_) self->blob_->handleCursorTick();
-    });
-  }
   if (event.type == TapEvent::Type::tapDisabledByTimeout ||
       event.type == TapEvent::Type::tapDisabledByUserInput) {
     std::lock_guard lock(tapMutex_);
     if (mouseEventTap_) mouseEventTap_->setEnabled(true);
+  } else if (event.type == TapEvent::Type::mouseMoved) {
+    handleMouseMove(event.mouseLocation);
   }
   return TapAnswer::pass;
+}
+
+void Ambrel::postCursorTick() {
+  if (cursorTickPending_.exchange(true)) return;
+  mainLoop_.post([weak = weak_from_this()] {
+    auto self = weak.lock();
+    if (!self) return;
+    self->cursorTickPending_.store(false);
+    if (self->blob_) self->blob_->handleCursorTick();
+  });
+}
+
+// On the mouse tap's thread. A dropped move costs one comparison; the time
+// is taken before the hit test, so a slow application does not shorten the
+// interval. `location` is the event's pointer, bottom-left.
+void Ambrel::handleMouseMove(platform::Point location) {
+  const platform::TimePoint now = mainLoop_.now();
+  if (hoverUpdated_ && now - lastHoverUpdate_ < HOVER_THROTTLE) return;
+  hoverUpdated_ = true;
+  lastHoverUpdate_ = now;
+  postCursorTick();
+
+  const auto screens = workspace_.screens();
+  const auto mainScreen = workspace_.mainScreen();
+  const platform::Point carbon =
+      CoordinateSpace::carbonScreenPointFromCocoaScreenPoint(screens, mainScreen, location);
+  auto element = AXHoverHitTest::elementAtScreenPoint(accessibility_, systemWideAX_, carbon);
+  if (!element) {
+    hideDebugBox();
+    return;
+  }
+  auto role = AXHelpers::getStringAttribute(accessibility_, *element, "AXRole");
+  // Without a role the policy says no whatever the title: an application
+  // that no longer answers is not asked twice more.
+  auto title = role ? AXHoverHitTest::windowTitle(accessibility_, *element) : std::nullopt;
+  if (!HighlightPolicy::shouldHighlight(role, title, config_.highlight)) {
+    hideDebugBox();
+    return;
+  }
+  auto frame = AXHelpers::getFrame(accessibility_, *element);
+  auto rects = frame ? hoverRects(screens, mainScreen, *frame, config_.highlight.debugPadding())
+                     : std::nullopt;
+  if (!rects) {
+    hideDebugBox();
+    return;
+  }
+
+  auto screen = screenHoldingCenter(screens, rects->paddedRect);
+  mainLoop_.post([weak = weak_from_this(), padded = rects->paddedRect, screen] {
+    auto self = weak.lock();
+    if (!self) return;
+    self->lastFieldRect_ = padded;
+    if (screen && self->blob_) self->blob_->reposition(screen, false);
+    self->highlight_->applyStyle(self->config_.highlight.nsColor(),
+                                 self->config_.highlight.debugOpacity());
+    if (self->showDebugBox_) {
+      self->highlight_->show(padded);
+    } else {
+      self->highlight_->hide();
+    }
+  });
+
+  auto rectJson = [](const platform::Rect& r) {
+    return nlohmann::json{
+        {"x", r.origin.x}, {"y", r.origin.y}, {"w", r.size.width}, {"h", r.size.height}};
+  };
+  emit_("hover", {{"role", role.value_or("")},
+                  {"window_title", title.value_or("")},
+                  {"mouse",
+                   {{"cocoa_x", location.x},
+                    {"cocoa_y", location.y},
+                    {"carbon_x", carbon.x},
+                    {"carbon_y", carbon.y}}},
+                  {"rect", rectJson(rects->frame)},
+                  {"window_rect", rectJson(rects->windowRect)},
+                  {"padded_rect", rectJson(rects->paddedRect)},
+                  {"debug_box_visible", showDebugBox_}});
+}
+
+void Ambrel::hideDebugBox() {
+  mainLoop_.post([weak = weak_from_this()] {
+    if (auto self = weak.lock()) self->highlight_->hide();
+  });
 }
 
 void Ambrel::applySpaceRepeatSwallowing(bool swallowed) {

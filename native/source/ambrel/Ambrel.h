@@ -11,6 +11,7 @@
 #include "ambrel/ActionBlobWindow.h"
 #include "ambrel/CommandChannel.h"
 #include "ambrel/Emit.h"
+#include "ambrel/HighlightOverlayWindow.h"
 #include "ambrel/HotkeySpec.h"
 #include "ambrel/PushToTalk.h"
 #include "core/NolariConfig.h"
@@ -30,7 +31,9 @@
 // space-hold state are owned by `PushToTalk` under its mutex; each tap counter
 // has a single writer thread and is read once by the tap check; the tap
 // handles are guarded by `tapMutex_`. The action blob lives on the main loop:
-// commands and taps post to it.
+// commands and taps post to it, and so does the hover handler, which runs
+// its accessibility queries on the mouse tap's thread and posts the highlight
+// box and `lastFieldRect` to the main loop.
 
 namespace nolari::ambrel {
 
@@ -55,6 +58,13 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
 
   // What the command reader hands over: bytes as they were read.
   void consumeCommandData(std::string_view bytes);
+
+  // The padded frame of the last highlighted field, bottom-left screen
+  // coordinates; all zero before the first. Main-thread only: the hover
+  // handler posts it there, after the box it goes with.
+  platform::Rect lastFieldRect() const { return lastFieldRect_; }
+
+  static constexpr platform::Duration HOVER_THROTTLE = std::chrono::milliseconds(100);
 
  private:
   using CommandHandler = void (Ambrel::*)(const nlohmann::json& command);
@@ -85,6 +95,9 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   // Out of the key path, which it would otherwise weigh down.
   [[gnu::cold]] void reenableKeyboardTap(platform::TapEvent::Type cause);
   platform::TapAnswer mouseTapCallback(const platform::TapEvent& event);
+  void postCursorTick();
+  void handleMouseMove(platform::Point location);
+  void hideDebugBox();
   bool handleKeyDown(const platform::KeyEvent& event);
   bool handleKeyUp(const platform::KeyEvent& event);
   void applySpaceRepeatSwallowing(bool swallowed);
@@ -125,6 +138,15 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   // Likewise the latest audio level.
   std::atomic<double> pendingAudioLevel_{0};
   std::atomic<bool> audioLevelPending_{false};
+
+  // Fixed at construction: whether hovering draws the box.
+  const bool showDebugBox_;
+  // The last processed pointer move; mouse tap thread only.
+  platform::TimePoint lastHoverUpdate_{};
+  bool hoverUpdated_ = false;
+  // Main loop only.
+  std::unique_ptr<HighlightOverlayWindow> highlight_;
+  platform::Rect lastFieldRect_{};
 };
 
 }  // namespace nolari::ambrel

@@ -55,8 +55,9 @@ class FakeEventTaps : public platform::EventTaps {
   std::shared_ptr<FakeTap> mouse;
 };
 
-// A recording fake of the windowing area: one window (the blob's), text
-// measured at a fixed width, user defaults in memory.
+// A recording fake of the windowing area: the newest window (the blob's) and
+// every window by its name, text measured at a fixed width, user defaults in
+// memory.
 class FakeWindow : public platform::OverlayWindow {
  public:
   void setFrame(platform::Rect value) override { rect = value; }
@@ -108,6 +109,7 @@ class FakeWindowing : public platform::Windowing {
     window = std::make_shared<FakeWindow>();
     window->rect = options.frame;
     window->pointer = std::move(handler);
+    named[options.name] = window;
     return window;
   }
   platform::TextMeasurer& textMeasurer() override { return measurer; }
@@ -123,6 +125,7 @@ class FakeWindowing : public platform::Windowing {
   platform::UserDefaults& userDefaults() override { return defaults; }
 
   std::shared_ptr<FakeWindow> window;
+  std::map<std::string, std::shared_ptr<FakeWindow>> named;
   FixedMeasurer measurer;
   FakeDefaults defaults;
   Notice screenChange, wake;

@@ -2,8 +2,10 @@
 
 #include <array>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "DesktopFixture.h"
@@ -16,7 +18,8 @@
 
 // Ambrel on the live desktop: keys from xdotool reach it through the X11
 // keyboard tap, and the compose window shows what they typed; the blob shows
-// over it, takes clicks and leaves the keyboard where it was.
+// over it, takes clicks and leaves the keyboard where it was; the pointer over
+// the compose window's fields gives their frames and draws the box round them.
 
 namespace nolari::test {
 namespace {
@@ -200,6 +203,126 @@ TEST_F(AmbrelDesktopTest, BlobShowsAtTheBottomCentreTakesAClickAndLeavesTheFocus
   EXPECT_EQ(desktop_->activeWindowPid(), composer);
   xdotool({"type", "z"});
   EXPECT_FALSE(bodyEndingWith('z').empty());
+}
+
+TEST_F(AmbrelDesktopTest, PointerOverTheFieldsGivesTheirFramesAndDrawsTheBoxAroundThem) {
+  if (IsSkipped() || HasFatalFailure()) return;
+  std::string error;
+  if (!desktop_->startCompositor(error)) GTEST_SKIP() << error;
+  // The compose window's client area on the root, as the server has it.
+  const std::string active = desktop_->run("xdotool", {"getactivewindow"}).out;
+  ASSERT_FALSE(active.empty());
+  const Window composer = std::stoul(active);
+  XWindowAttributes attributes{};
+  ASSERT_TRUE(XGetWindowAttributes(display_, composer, &attributes));
+  std::map<std::string, int> window{{"WIDTH", attributes.width}, {"HEIGHT", attributes.height}};
+  Window child = 0;
+  XTranslateCoordinates(display_, composer, DefaultRootWindow(display_), 0, 0, &window["X"],
+                        &window["Y"], &child);
+
+  auto ambrel = desktop_->start("ambrel", {});
+  ASSERT_TRUE(ambrel);
+  ASSERT_EQ(json::parse(ambrel->readLine(10s).value_or("{}")).value("event", ""), "startup");
+
+  // The pointer goes to a point until a hover line comes: the first move may
+  // come before the tap's thread listens, and later ones within the throttle.
+  auto hoverAt = [&](int x, int y) -> json {
+    for (auto deadline = std::chrono::steady_clock::now() + 10s;
+         std::chrono::steady_clock::now() < deadline;) {
+      xdotool({"mousemove", std::to_string(x), std::to_string(y)});
+      xdotool({"mousemove", std::to_string(x + 1), std::to_string(y)});
+      while (auto line = ambrel->readLine(300ms)) {
+        auto event = json::parse(*line, nullptr, false);
+        if (event.value("type", "") == "hover") return event;
+      }
+    }
+    return nullptr;
+  };
+  auto rect = [](const json& r) { return std::array<double, 4>{r["x"], r["y"], r["w"], r["h"]}; };
+
+  // The "To" entry is the first row, 12 pixels inside the window; a pixel
+  // just outside it shows the window's background until the box is drawn.
+  const int toY = window["Y"] + 12 + 12;
+  const json to = hoverAt(window["X"] + window["WIDTH"] / 2, toY);
+  ASSERT_TRUE(to.is_object()) << ambrel->stderrText();
+  EXPECT_EQ(to["role"], "AXTextField");
+  EXPECT_EQ(to["window_title"], "New Message");
+  EXPECT_EQ(to["debug_box_visible"], true);
+  const auto frame = rect(to["rect"]);
+  EXPECT_GT(frame[0], window["X"] + 12);
+  EXPECT_LT(frame[0] + frame[2], window["X"] + window["WIDTH"]);
+  EXPECT_GE(frame[1], window["Y"]);
+  EXPECT_LE(frame[1], toY);
+  EXPECT_GE(frame[1] + frame[3], toY);
+  EXPECT_GT(frame[3], 16);
+  EXPECT_LT(frame[3], 60);
+  EXPECT_EQ(rect(to["window_rect"]),
+            (std::array<double, 4>{frame[0], 1024 - frame[1] - frame[3], frame[2], frame[3]}));
+  EXPECT_EQ(rect(to["padded_rect"]),
+            (std::array<double, 4>{frame[0] - 2, 1024 - frame[1] - frame[3] - 2, frame[2] + 4,
+                                   frame[3] + 4}));
+  EXPECT_EQ(to["mouse"]["carbon_y"], toY);
+
+  // The box's opaque 1-point border lies 2 points outside the field, in the
+  // configured blue; its fill tints the field. Read back once the compositing
+  // manager has painted it.
+  const int borderX = static_cast<int>(frame[0]) - 2;
+  const int middleY = static_cast<int>(frame[1] + frame[3] / 2);
+  const Rgb blue{0x34, 0x98, 0xdb};
+  auto near = [](const Rgb& a, const Rgb& b) {
+    for (int c = 0; c < 3; ++c) {
+      if (std::abs(a[c] - b[c]) > 8) return false;
+    }
+    return true;
+  };
+  Rgb border{};
+  for (auto deadline = std::chrono::steady_clock::now() + 5s;
+       std::chrono::steady_clock::now() < deadline && !near(border, blue);
+       std::this_thread::sleep_for(50ms)) {
+    border = screenPixel(display_, borderX, middleY);
+  }
+  EXPECT_TRUE(near(border, blue)) << border[0] << "," << border[1] << "," << border[2];
+  const Rgb fill = screenPixel(display_, static_cast<int>(frame[0] + frame[2] / 2), middleY - 3);
+  EXPECT_GT(fill[2], fill[0] + 20) << "the field's white, tinted blue";
+
+  // The Subject entry below gives its own frame; the label beside it hides
+  // the box.
+  std::this_thread::sleep_for(150ms);
+  const json subject =
+      hoverAt(window["X"] + window["WIDTH"] / 2, static_cast<int>(frame[1] + frame[3]) + 6 + 12);
+  ASSERT_TRUE(subject.is_object());
+  EXPECT_EQ(subject["role"], "AXTextField");
+  EXPECT_GT(rect(subject["rect"])[1], frame[1] + frame[3]);
+  EXPECT_EQ(rect(subject["rect"])[0], frame[0]);
+  std::this_thread::sleep_for(150ms);
+  xdotool({"mousemove", std::to_string(window["X"] + 16), std::to_string(toY)});
+  Rgb after = border;
+  for (auto deadline = std::chrono::steady_clock::now() + 5s;
+       std::chrono::steady_clock::now() < deadline && near(after, blue);
+       std::this_thread::sleep_for(50ms)) {
+    after = screenPixel(display_, borderX, middleY);
+  }
+  EXPECT_FALSE(near(after, blue));
+  EXPECT_FALSE(ambrel->readLine(300ms)) << "a label is not highlighted";
+
+  // The compose window stops answering: hovering it costs the messaging
+  // time-out per move and writes nothing, and once it answers again the
+  // field is found at once.
+  const int composerPid = desktop_->activeWindowPid();
+  ASSERT_GT(composerPid, 0);
+  ASSERT_EQ(::kill(composerPid, SIGSTOP), 0);
+  for (int i = 0; i < 5; ++i) {
+    xdotool(
+        {"mousemove", std::to_string(window["X"] + window["WIDTH"] / 2 + i), std::to_string(toY)});
+    std::this_thread::sleep_for(150ms);
+  }
+  EXPECT_FALSE(ambrel->readLine(300ms));
+  ASSERT_EQ(::kill(composerPid, SIGCONT), 0);
+  const auto resumed = std::chrono::steady_clock::now();
+  const json again = hoverAt(window["X"] + window["WIDTH"] / 2, toY);
+  ASSERT_TRUE(again.is_object());
+  EXPECT_EQ(rect(again["rect"]), frame);
+  EXPECT_LT(std::chrono::steady_clock::now() - resumed, 3s);
 }
 
 }  // namespace
