@@ -1,0 +1,63 @@
+#include "ambrel/SlashCommand.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/AXHelpers.h"
+#include "support/SimPlatform.h"
+
+namespace nolari::ambrel {
+namespace {
+
+using platform::Rect;
+
+struct SlashCommandQueries : ::testing::Test {
+  test::SimPlatform sim{"slash_field"};
+  SlashCommandDetector detector{sim.accessibility(), sim.workspace(),
+                                sim.accessibility().createSystemWide()};
+
+  platform::AXUIElement focused() {
+    return *AXHelpers::getElementAttribute(
+        sim.accessibility(), sim.accessibility().createSystemWide(), "AXFocusedUIElement");
+  }
+};
+
+// The caret rectangle asks for the character before the caret, the first one
+// at the start, and turns the answer to bottom-left coordinates; an answer
+// that is no rectangle, or not finite, is none.
+TEST_F(SlashCommandQueries, CaretRectAsksForTheCharacterBeforeTheCaret) {
+  EXPECT_EQ(detector.queryCaretRect(focused(), 16), (Rect{{300, 683}, {8, 17}}));
+  EXPECT_EQ(detector.queryCaretRect(focused(), 0), (Rect{{122, 731}, {7, 17}}));
+  EXPECT_EQ(detector.queryCaretRect(focused(), 4), std::nullopt);
+}
+
+// The focused field's frame, not grown; none without a focused element or a
+// frame.
+TEST_F(SlashCommandQueries, FocusedFieldRectIsTheFrameInBottomLeftCoordinates) {
+  EXPECT_EQ(detector.queryFocusedFieldRect(), (Rect{{120, 450}, {560, 300}}));
+  std::string error;
+  ASSERT_TRUE(sim.desktop().setAttribute("note", "AXSize", {{"size", {0, 300}}}, error));
+  EXPECT_EQ(detector.queryFocusedFieldRect(), std::nullopt);
+  ASSERT_TRUE(sim.desktop().quitApplication(601));
+  EXPECT_EQ(detector.queryFocusedFieldRect(), std::nullopt);
+}
+
+// Offsets in UTF-16 code units: a caret in the middle of a character of two
+// units cuts before it; ill-formed bytes count as one unit each. Unicode
+// separators end words; a symbol or an invisible format character in the
+// command ends the check.
+TEST(SlashCommandBefore, CountsUtf16CodeUnits) {
+  EXPECT_EQ(slashCommandBefore("😀 /ab", 5), "a");
+  EXPECT_EQ(slashCommandBefore("/ab😀", 4), "ab");
+  EXPECT_EQ(slashCommandBefore("/ab😀", 5), std::nullopt);
+  EXPECT_EQ(slashCommandBefore("/ab😀 /c", 8), "c");
+  EXPECT_EQ(slashCommandBefore("\xff /ab", 4), "a");
+  EXPECT_EQ(slashCommandBefore("/Ωμέγα\u2028/ok", 99), "ok");
+  EXPECT_EQ(slashCommandBefore("/fix\u00a0it", 99), "fix");
+  EXPECT_EQ(slashCommandBefore("/fix\u200bit", 99), std::nullopt);
+  EXPECT_EQ(slashCommandBefore("/fix", -1), std::nullopt);
+}
+
+}  // namespace
+}  // namespace nolari::ambrel
