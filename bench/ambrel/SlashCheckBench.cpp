@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -54,7 +55,7 @@ std::vector<double> time(const std::string& value, bool expectCommand) {
 
 }  // namespace
 
-int main() {
+int main() try {
   const struct {
     const char* name;
     std::string value;
@@ -74,4 +75,7 @@ int main() {
     fast = fast && worst < 20.0;
   }
   return fast ? 0 : 1;
+} catch (const std::exception& e) {
+  std::fprintf(stderr, "slash bench: %s\n", e.what());
+  return 2;
 }

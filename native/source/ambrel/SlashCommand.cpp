@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "core/AXHelpers.h"
 #include "core/CoordinateSpace.h"
@@ -17,11 +18,22 @@ namespace {
 // The code point at `at`, and where the next one starts; ill-formed bytes
 // read as one replacement character each, as the text engine shows them.
 UChar32 nextCodePoint(std::string_view text, std::size_t& at) {
+  const auto byte = static_cast<unsigned char>(text[at]);
+  if (byte < 0x80) {
+    ++at;
+    return byte;
+  }
   UChar32 c = 0;
   auto i = static_cast<int32_t>(at);
   U8_NEXT(text.data(), i, static_cast<int32_t>(text.size()), c);
   at = static_cast<std::size_t>(i);
   return c < 0 ? 0xFFFD : c;
+}
+
+// Most text is ASCII: its separators are known without the character tables.
+bool isSeparator(UChar32 c) {
+  if (c < 0x80) return c == ' ' || (c >= 0x09 && c <= 0x0D);
+  return UnicodeText::isWhitespaceOrNewline(static_cast<char32_t>(c));
 }
 
 bool isCommandCharacter(UChar32 c) {
@@ -33,19 +45,12 @@ bool isFinite(const platform::Rect& r) {
          std::isfinite(r.size.height);
 }
 
-// The value's length in UTF-16 code units.
-long utf16Length(std::string_view text) {
-  long units = 0;
-  for (std::size_t at = 0; at < text.size();) units += U16_LENGTH(nextCodePoint(text, at));
-  return units;
-}
-
 }  // namespace
 
-std::optional<std::string> slashCommandBefore(std::string_view value, long caret) {
+SlashCommandScan scanForSlashCommand(std::string_view value, long caret) {
   // One pass up to the caret, remembering the last word that began with a
-  // slash; a field of a megabyte costs a few milliseconds.
-  const long limit = std::max(caret, 0L);
+  // slash, so that a field of a megabyte costs a few milliseconds.
+  SlashCommandScan scan{std::nullopt, std::max(caret, 0L)};
   long units = 0;
   std::size_t at = 0;
   std::size_t wordStart = 0;
@@ -56,23 +61,26 @@ std::optional<std::string> slashCommandBefore(std::string_view value, long caret
   while (at < value.size()) {
     std::size_t next = at;
     const UChar32 c = nextCodePoint(value, next);
+    if (units + U16_LENGTH(c) > scan.caret) break;
     units += U16_LENGTH(c);
-    if (units > limit) break;
-    if (UnicodeText::isWhitespaceOrNewline(static_cast<char32_t>(c))) {
+    if (isSeparator(c)) {
       endWord(at);
       wordStart = next;
     }
     at = next;
   }
+  // Past the end of the value, the caret stands at its end.
+  if (at == value.size()) scan.caret = units;
   endWord(at);
-  if (!slashWord) return std::nullopt;
+  if (!slashWord) return scan;
   const std::string_view command =
       value.substr(slashWord->first + 1, slashWord->second - slashWord->first - 1);
-  if (command.empty()) return std::nullopt;
+  if (command.empty()) return scan;
   for (std::size_t i = 0; i < command.size();) {
-    if (!isCommandCharacter(nextCodePoint(command, i))) return std::nullopt;
+    if (!isCommandCharacter(nextCodePoint(command, i))) return scan;
   }
-  return UnicodeText::lowercased(command);
+  scan.trigger = UnicodeText::lowercased(command);
+  return scan;
 }
 
 std::optional<SlashCommandSubmission> SlashCommandDetector::check() {
@@ -82,23 +90,19 @@ std::optional<SlashCommandSubmission> SlashCommandDetector::check() {
   const std::string* text = value ? value->get<std::string>() : nullptr;
   if (!text) return std::nullopt;
 
-  // A caret beyond the value is at its end, and one before it at its start:
-  // a field may report a range that its value has since outgrown or lost.
-  const long length = utf16Length(*text);
-  long caret = length;
+  // Without a selected range the caret is at the end of the value.
+  long caret = std::numeric_limits<long>::max();
   if (auto range = AXHelpers::getRawAttribute(accessibility_, *element, "AXSelectedTextRange")) {
-    if (const auto* selected = range->get<platform::TextRange>()) {
-      caret = std::clamp(selected->location, 0L, length);
-    }
+    if (const auto* selected = range->get<platform::TextRange>()) caret = selected->location;
   }
-  auto trigger = slashCommandBefore(*text, caret);
-  if (!trigger) return std::nullopt;
+  auto scan = scanForSlashCommand(*text, caret);
+  if (!scan.trigger) return std::nullopt;
 
-  SlashCommandSubmission submission{std::move(*trigger), 0, std::nullopt};
+  SlashCommandSubmission submission{std::move(*scan.trigger), 0, std::nullopt};
   if (accessibility_.getPid(*element, submission.pid) != platform::AXErrorCode::success) {
     submission.pid = 0;
   }
-  submission.caretRect = queryCaretRect(*element, caret);
+  submission.caretRect = queryCaretRect(*element, scan.caret);
   return submission;
 }
 

@@ -20,10 +20,17 @@
 
 namespace nolari::ambrel {
 
-// The command word ending the text before `caret`, lower-cased and without
-// its slash: the last white-space-separated word that begins with "/", when
-// everything after that slash is letters, marks and digits. Absent otherwise.
-std::optional<std::string> slashCommandBefore(std::string_view value, long caret);
+struct SlashCommandScan {
+  // The command word, lower-cased and without its slash: the last
+  // white-space-separated word before the caret that begins with "/", when
+  // everything after that slash is letters, marks and digits.
+  std::optional<std::string> trigger;
+  // The caret moved into the value: a negative one to its start, one beyond
+  // it to its end.
+  long caret = 0;
+};
+
+SlashCommandScan scanForSlashCommand(std::string_view value, long caret);
 
 struct SlashCommandSubmission {
   std::string trigger;

@@ -47,16 +47,19 @@ TEST_F(SlashCommandQueries, FocusedFieldRectIsTheFrameInBottomLeftCoordinates) {
 // units cuts before it; ill-formed bytes count as one unit each. Unicode
 // separators end words; a symbol or an invisible format character in the
 // command ends the check.
-TEST(SlashCommandBefore, CountsUtf16CodeUnits) {
-  EXPECT_EQ(slashCommandBefore("😀 /ab", 5), "a");
-  EXPECT_EQ(slashCommandBefore("/ab😀", 4), "ab");
-  EXPECT_EQ(slashCommandBefore("/ab😀", 5), std::nullopt);
-  EXPECT_EQ(slashCommandBefore("/ab😀 /c", 8), "c");
-  EXPECT_EQ(slashCommandBefore("\xff /ab", 4), "a");
-  EXPECT_EQ(slashCommandBefore("/Ωμέγα\u2028/ok", 99), "ok");
-  EXPECT_EQ(slashCommandBefore("/fix\u00a0it", 99), "fix");
-  EXPECT_EQ(slashCommandBefore("/fix\u200bit", 99), std::nullopt);
-  EXPECT_EQ(slashCommandBefore("/fix", -1), std::nullopt);
+TEST(SlashCommandScan, CountsUtf16CodeUnits) {
+  EXPECT_EQ(scanForSlashCommand("😀 /ab", 5).trigger, "a");
+  EXPECT_EQ(scanForSlashCommand("/ab😀", 4).trigger, "ab");
+  EXPECT_EQ(scanForSlashCommand("/ab😀", 5).trigger, std::nullopt);
+  EXPECT_EQ(scanForSlashCommand("/ab😀 /c", 8).trigger, "c");
+  EXPECT_EQ(scanForSlashCommand("\xff /ab", 4).trigger, "a");
+  EXPECT_EQ(scanForSlashCommand("/Ωμέγα\u2028/ok", 99).trigger, "ok");
+  EXPECT_EQ(scanForSlashCommand("/fix\u00a0it", 99).trigger, "fix");
+  EXPECT_EQ(scanForSlashCommand("/fix\u200bit", 99).trigger, std::nullopt);
+  EXPECT_EQ(scanForSlashCommand("/fix", -1).trigger, std::nullopt);
+  EXPECT_EQ(scanForSlashCommand("/fix", -1).caret, 0);
+  EXPECT_EQ(scanForSlashCommand("😀 /fix", 99).caret, 7);
+  EXPECT_EQ(scanForSlashCommand("😀 /fix", 1).caret, 1);
 }
 
 }  // namespace
