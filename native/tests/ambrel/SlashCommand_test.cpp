@@ -43,6 +43,18 @@ TEST_F(SlashCommandQueries, FocusedFieldRectIsTheFrameInBottomLeftCoordinates) {
   EXPECT_EQ(detector.queryFocusedFieldRect(), std::nullopt);
 }
 
+// Only the last slash word before the caret counts, and only when all after
+// its slash is letters, marks or digits.
+TEST(SlashCommandScan, TakesTheLastSlashWordBeforeTheCaret) {
+  EXPECT_EQ(scanForSlashCommand("/fix this", 0).trigger, std::nullopt);
+  EXPECT_EQ(scanForSlashCommand("/fix this", 4).trigger, "fix");
+  EXPECT_EQ(scanForSlashCommand("//fix", 99).trigger, std::nullopt);
+  EXPECT_EQ(scanForSlashCommand("/fix /fix-it", 99).trigger, std::nullopt);
+  EXPECT_EQ(scanForSlashCommand("/fix /fix.", 99).trigger, std::nullopt);
+  EXPECT_EQ(scanForSlashCommand("a/fix", 99).trigger, std::nullopt);
+  EXPECT_EQ(scanForSlashCommand("say /", 99).trigger, std::nullopt);
+}
+
 // Offsets in UTF-16 code units: a caret in the middle of a character of two
 // units cuts before it; ill-formed bytes count as one unit each. Unicode
 // separators end words; a symbol or an invisible format character in the
