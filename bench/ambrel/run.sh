@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# Ambrel's key callback beside an empty one, and the agent through its pipes
-# beside an echo process; then the blob's processor time and memory on a headless X
-# desktop (blob.py). desktop.py times the command hotkey on a headless X desktop,
-# hover.py the pointer move to the hover line and a flood of moves.
+# Ambrel's key callback beside an empty one; the slash-command check over a
+# field of a megabyte; the agent through its pipes beside an echo process;
+# then the blob's processor time and memory on a headless X desktop (blob.py).
+# desktop.py times the command hotkey on a headless X desktop, hover.py the
+# pointer move to the hover line and a flood of moves.
 set -euo pipefail
 build=${1:?usage: bench/ambrel/run.sh <build dir>}
 build=$(cd "$build" && pwd)
 ambrel=$build/native/source/ambrel/ambrel
 bench=$build/native/tests/ambrel/ambrel_key_bench
-for program in "$ambrel" "$bench"; do
+slash=$build/native/tests/ambrel/ambrel_slash_bench
+for program in "$ambrel" "$bench" "$slash"; do
   [[ -x "$program" ]] || { echo "bench: $program is not built" >&2; exit 1; }
 done
 "$bench"
+"$slash"
 /usr/bin/python3 "$(dirname "$0")/bench.py" "$ambrel"
 exec /usr/bin/python3 "$(dirname "$0")/blob.py" "$build"

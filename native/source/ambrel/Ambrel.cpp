@@ -27,6 +27,11 @@ void bump(std::atomic<std::int64_t>& counter) {
   counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
 }
 
+nlohmann::json rectJson(const platform::Rect& rect) {
+  return {
+      {"x", rect.origin.x}, {"y", rect.origin.y}, {"w", rect.size.width}, {"h", rect.size.height}};
+}
+
 }  // namespace
 
 std::shared_ptr<Ambrel> Ambrel::create(platform::Accessibility& accessibility,
@@ -48,13 +53,14 @@ Ambrel::Ambrel(platform::Accessibility& accessibility, platform::Workspace& work
       mainLoop_(mainLoop),
       config_(config),
       emit_(std::move(emit)),
+      systemWideAX_(accessibility_.createSystemWide()),
+      slashCommands_(accessibility_, workspace_, systemWideAX_),
       pushToTalk_(
           PushToTalk::create(mainLoop, emit_, config.dictation.spaceHoldEnabled,
                              PushToTalk::clampedDelay(config.dictation.spaceHoldDelay * 1000.0))),
       spaceRepeatsSwallowed_(config.dictation.spaceHoldEnabled),
       showDebugBox_(HighlightPolicy::debugBoxVisible(
           config.highlight, std::getenv(HighlightPolicy::DEBUG_BOX_ENVIRONMENT))) {
-  systemWideAX_ = accessibility_.createSystemWide();
   accessibility_.setMessagingTimeout(
       systemWideAX_,
       std::max(MIN_AX_TIMEOUT_SECONDS, static_cast<float>(config_.dictation.axTimeoutSeconds)));
@@ -136,8 +142,12 @@ bool Ambrel::handleKeyDown(const platform::KeyEvent& event) {
     pushToTalk_->commandHotkeyDown();
     return false;
   }
+  // Every press posts its own check, auto-repeats included: the field is read
+  // on the main loop, never on the key path.
   if (auto hotkey = writeHotkey_.load(); hotkey && hotkey->matches(event)) {
-    NolariLogger::debug("write hotkey pressed");
+    mainLoop_.post([weak = weak_from_this()] {
+      if (auto self = weak.lock()) self->checkSlashCommandInField();
+    });
   }
   return false;
 }
@@ -283,6 +293,20 @@ void Ambrel::applySpaceRepeatSwallowing(bool swallowed) {
   std::lock_guard lock(tapMutex_);
   spaceRepeatsSwallowed_ = swallowed;
   if (keyEventTap_) keyEventTap_->setRepeatsSwallowed(SPACE_KEY, swallowed);
+}
+
+void Ambrel::checkSlashCommandInField() {
+  auto submission = slashCommands_.check();
+  if (!submission) return;
+  nlohmann::json payload = {{"trigger", submission->trigger},
+                            {"pid", submission->pid},
+                            {"frame", rectJson(lastFieldRect_)}};
+  if (submission->caretRect) payload["caret_rect"] = rectJson(*submission->caretRect);
+  emit_("slash_command_submit", payload);
+}
+
+std::optional<platform::Rect> Ambrel::queryFocusedFieldRect() {
+  return slashCommands_.queryFocusedFieldRect();
 }
 
 void Ambrel::tapCheck() {

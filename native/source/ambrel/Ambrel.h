@@ -14,6 +14,7 @@
 #include "ambrel/HighlightOverlayWindow.h"
 #include "ambrel/HotkeySpec.h"
 #include "ambrel/PushToTalk.h"
+#include "ambrel/SlashCommand.h"
 #include "core/NolariConfig.h"
 #include "platform/Accessibility.h"
 #include "platform/EventTaps.h"
@@ -103,6 +104,12 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   void applySpaceRepeatSwallowing(bool swallowed);
   void tapCheck();
 
+  // Main loop. Writes "slash_command_submit" when the focused field holds a
+  // slash command before its caret; silent otherwise.
+  void checkSlashCommandInField();
+  // Main loop. The focused element's frame, bottom-left, not grown.
+  std::optional<platform::Rect> queryFocusedFieldRect();
+
   platform::Accessibility& accessibility_;
   platform::Workspace& workspace_;
   platform::EventTaps& eventTaps_;
@@ -111,7 +118,8 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   const NolariConfig config_;
   const Emit emit_;
 
-  platform::AXUIElement systemWideAX_;
+  const platform::AXUIElement systemWideAX_;
+  SlashCommandDetector slashCommands_;
   std::mutex tapMutex_;
   std::shared_ptr<platform::EventTap> keyEventTap_;
   std::shared_ptr<platform::EventTap> mouseEventTap_;

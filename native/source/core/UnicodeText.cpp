@@ -31,14 +31,14 @@ std::unique_ptr<icu::BreakIterator> characters(const icu::UnicodeString& text) {
   return it;
 }
 
-bool isWhitespaceOrNewline(UChar32 c) {
+}  // namespace
+
+bool isWhitespaceOrNewline(char32_t c) {
   if (c == 0x09 || (c >= 0x0A && c <= 0x0D) || c == 0x85) return true;
-  const auto category = u_charType(c);
+  const auto category = u_charType(static_cast<UChar32>(c));
   return category == U_SPACE_SEPARATOR || category == U_LINE_SEPARATOR ||
          category == U_PARAGRAPH_SEPARATOR;
 }
-
-}  // namespace
 
 std::size_t characterCount(std::string_view text) {
   if (text.empty()) return 0;
@@ -68,10 +68,11 @@ std::string trimmingWhitespace(std::string_view text) {
   const icu::UnicodeString u = fromUTF8(text);
   int32_t start = 0;
   int32_t end = u.length();
-  while (start < end && isWhitespaceOrNewline(u.char32At(start))) start = u.moveIndex32(start, 1);
+  while (start < end && isWhitespaceOrNewline(static_cast<char32_t>(u.char32At(start))))
+    start = u.moveIndex32(start, 1);
   while (end > start) {
     const int32_t previous = u.moveIndex32(end, -1);
-    if (!isWhitespaceOrNewline(u.char32At(previous))) break;
+    if (!isWhitespaceOrNewline(static_cast<char32_t>(u.char32At(previous)))) break;
     end = previous;
   }
   return toUTF8(u.tempSubString(start, end - start));

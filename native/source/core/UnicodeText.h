@@ -16,6 +16,8 @@ std::string characterPrefix(std::string_view text, std::size_t count);
 // Removes white space and line breaks (Unicode separators, tab, line feed to
 // carriage return, next line) from both ends.
 std::string trimmingWhitespace(std::string_view text);
+// Whether the code point is one of those white space and line breaks.
+bool isWhitespaceOrNewline(char32_t c);
 // Unicode lower case, independent of the user's locale.
 std::string lowercased(std::string_view text);
 

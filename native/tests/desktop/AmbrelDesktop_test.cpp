@@ -325,5 +325,61 @@ TEST_F(AmbrelDesktopTest, PointerOverTheFieldsGivesTheirFramesAndDrawsTheBoxArou
   EXPECT_LT(std::chrono::steady_clock::now() - resumed, 3s);
 }
 
+// Text typed into the body with an emoji before the slash: GTK counts the
+// caret in characters, the agent in UTF-16 code units, so a miscount would
+// cut the command short. The caret rectangle lies on the screen, inside the
+// body.
+TEST_F(AmbrelDesktopTest, WriteHotkeyFindsTheSlashCommandBeforeTheCaretBehindAnEmoji) {
+  if (IsSkipped() || HasFatalFailure()) return;
+  auto ambrel = desktop_->start("ambrel", {});
+  ASSERT_TRUE(ambrel);
+  auto next = [&](std::chrono::milliseconds within) -> json {
+    auto line = ambrel->readLine(within);
+    return line ? json::parse(*line, nullptr, false) : json(nullptr);
+  };
+  ASSERT_EQ(next(10s).value("event", ""), "startup");
+  ambrel->writeLine(R"({"type":"set_shortcuts","write_accel":"control+shift+j"})");
+  ASSERT_EQ(next(5s).value("event", ""), "hotkey_updated");
+
+  xdotool({"key", "ctrl+a", "BackSpace"});
+  xdotool({"type", "Thanks \U0001F600 /Résumé"});
+  const std::string typed = "Thanks \U0001F600 /Résumé";
+  std::string shown;
+  while (shown != typed) {
+    auto report = desktop_->nextComposerReport(5s);
+    if (!report) break;
+    if ((*report)["field"] == "body") shown = report->value("text", "");
+  }
+  ASSERT_EQ(shown, typed);
+  const int composer = desktop_->activeWindowPid();
+
+  // The tap records from its own thread once that runs: press until a line comes.
+  json submit;
+  for (int i = 0; i < 20 && submit.is_null(); ++i) {
+    xdotool({"key", "ctrl+shift+j"});
+    submit = next(1s);
+  }
+  ASSERT_EQ(submit.value("type", ""), "slash_command_submit") << ambrel->stderrText();
+  EXPECT_EQ(submit["trigger"], "résumé");
+  EXPECT_EQ(submit["pid"], composer);
+  EXPECT_EQ(submit["frame"], (json{{"x", 0}, {"y", 0}, {"w", 0}, {"h", 0}}));
+  const json caret = submit["caret_rect"];
+  ASSERT_TRUE(caret.is_object()) << submit;
+  EXPECT_GT(caret.value("h", 0.0), 5);
+  EXPECT_GT(caret.value("x", 0.0), 0);
+  EXPECT_LT(caret.value("x", 0.0), 1280);
+  EXPECT_GT(caret.value("y", 0.0), 0);
+  EXPECT_LT(caret.value("y", 0.0), 1024);
+
+  // Three characters back, the word is cut at the caret.
+  xdotool({"key", "Left", "Left", "Left"});
+  json cut;
+  for (int i = 0; i < 20 && cut.is_null(); ++i) {
+    xdotool({"key", "ctrl+shift+j"});
+    cut = next(1s);
+  }
+  EXPECT_EQ(cut.value("trigger", ""), "rés") << cut;
+}
+
 }  // namespace
 }  // namespace nolari::test

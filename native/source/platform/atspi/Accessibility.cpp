@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <deque>
+#include <limits>
 #include <string>
 #include <thread>
 #include <utility>
@@ -125,15 +126,72 @@ std::string withoutFillers(const gchar* text) {
   return out;
 }
 
-// The object's own text, U+FFFC standing for each embedded object.
-AXError ownText(AtspiText* text, std::string& out) {
+// The object's own text as the bus gives it, fillers included: what its
+// offsets count in.
+AXError rawText(AtspiText* text, Text& out) {
   GError* error = nullptr;
   const gint count = atspi_text_get_character_count(text, &error);
   if (AXError code = take(error)) return code;
-  Text contents(atspi_text_get_text(text, 0, std::min(count, MAX_TEXT_CHARS), &error));
-  if (AXError code = take(error)) return code;
+  out.reset(atspi_text_get_text(text, 0, std::min(count, MAX_TEXT_CHARS), &error));
+  return take(error);
+}
+
+AXError busText(AtspiText* text, std::u32string& out) {
+  Text contents;
+  if (AXError code = rawText(text, contents)) return code;
+  out = contents ? AtspiRichText::fromUtf8(contents.get()) : std::u32string();
+  return AXErrorCode::success;
+}
+
+// The object's own text, U+FFFC standing for each embedded object.
+AXError ownText(AtspiText* text, std::string& out) {
+  Text contents;
+  if (AXError code = rawText(text, contents)) return code;
   out = contents ? withoutFillers(contents.get()) : std::string();
   return AXErrorCode::success;
+}
+
+// The interface's ranges count UTF-16 code units of the value, as the
+// platform it follows does; the bus counts characters, and a toolkit that
+// keeps UTF-16 counts puts a filler after each character beyond the basic
+// plane, which the value leaves out. These convert between the two over the
+// text the bus offsets count in. `fillers` says whether that text may hold
+// fillers (an object's own text) or not (a rich editor's flattened text).
+bool isFiller(const std::u32string& text, std::size_t i, bool fillers) {
+  return fillers && i > 0 && text[i] == 0xFEFF && text[i - 1] > 0xFFFF;
+}
+
+long utf16Units(char32_t c) { return c > 0xFFFF ? 2 : 1; }
+
+long utf16FromBus(const std::u32string& text, long offset, bool fillers) {
+  long units = 0;
+  const auto end = std::min(static_cast<std::size_t>(std::max(offset, 0L)), text.size());
+  for (std::size_t i = 0; i < end; ++i) {
+    if (!isFiller(text, i, fillers)) units += utf16Units(text[i]);
+  }
+  return units + std::max(0L, offset - static_cast<long>(end));
+}
+
+// A unit offset inside a character of two units stands before it when it
+// starts a range and after it when it ends one, so the range holds the whole
+// character. Offsets beyond the text stay beyond it by as much.
+long busFromUtf16(const std::u32string& text, long units, bool roundUp, bool fillers) {
+  long counted = 0;
+  std::size_t i = 0;
+  while (i < text.size() && counted < units) {
+    const long width = isFiller(text, i, fillers) ? 0 : utf16Units(text[i]);
+    if (counted + width > units && !roundUp) break;
+    counted += width;
+    ++i;
+    while (i < text.size() && isFiller(text, i, fillers)) ++i;
+  }
+  const long beyond = std::min(units - counted, static_cast<long>(G_MAXINT));
+  return std::min(static_cast<long>(i) + std::max(beyond, 0L), static_cast<long>(G_MAXINT));
+}
+
+TextRange utf16Range(const std::u32string& text, long start, long end, bool fillers) {
+  const long location = utf16FromBus(text, start, fillers);
+  return {location, utf16FromBus(text, end, fillers) - location};
 }
 
 bool hasEmbedded(const std::string& text) { return text.find("\uFFFC") != std::string::npos; }
@@ -181,14 +239,21 @@ Answer selectedText(AtspiAccessible* object, bool asRange) {
     AtspiRichText::BusTree tree(object);
     const auto flat = AtspiRichText::Flattened::of(tree);
     const auto span = flat.selection(tree).value_or(AtspiRichText::Span{});
-    if (asRange) return {AXErrorCode::success, TextRange{span.start, span.end - span.start}};
+    if (asRange) {
+      return {AXErrorCode::success, utf16Range(flat.text(), span.start, span.end, false)};
+    }
     return {AXErrorCode::success, AtspiRichText::toUtf8(flat.text().substr(
                                       static_cast<std::size_t>(span.start),
                                       static_cast<std::size_t>(span.end - span.start)))};
   }
   TextRange range;
   if (AXError code = selectionOf(text.get(), range)) return failed(code);
-  if (asRange) return {AXErrorCode::success, range};
+  if (asRange) {
+    std::u32string counted;
+    if (AXError code = busText(text.get(), counted)) return failed(code);
+    return {AXErrorCode::success,
+            utf16Range(counted, range.location, range.location + range.length, true)};
+  }
   const std::u32string characters = AtspiRichText::fromUtf8(contents);
   if (range.length == 0 || range.location >= static_cast<long>(characters.size())) {
     return {AXErrorCode::success, std::string()};
@@ -991,22 +1056,26 @@ Answer boundsForRange(const AtspiElementRef& ref, const TextRange& range) {
   if (AtspiRichText::isSecret(ref.object)) return failed(AXErrorCode::noValue);
   Ref<AtspiText> text(atspi_accessible_get_text_iface(ref.object));
   if (!text) return failed(AXErrorCode::parameterizedAttributeUnsupported);
-  std::string contents;
-  if (AXError code = ownText(text.get(), contents)) return failed(code);
+  std::u32string counted;
+  if (AXError code = busText(text.get(), counted)) return failed(code);
   AXError code = AXErrorCode::success;
-  if (!hasEmbedded(contents)) {
-    auto rect = rangeExtents(text.get(), range.location, range.location + range.length, code);
+  const long endUnits = range.location + range.length;
+  if (counted.find(U'\uFFFC') == std::u32string::npos) {
+    auto rect = rangeExtents(text.get(), busFromUtf16(counted, range.location, false, true),
+                             busFromUtf16(counted, endUnits, true, true), code);
     if (code) return failed(code);
     if (!rect) return failed(AXErrorCode::noValue);
     return {AXErrorCode::success, *rect};
   }
   AtspiRichText::BusTree tree(ref.object);
   const auto flat = AtspiRichText::Flattened::of(tree);
-  const long end = std::min<long>(range.location + std::max(range.length, 1L),
-                                  static_cast<long>(flat.text().size()));
+  const long start = busFromUtf16(flat.text(), range.location, false, false);
+  const long end =
+      std::min<long>(std::max(busFromUtf16(flat.text(), endUnits, true, false), start + 1),
+                     static_cast<long>(flat.text().size()));
   std::optional<Rect> bounds;
   const auto runs =
-      flat.runsIn({static_cast<int>(std::min<long>(range.location, end)), static_cast<int>(end)});
+      flat.runsIn({static_cast<int>(std::min<long>(start, end)), static_cast<int>(end)});
   for (std::size_t i = 0; i < runs.size() && i < MAX_BOUNDS_RUNS; ++i) {
     Ref<AtspiText> part(atspi_accessible_get_text_iface(tree.object(runs[i].node)));
     if (!part) continue;
@@ -1222,7 +1291,10 @@ AXError AtspiAccessibility::copyParameterizedAttributeValue(const AXUIElement& e
   if (!refOf(element)) return AXErrorCode::illegalArgument;
   if (attribute != "AXBoundsForRange") return AXErrorCode::parameterizedAttributeUnsupported;
   const auto* range = parameter.get<TextRange>();
-  if (!range || range->location < 0 || range->length < 0) return AXErrorCode::illegalArgument;
+  if (!range || range->location < 0 || range->length < 0 ||
+      range->length > std::numeric_limits<long>::max() - range->location) {
+    return AXErrorCode::illegalArgument;
+  }
   Answer result =
       answer([element, range = *range] { return boundsForRange(*refOf(element), range); });
   if (result.error == AXErrorCode::success) value = std::move(result.value);
