@@ -25,9 +25,8 @@ using platform::Point;
 using platform::Rect;
 
 constexpr std::int32_t MAIL = 501, NOTES = 502;
-// The compose body's frame in bottom-left coordinates, and the widget's
-// 6 points below it.
-const Rect BODY{{210, 220}, {780, 440}};
+// The compose body is at (210, 220, 780, 440) in bottom-left coordinates; the
+// widget goes 6 points below it.
 const Point BELOW_BODY{210, 186};
 
 class WriteSuccessTest : public testing::Test {

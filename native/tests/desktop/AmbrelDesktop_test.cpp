@@ -16,7 +16,8 @@
 
 // Ambrel on the live desktop: keys from xdotool reach it through the X11
 // keyboard tap, and the compose window shows what they typed; the blob shows
-// over it, takes clicks and leaves the keyboard where it was.
+// over it, takes clicks and leaves the keyboard where it was; the rating stars
+// show under a written field and take a click.
 
 namespace nolari::test {
 namespace {
@@ -194,6 +195,51 @@ TEST_F(AmbrelDesktopTest, BlobShowsAtTheBottomCentreTakesAClickAndLeavesTheFocus
   EXPECT_EQ(desktop_->activeWindowPid(), composer);
   xdotool({"type", "z"});
   EXPECT_FALSE(bodyEndingWith('z').empty());
+}
+
+TEST_F(AmbrelDesktopTest, RatingStarsShowBelowTheWrittenFieldAndTakeAClickOnTheFourth) {
+  if (IsSkipped() || HasFatalFailure()) return;
+  auto ambrel = desktop_->start("ambrel", {});
+  ASSERT_TRUE(ambrel);
+  auto next = [&](std::chrono::milliseconds within) -> json {
+    auto line = ambrel->readLine(within);
+    return line ? json::parse(*line, nullptr, false) : json(nullptr);
+  };
+  ASSERT_EQ(next(10s).value("event", ""), "startup");
+  ambrel->writeLine(
+      R"({"type":"write_success","task_id":"t1","prompt_key":"fix","app_name":"Composer","field_rect":{"x":300,"y":500,"w":400,"h":30}})");
+
+  // 6 points below the field: bottom-left y 466, so 1024 - 466 - 28 = 530
+  // from the top of the 1280 by 1024 screen.
+  Window stars = 0;
+  for (auto deadline = std::chrono::steady_clock::now() + 10s;
+       !stars && std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
+    const std::string found = desktop_->run("xdotool", {"search", "--name", "^feedback$"}).out;
+    if (!found.empty()) stars = std::stoul(found);
+  }
+  ASSERT_NE(stars, 0U);
+  XWindowAttributes attributes{};
+  for (auto deadline = std::chrono::steady_clock::now() + 5s;
+       std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
+    ASSERT_TRUE(XGetWindowAttributes(display_, stars, &attributes));
+    if (attributes.map_state == IsViewable) break;
+  }
+  EXPECT_EQ(attributes.map_state, IsViewable);
+  EXPECT_EQ((std::array<int, 4>{attributes.x, attributes.y, attributes.width, attributes.height}),
+            (std::array<int, 4>{300, 530, 116, 28}));
+
+  // The fourth star's cell starts 70 points in.
+  xdotool({"mousemove", "378", "544"});
+  xdotool({"click", "1"});
+  EXPECT_EQ(next(5s), (json{{"type", "feedback_submitted"},
+                            {"rating", 4},
+                            {"task_id", "t1"},
+                            {"prompt_key", "fix"},
+                            {"app_name", "Composer"},
+                            {"feedback_method", "star_tap"}}));
+  // The keyboard stayed with the compose window.
+  xdotool({"type", "q"});
+  EXPECT_FALSE(bodyEndingWith('q').empty());
 }
 
 }  // namespace
