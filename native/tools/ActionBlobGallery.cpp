@@ -42,7 +42,7 @@ struct Cell {
   std::function<platform::DisplayList(platform::TextMeasurer&)> draw;
 };
 
-Cell blobCell(std::string caption, ActionBlobRoot root, BlobMoment moment = {}) {
+Cell blobCell(std::string caption, ActionBlobRoot root, const BlobMoment& moment = {}) {
   const Size window = root.outerSize;
   return {std::move(caption), window,
           [root = std::move(root), moment](platform::TextMeasurer& text) {
