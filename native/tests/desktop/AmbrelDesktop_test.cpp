@@ -4,6 +4,9 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
 #include <thread>
 
 #include "DesktopFixture.h"
@@ -197,7 +200,7 @@ TEST_F(AmbrelDesktopTest, BlobShowsAtTheBottomCentreTakesAClickAndLeavesTheFocus
   EXPECT_FALSE(bodyEndingWith('z').empty());
 }
 
-TEST_F(AmbrelDesktopTest, RatingStarsShowBelowTheWrittenFieldAndTakeAClickOnTheFourth) {
+TEST_F(AmbrelDesktopTest, RatingStarsShowBelowTheWrittenFieldTakeAClickAndFindTheFocusedField) {
   if (IsSkipped() || HasFatalFailure()) return;
   auto ambrel = desktop_->start("ambrel", {});
   ASSERT_TRUE(ambrel);
@@ -237,6 +240,31 @@ TEST_F(AmbrelDesktopTest, RatingStarsShowBelowTheWrittenFieldAndTakeAClickOnTheF
                             {"prompt_key", "fix"},
                             {"app_name", "Composer"},
                             {"feedback_method", "star_tap"}}));
+
+  // Without a rectangle from the parent, the focused body's frame from the
+  // accessibility bus: the stars sit below it, inside the compose window's
+  // lower half, well away from the blob's place at the bottom centre.
+  ambrel->writeLine(R"({"type":"write_success","task_id":"t2"})");
+  std::map<std::string, int> window;
+  std::istringstream geometry(
+      desktop_->run("xdotool", {"getactivewindow", "getwindowgeometry", "--shell"}).out);
+  for (std::string line; std::getline(geometry, line);) {
+    if (auto equals = line.find('='); equals != std::string::npos) {
+      window[line.substr(0, equals)] = std::atoi(line.c_str() + equals + 1);
+    }
+  }
+  ASSERT_GT(window["WIDTH"], 116);
+  for (auto deadline = std::chrono::steady_clock::now() + 5s;
+       std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
+    ASSERT_TRUE(XGetWindowAttributes(display_, stars, &attributes));
+    if (attributes.map_state == IsViewable && attributes.x != 300) break;
+  }
+  EXPECT_EQ(attributes.map_state, IsViewable);
+  EXPECT_GE(attributes.x, window["X"]);
+  EXPECT_LE(attributes.x + 116, window["X"] + window["WIDTH"]);
+  EXPECT_GT(attributes.y, window["Y"] + window["HEIGHT"] / 2);
+  EXPECT_LE(attributes.y + 28, window["Y"] + window["HEIGHT"]);
+
   // The keyboard stayed with the compose window.
   xdotool({"type", "q"});
   EXPECT_FALSE(bodyEndingWith('q').empty());
