@@ -96,7 +96,6 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   void feedbackAppActivated(const std::optional<platform::RunningApplication>& app);
   void scheduleDebouncedFeedbackHide();
   void cancelPendingFeedbackHide();
-  std::optional<platform::Rect> queryFocusedFieldRect();
   FeedbackOverlayWindow& feedbackWindow();
 
   platform::TapAnswer keyboardTapCallback(const platform::TapEvent& event);
@@ -152,7 +151,6 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   // Written by the command thread, read on the main loop.
   std::mutex feedbackMutex_;
   std::string feedbackExpectedBundleId_;
-  std::string feedbackExpectedWindowTitle_;
   // The newest write: a show step queued for an older one does nothing, so a
   // flood of writes shows one widget.
   std::atomic<std::uint64_t> feedbackWrites_{0};

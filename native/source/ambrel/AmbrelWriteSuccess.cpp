@@ -71,18 +71,19 @@ std::optional<Rect> wireRect(const nlohmann::json& command) {
   return usable(value) ? std::optional(value) : std::nullopt;
 }
 
-}  // namespace
-
 // The focused element's own frame, not grown, in bottom-left coordinates.
-std::optional<Rect> Ambrel::queryFocusedFieldRect() {
-  auto focused =
-      AXHelpers::getElementAttribute(accessibility_, systemWideAX_, "AXFocusedUIElement");
+std::optional<Rect> focusedFieldFrame(platform::Accessibility& accessibility,
+                                      platform::Workspace& workspace,
+                                      const platform::AXUIElement& systemWide) {
+  auto focused = AXHelpers::getElementAttribute(accessibility, systemWide, "AXFocusedUIElement");
   if (!focused) return std::nullopt;
-  auto frame = AXHelpers::getFrame(accessibility_, *focused);
+  auto frame = AXHelpers::getFrame(accessibility, *focused);
   if (!frame) return std::nullopt;
-  return CoordinateSpace::cocoaWindowRectFromAXRect(workspace_.screens(), workspace_.mainScreen(),
+  return CoordinateSpace::cocoaWindowRectFromAXRect(workspace.screens(), workspace.mainScreen(),
                                                     *frame);
 }
+
+}  // namespace
 
 FeedbackOverlayWindow& Ambrel::feedbackWindow() {
   if (feedback_) return *feedback_;
@@ -104,14 +105,15 @@ FeedbackOverlayWindow& Ambrel::feedbackWindow() {
 }
 
 // On the command thread. A "field_rect" of the parent's, when usable, is the
-// field the write went to and wins over what accessibility reports.
+// field the write went to and wins over what accessibility reports. The
+// window title the parent sends is not read: the guard compares applications.
 void Ambrel::handleWriteSuccess(const nlohmann::json& command) {
   FeedbackCycle cycle{CommandPayload::string(command, "task_id").value_or(""),
                       CommandPayload::string(command, "prompt_key").value_or("write"),
                       CommandPayload::string(command, "app_name").value_or("unknown")};
   const std::string expected = CommandPayload::string(command, "source_bundle_id").value_or("");
   const auto given = wireRect(command);
-  auto immediate = queryFocusedFieldRect();
+  auto immediate = focusedFieldFrame(accessibility_, workspace_, systemWideAX_);
   if (immediate && !usable(*immediate)) immediate.reset();
   Rect lastField;
   {
@@ -132,7 +134,6 @@ void Ambrel::handleWriteSuccess(const nlohmann::json& command) {
   {
     std::lock_guard lock(feedbackMutex_);
     feedbackExpectedBundleId_ = expected;
-    feedbackExpectedWindowTitle_ = CommandPayload::string(command, "window_title").value_or("");
   }
   const std::uint64_t write = ++feedbackWrites_;
   mainLoop_.post([weak = weak_from_this()] {
@@ -151,7 +152,8 @@ void Ambrel::showFeedback(std::uint64_t write, std::optional<Rect> anchor, bool 
     NolariLogger::info("feedback: frontmost app changed before show — skipping");
     return;
   }
-  std::optional<Rect> field = queryField ? queryFocusedFieldRect() : std::nullopt;
+  std::optional<Rect> field =
+      queryField ? focusedFieldFrame(accessibility_, workspace_, systemWideAX_) : std::nullopt;
   if (!field || !usable(*field)) field = anchor;
   auto& widget = feedbackWindow();
   if (!field) {
