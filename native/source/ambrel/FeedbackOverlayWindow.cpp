@@ -1,5 +1,6 @@
 #include "ambrel/FeedbackOverlayWindow.h"
 
+#include <optional>
 #include <utility>
 
 namespace nolari::ambrel {

@@ -2,7 +2,6 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "ambrel/Animation.h"
@@ -50,10 +49,6 @@ class FeedbackOverlayWindow : public std::enable_shared_from_this<FeedbackOverla
   void showBelowActionBlob(platform::Rect blobFrame, FeedbackCycle cycle);
   // Nothing when the window is off screen.
   void hide(bool animated = true, double seconds = DEFAULT_FADE_SECONDS);
-
-  bool isVisible() const { return window_->isVisible(); }
-  platform::Rect frame() const { return window_->frame(); }
-  const FeedbackView& view() const { return view_; }
 
  private:
   FeedbackOverlayWindow(platform::Windowing& windowing, platform::Workspace& workspace,

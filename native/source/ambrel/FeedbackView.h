@@ -41,7 +41,6 @@ class FeedbackView {
   // A rating; ignored once rated or for 0. Whether it was taken.
   bool rate(int star);
 
-  int litUpTo() const { return litUpTo_; }
   bool submitted() const { return submitted_; }
 
   platform::DisplayList displayList(platform::TextMeasurer& measurer) const;
