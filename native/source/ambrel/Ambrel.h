@@ -33,7 +33,8 @@
 // space-hold state are owned by `PushToTalk` under its mutex; each tap counter
 // has a single writer thread and is read once by the tap check; the tap
 // handles are guarded by `tapMutex_`. The action blob lives on the main loop:
-// commands and taps post to it.
+// commands and taps post to it. So does the rating shown after a write: the
+// command thread reads the field's frame and posts the rest.
 
 namespace nolari::ambrel {
 
