@@ -1,18 +1,20 @@
-// Draws every form of the action blob, hovered and not, each in its window
-// and captioned, onto one PNG sheet at two pixels to the point over a
-// desktop-grey background, so that a change to the view can be looked at
-// whole. `make gallery` writes docs/gallery/action-blob.png.
+// Draws every form of the action blob, hovered and not, and of the star
+// rating strip, each in its window and captioned, onto one PNG sheet at two pixels to the point
+// over a desktop-grey background, so that a change to the view can be looked at whole. `make
+// gallery` writes docs/gallery/action-blob.png.
 
 #include <cairo.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "ambrel/ActionBlobView.h"
 #include "ambrel/DesignTokens.h"
+#include "ambrel/FeedbackView.h"
 #include "platform/DisplayList.h"
 #include "platform/cairo/Render.h"
 #include "platform/cairo/TextMeasure.h"
@@ -36,9 +38,35 @@ constexpr double rowGap = 22;
 
 struct Cell {
   std::string caption;
-  ActionBlobRoot root;
-  BlobMoment moment{};
+  Size window;
+  std::function<platform::DisplayList(platform::TextMeasurer&)> draw;
 };
+
+Cell blobCell(std::string caption, ActionBlobRoot root, const BlobMoment& moment = {}) {
+  const Size window = root.outerSize;
+  return {std::move(caption), window,
+          [root = std::move(root), moment](platform::TextMeasurer& text) {
+            return ambrel::drawActionBlob(root, moment, text);
+          }};
+}
+
+// The strip lit up to the star under the pointer, or rated (0: neither),
+// over the desktop or over a white field, where it often sits.
+Cell starsCell(std::string caption, int hovered, int rated, bool overField = false) {
+  return {std::move(caption), ambrel::FeedbackView::SIZE,
+          [hovered, rated, overField](platform::TextMeasurer& text) {
+            ambrel::FeedbackView view;
+            view.hover(hovered);
+            view.rate(rated);
+            platform::DisplayList list;
+            if (overField) {
+              list.items.push_back({platform::Shape{.shape = {{{}, ambrel::FeedbackView::SIZE}},
+                                                    .fill = platform::Color{1, 1, 1, 1}}});
+            }
+            for (auto& item : view.displayList(text).items) list.items.push_back(std::move(item));
+            return list;
+          }};
+}
 
 // The window is sized for the largest pill the state shows, hovered or not.
 ActionBlobRoot blob(State state, bool hovered, Size pill, Size windowBasis,
@@ -56,63 +84,70 @@ std::vector<Cell> cells() {
       "connection, then try again; the recording is kept until you dismiss it.";
   const ambrel::BlobContext withResult{.hasLastResult = true, .lastTrigger = "hotkey"};
   std::vector<Cell> all;
-  all.push_back({"idle", blob(State::Idle{}, false, BlobSize::idle, BlobSize::idleHover)});
-  all.push_back({"idle, hovered",
-                 blob(State::Idle{}, true, BlobSize::idleHoverMinimal, BlobSize::idleHover)});
-  all.push_back({"idle, hovered, with a last result",
-                 blob(State::Idle{}, true, BlobSize::idleHover, BlobSize::idleHover, withResult)});
-  all.push_back({"disabled",
-                 blob(State::Disabled{"Offline"}, false, BlobSize::disabled, BlobSize::idleHover)});
-
-  all.push_back({"processing, 0.55 s in",
-                 blob(State::Processing{}, false, BlobSize::processing, BlobSize::processing),
-                 {.contentAge = 0.55}});
-  all.push_back({"processing, rejected",
-                 blob(State::Processing{}, false, BlobSize::processing, BlobSize::processing),
-                 {.contentAge = 1.2, .ringOpacity = 1}});
-  all.push_back({"recording, level 0.05",
-                 blob(State::Recording{}, false, BlobSize::recording, BlobSize::recording),
-                 {.contentAge = 1.3, .audioLevel = 0.05}});
-  all.push_back({"recording, level 0.9",
-                 blob(State::Recording{}, false, BlobSize::recording, BlobSize::recording),
-                 {.contentAge = 1.3, .audioLevel = 0.9}});
-
-  all.push_back({"ready",
-                 blob(State::Ready{}, false, BlobSize::ready, BlobSize::idleHover),
-                 {.contentAge = 0.95}});
+  all.push_back(blobCell("idle", blob(State::Idle{}, false, BlobSize::idle, BlobSize::idleHover)));
+  all.push_back(blobCell(
+      "idle, hovered", blob(State::Idle{}, true, BlobSize::idleHoverMinimal, BlobSize::idleHover)));
   all.push_back(
-      {"ready, hovered", blob(State::Ready{}, true, BlobSize::idleHover, BlobSize::idleHover)});
-  all.push_back({"success, springing in (0.1 s)",
-                 blob(State::Success{}, false, BlobSize::success, BlobSize::success),
-                 {.contentAge = 0.1}});
-  all.push_back({"success", blob(State::Success{}, false, BlobSize::success, BlobSize::success)});
+      blobCell("idle, hovered, with a last result",
+               blob(State::Idle{}, true, BlobSize::idleHover, BlobSize::idleHover, withResult)));
+  all.push_back(blobCell("disabled", blob(State::Disabled{"Offline"}, false, BlobSize::disabled,
+                                          BlobSize::idleHover)));
 
-  all.push_back({"error", blob(State::Error{"Microphone unavailable"}, false,
-                               BlobSize::errorCollapsed, BlobSize::errorCollapsed)});
   all.push_back(
-      {"error, long message", blob(State::Error{"The transcription service did not answer in time"},
-                                   false, BlobSize::errorCollapsed, BlobSize::errorCollapsed)});
+      blobCell("processing, 0.55 s in",
+               blob(State::Processing{}, false, BlobSize::processing, BlobSize::processing),
+               {.contentAge = 0.55}));
   all.push_back(
-      {"error, hovered, no details", blob(State::Error{"Microphone unavailable"}, true,
-                                          BlobSize::errorCollapsed, BlobSize::errorCollapsed)});
-  all.push_back({"info", blob(State::Info{"Copied to the clipboard"}, false,
-                              BlobSize::errorCollapsed, BlobSize::errorCollapsed)});
+      blobCell("processing, rejected",
+               blob(State::Processing{}, false, BlobSize::processing, BlobSize::processing),
+               {.contentAge = 1.2, .ringOpacity = 1}));
+  all.push_back(blobCell("recording, level 0.05",
+                         blob(State::Recording{}, false, BlobSize::recording, BlobSize::recording),
+                         {.contentAge = 1.3, .audioLevel = 0.05}));
+  all.push_back(blobCell("recording, level 0.9",
+                         blob(State::Recording{}, false, BlobSize::recording, BlobSize::recording),
+                         {.contentAge = 1.3, .audioLevel = 0.9}));
 
-  all.push_back({"error, hovered, with details",
-                 blob(State::Error{"Transcription timed out", longMessage}, true,
-                      BlobSize::errorExpanded, BlobSize::errorExpanded)});
-  all.push_back({"error, hovered, short details",
-                 blob(State::Error{"Transcription timed out", "No answer in 30 seconds."}, true,
-                      BlobSize::errorExpanded, BlobSize::errorExpanded)});
-  all.push_back({"error with details, not hovered",
-                 blob(State::Error{"Transcription timed out", longMessage}, false,
-                      BlobSize::errorCollapsed, BlobSize::errorExpanded)});
-  all.push_back({"info, empty",
-                 blob(State::Info{""}, false, BlobSize::errorCollapsed, BlobSize::errorCollapsed)});
-  all.push_back({"info, long message",
-                 blob(State::Info{"Dictation is ready in every application you write in, "
-                                  "including the browser"},
-                      false, BlobSize::errorCollapsed, BlobSize::errorCollapsed)});
+  all.push_back(blobCell("ready", blob(State::Ready{}, false, BlobSize::ready, BlobSize::idleHover),
+                         {.contentAge = 0.95}));
+  all.push_back(blobCell("ready, hovered",
+                         blob(State::Ready{}, true, BlobSize::idleHover, BlobSize::idleHover)));
+  all.push_back(blobCell("success, springing in (0.1 s)",
+                         blob(State::Success{}, false, BlobSize::success, BlobSize::success),
+                         {.contentAge = 0.1}));
+  all.push_back(
+      blobCell("success", blob(State::Success{}, false, BlobSize::success, BlobSize::success)));
+
+  all.push_back(blobCell("error", blob(State::Error{"Microphone unavailable"}, false,
+                                       BlobSize::errorCollapsed, BlobSize::errorCollapsed)));
+  all.push_back(blobCell("error, long message",
+                         blob(State::Error{"The transcription service did not answer in time"},
+                              false, BlobSize::errorCollapsed, BlobSize::errorCollapsed)));
+  all.push_back(blobCell("error, hovered, no details",
+                         blob(State::Error{"Microphone unavailable"}, true,
+                              BlobSize::errorCollapsed, BlobSize::errorCollapsed)));
+  all.push_back(blobCell("info", blob(State::Info{"Copied to the clipboard"}, false,
+                                      BlobSize::errorCollapsed, BlobSize::errorCollapsed)));
+
+  all.push_back(blobCell("error, hovered, with details",
+                         blob(State::Error{"Transcription timed out", longMessage}, true,
+                              BlobSize::errorExpanded, BlobSize::errorExpanded)));
+  all.push_back(blobCell("error, hovered, short details",
+                         blob(State::Error{"Transcription timed out", "No answer in 30 seconds."},
+                              true, BlobSize::errorExpanded, BlobSize::errorExpanded)));
+  all.push_back(blobCell("error with details, not hovered",
+                         blob(State::Error{"Transcription timed out", longMessage}, false,
+                              BlobSize::errorCollapsed, BlobSize::errorExpanded)));
+  all.push_back(blobCell("info, empty", blob(State::Info{""}, false, BlobSize::errorCollapsed,
+                                             BlobSize::errorCollapsed)));
+  all.push_back(blobCell("info, long message",
+                         blob(State::Info{"Dictation is ready in every application you write in, "
+                                          "including the browser"},
+                              false, BlobSize::errorCollapsed, BlobSize::errorCollapsed)));
+  all.push_back(starsCell("stars", 0, 0));
+  all.push_back(starsCell("stars, pointer on the third", 3, 0));
+  all.push_back(starsCell("stars, rated 4", 0, 4));
+  all.push_back(starsCell("stars over a white field, pointer on the fifth", 5, 0, true));
   return all;
 }
 
@@ -147,7 +182,7 @@ int main(int argc, char** argv) {
   std::vector<double> rowHeights;
   for (std::size_t i = 0; i < all.size(); ++i) {
     if (i % columns == 0) rowHeights.push_back(0);
-    rowHeights.back() = std::max(rowHeights.back(), all[i].root.outerSize.height);
+    rowHeights.back() = std::max(rowHeights.back(), all[i].window.height);
   }
   double height = margin;
   for (const double rowHeight : rowHeights) height += captionHeight + rowHeight + rowGap;
@@ -177,8 +212,8 @@ int main(int argc, char** argv) {
     cairo_translate(cr, x, y);
     renderer.draw(cr, caption(cell.caption, columnWidth - 12));
     cairo_translate(cr, 0, captionHeight);
-    renderer.draw(cr, windowFrame(cell.root.outerSize));
-    renderer.draw(cr, ambrel::drawActionBlob(cell.root, cell.moment, text));
+    renderer.draw(cr, windowFrame(cell.window));
+    renderer.draw(cr, cell.draw(text));
     cairo_restore(cr);
     if (i % columns == columns - 1) y += captionHeight + rowHeights[i / columns] + rowGap;
   }

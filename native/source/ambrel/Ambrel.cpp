@@ -255,7 +255,10 @@ void Ambrel::handleMouseMove(platform::Point location) {
   mainLoop_.post([weak = weak_from_this(), padded = rects->paddedRect, screen] {
     auto self = weak.lock();
     if (!self) return;
-    self->lastFieldRect_ = padded;
+    {
+      std::lock_guard lock(self->lastFieldRectMutex_);
+      self->lastFieldRect_ = padded;
+    }
     if (screen && self->blob_) self->blob_->reposition(screen, false);
     self->highlight_->applyStyle(self->config_.highlight.nsColor(),
                                  self->config_.highlight.debugOpacity());

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
@@ -11,6 +13,7 @@
 #include "ambrel/ActionBlobWindow.h"
 #include "ambrel/CommandChannel.h"
 #include "ambrel/Emit.h"
+#include "ambrel/FeedbackOverlayWindow.h"
 #include "ambrel/HighlightOverlayWindow.h"
 #include "ambrel/HotkeySpec.h"
 #include "ambrel/PushToTalk.h"
@@ -34,7 +37,8 @@
 // handles are guarded by `tapMutex_`. The action blob lives on the main loop:
 // commands and taps post to it, and so does the hover handler, which runs
 // its accessibility queries on the mouse tap's thread and posts the highlight
-// box and `lastFieldRect` to the main loop.
+// box and `lastFieldRect` to the main loop. So does the rating shown after a
+// write: the command thread reads the field's frame and posts the rest.
 
 namespace nolari::ambrel {
 
@@ -42,6 +46,8 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
  public:
   static constexpr platform::KeyCode SPACE_KEY = 49;
   static constexpr platform::Duration TAP_CHECK_DELAY = std::chrono::seconds(3);
+  static constexpr platform::Duration FEEDBACK_SHOW_DELAY = std::chrono::milliseconds(200);
+  static constexpr platform::Duration FEEDBACK_HIDE_DEBOUNCE = std::chrono::milliseconds(1200);
 
   // Construction sets the messaging time-out of the system-wide element, which
   // bounds every accessibility request of the process; it opens no tap and
@@ -91,6 +97,18 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   void setActionBlobAudioLevel(const nlohmann::json& command);
   void forceActionBlobHover(const nlohmann::json& command);
   void flashActionBlobRejection(const nlohmann::json& command);
+
+  // The rating after a write (AmbrelWriteSuccess.cpp).
+  void handleWriteSuccess(const nlohmann::json& command);
+  void showFeedback(std::uint64_t write, std::optional<platform::Rect> anchor, bool queryField,
+                    const FeedbackCycle& cycle);
+  bool isFrontmostAppExpected();
+  void installFeedbackAppSwitchObserver();
+  void removeFeedbackAppSwitchObserver();
+  void feedbackAppActivated(const std::optional<platform::RunningApplication>& app);
+  void scheduleDebouncedFeedbackHide();
+  void cancelPendingFeedbackHide();
+  FeedbackOverlayWindow& feedbackWindow();
 
   platform::TapAnswer keyboardTapCallback(const platform::TapEvent& event);
   // Out of the key path, which it would otherwise weigh down.
@@ -154,7 +172,23 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   bool hoverUpdated_ = false;
   // Main loop only.
   std::unique_ptr<HighlightOverlayWindow> highlight_;
+
+  // The padded frame of the last highlighted field, bottom-left coordinates;
+  // all zero until the hover highlight sets it. Written on the main loop, under
+  // the lock for the write-success flow, which reads it on the command thread.
+  std::mutex lastFieldRectMutex_;
   platform::Rect lastFieldRect_{};
+
+  // Written by the command thread, read on the main loop.
+  std::mutex feedbackMutex_;
+  std::string feedbackExpectedBundleId_;
+  // The newest write: a show step queued for an older one does nothing, so a
+  // flood of writes shows one widget.
+  std::atomic<std::uint64_t> feedbackWrites_{0};
+  // Main loop only; the window is made on first use.
+  std::shared_ptr<FeedbackOverlayWindow> feedback_;
+  std::optional<platform::Workspace::ObserverToken> feedbackAppSwitchObserver_;
+  std::shared_ptr<platform::WorkItem> feedbackPendingHide_;
 };
 
 }  // namespace nolari::ambrel

@@ -32,6 +32,7 @@ void Ambrel::handleCommand(std::string_view line) {
       {"action_blob_set_audio_level", &Ambrel::setActionBlobAudioLevel},
       {"action_blob_debug_force_hover", &Ambrel::forceActionBlobHover},
       {"action_blob_flash_rejection", &Ambrel::flashActionBlobRejection},
+      {"write_success", &Ambrel::handleWriteSuccess},
   };
   auto command = decodeCommand(line);
   if (!command) return;

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
+#include <string>
 #include <thread>
 
 #include "DesktopFixture.h"
@@ -19,7 +21,8 @@
 // Ambrel on the live desktop: keys from xdotool reach it through the X11
 // keyboard tap, and the compose window shows what they typed; the blob shows
 // over it, takes clicks and leaves the keyboard where it was; the pointer over
-// the compose window's fields gives their frames and draws the box round them.
+// the compose window's fields gives their frames and draws the box round them;
+// the rating stars show under a written field and take a click.
 
 namespace nolari::test {
 namespace {
@@ -379,6 +382,76 @@ TEST_F(AmbrelDesktopTest, WriteHotkeyFindsTheSlashCommandBeforeTheCaretBehindAnE
     cut = next(1s);
   }
   EXPECT_EQ(cut.value("trigger", ""), "rés") << cut;
+}
+
+TEST_F(AmbrelDesktopTest, RatingStarsShowBelowTheWrittenFieldTakeAClickAndFindTheFocusedField) {
+  if (IsSkipped() || HasFatalFailure()) return;
+  auto ambrel = desktop_->start("ambrel", {});
+  ASSERT_TRUE(ambrel);
+  auto next = [&](std::chrono::milliseconds within) -> json {
+    auto line = ambrel->readLine(within);
+    return line ? json::parse(*line, nullptr, false) : json(nullptr);
+  };
+  ASSERT_EQ(next(10s).value("event", ""), "startup");
+  ambrel->writeLine(
+      R"({"type":"write_success","task_id":"t1","prompt_key":"fix","app_name":"Composer","field_rect":{"x":300,"y":500,"w":400,"h":30}})");
+
+  // 6 points below the field: bottom-left y 466, so 1024 - 466 - 28 = 530
+  // from the top of the 1280 by 1024 screen.
+  Window stars = 0;
+  for (auto deadline = std::chrono::steady_clock::now() + 10s;
+       !stars && std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
+    const std::string found = desktop_->run("xdotool", {"search", "--name", "^feedback$"}).out;
+    if (!found.empty()) stars = std::stoul(found);
+  }
+  ASSERT_NE(stars, 0U);
+  XWindowAttributes attributes{};
+  for (auto deadline = std::chrono::steady_clock::now() + 5s;
+       std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
+    ASSERT_TRUE(XGetWindowAttributes(display_, stars, &attributes));
+    if (attributes.map_state == IsViewable) break;
+  }
+  EXPECT_EQ(attributes.map_state, IsViewable);
+  EXPECT_EQ((std::array<int, 4>{attributes.x, attributes.y, attributes.width, attributes.height}),
+            (std::array<int, 4>{300, 530, 116, 28}));
+
+  // The fourth star's cell starts 70 points in.
+  xdotool({"mousemove", "378", "544"});
+  xdotool({"click", "1"});
+  EXPECT_EQ(next(5s), (json{{"type", "feedback_submitted"},
+                            {"rating", 4},
+                            {"task_id", "t1"},
+                            {"prompt_key", "fix"},
+                            {"app_name", "Composer"},
+                            {"feedback_method", "star_tap"}}));
+
+  // Without a rectangle from the parent, the focused body's frame from the
+  // accessibility bus: the stars sit below it, inside the compose window's
+  // lower half, well away from the blob's place at the bottom centre.
+  ambrel->writeLine(R"({"type":"write_success","task_id":"t2"})");
+  std::map<std::string, int> window;
+  std::istringstream geometry(
+      desktop_->run("xdotool", {"getactivewindow", "getwindowgeometry", "--shell"}).out);
+  for (std::string line; std::getline(geometry, line);) {
+    if (auto equals = line.find('='); equals != std::string::npos) {
+      window[line.substr(0, equals)] = std::atoi(line.c_str() + equals + 1);
+    }
+  }
+  ASSERT_GT(window["WIDTH"], 116);
+  for (auto deadline = std::chrono::steady_clock::now() + 5s;
+       std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
+    ASSERT_TRUE(XGetWindowAttributes(display_, stars, &attributes));
+    if (attributes.map_state == IsViewable && attributes.x != 300) break;
+  }
+  EXPECT_EQ(attributes.map_state, IsViewable);
+  EXPECT_GE(attributes.x, window["X"]);
+  EXPECT_LE(attributes.x + 116, window["X"] + window["WIDTH"]);
+  EXPECT_GT(attributes.y, window["Y"] + window["HEIGHT"] / 2);
+  EXPECT_LE(attributes.y + 28, window["Y"] + window["HEIGHT"]);
+
+  // The keyboard stayed with the compose window.
+  xdotool({"type", "q"});
+  EXPECT_FALSE(bodyEndingWith('q').empty());
 }
 
 }  // namespace
