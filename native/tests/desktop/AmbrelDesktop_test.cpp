@@ -425,9 +425,12 @@ TEST_F(AmbrelDesktopTest, RatingStarsShowBelowTheWrittenFieldTakeAClickAndFindTh
                             {"app_name", "Composer"},
                             {"feedback_method", "star_tap"}}));
 
-  // Without a rectangle from the parent, the focused body's frame from the
-  // accessibility bus: the stars sit below it, inside the compose window's
-  // lower half, well away from the blob's place at the bottom centre.
+  // The parent writes into the focused body with Velkit, then tells of it
+  // without a rectangle: the stars go below the body's frame from the
+  // accessibility bus, inside the compose window's lower half, well away from
+  // the blob's place at the bottom centre.
+  const json written = desktop_->runTool("velkit", {"write-text", "Rated text"});
+  ASSERT_EQ(written.value("status", ""), "success") << written;
   ambrel->writeLine(R"({"type":"write_success","task_id":"t2"})");
   std::map<std::string, int> window;
   std::istringstream geometry(
