@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -53,6 +54,14 @@ class AmbrelDesktopTest : public DesktopFixture {
     if (display_) XCloseDisplay(display_);
   }
 
+  // The program's next line within a time, parsed; null when none came.
+  static std::function<json(std::chrono::milliseconds)> lineReader(RunningProcess& program) {
+    return [&program](std::chrono::milliseconds within) -> json {
+      auto line = program.readLine(within);
+      return line ? json::parse(*line, nullptr, false) : json(nullptr);
+    };
+  }
+
   void xdotool(const std::vector<std::string>& args) {
     auto result = desktop_->run("xdotool", args);
     ASSERT_EQ(result.exitStatus, 0) << result.err;
@@ -82,10 +91,7 @@ TEST_F(AmbrelDesktopTest, HotkeyAndSpaceHoldPressOnceHoweverLongHeldAndSpaceRepe
   if (IsSkipped() || HasFatalFailure()) return;
   auto ambrel = desktop_->start("ambrel", {});
   ASSERT_TRUE(ambrel);
-  auto next = [&](std::chrono::milliseconds within) -> json {
-    auto line = ambrel->readLine(within);
-    return line ? json::parse(*line, nullptr, false) : json(nullptr);
-  };
+  auto next = lineReader(*ambrel);
 
   EXPECT_EQ(
       next(10s),
@@ -156,10 +162,7 @@ TEST_F(AmbrelDesktopTest, BlobShowsAtTheBottomCentreTakesAClickAndLeavesTheFocus
 
   auto ambrel = desktop_->start("ambrel", {});
   ASSERT_TRUE(ambrel);
-  auto next = [&](std::chrono::milliseconds within) -> json {
-    auto line = ambrel->readLine(within);
-    return line ? json::parse(*line, nullptr, false) : json(nullptr);
-  };
+  auto next = lineReader(*ambrel);
   ASSERT_EQ(next(10s).value("event", ""), "startup");
   ambrel->writeLine(R"({"type":"action_blob_state","state":"ready"})");
 
@@ -328,7 +331,7 @@ TEST_F(AmbrelDesktopTest, PointerOverTheFieldsGivesTheirFramesAndDrawsTheBoxArou
   EXPECT_LT(std::chrono::steady_clock::now() - resumed, 3s);
 }
 
-// Text typed into the body with an emoji before the slash: GTK counts the
+// Text in the body with an emoji before the slash: GTK counts the
 // caret in characters, the agent in UTF-16 code units, so a miscount would
 // cut the command short. The caret rectangle lies on the screen, inside the
 // body.
@@ -336,17 +339,15 @@ TEST_F(AmbrelDesktopTest, WriteHotkeyFindsTheSlashCommandBeforeTheCaretBehindAnE
   if (IsSkipped() || HasFatalFailure()) return;
   auto ambrel = desktop_->start("ambrel", {});
   ASSERT_TRUE(ambrel);
-  auto next = [&](std::chrono::milliseconds within) -> json {
-    auto line = ambrel->readLine(within);
-    return line ? json::parse(*line, nullptr, false) : json(nullptr);
-  };
+  auto next = lineReader(*ambrel);
   ASSERT_EQ(next(10s).value("event", ""), "startup");
   ambrel->writeLine(R"({"type":"set_shortcuts","write_accel":"control+shift+j"})");
   ASSERT_EQ(next(5s).value("event", ""), "hotkey_updated");
 
-  xdotool({"key", "ctrl+a", "BackSpace"});
-  xdotool({"type", "Thanks \U0001F600 /Résumé"});
+  // Written with Velkit, which leaves the caret after the text: xdotool drops
+  // characters outside the keymap on a busy machine.
   const std::string typed = "Thanks \U0001F600 /Résumé";
+  ASSERT_EQ(desktop_->runTool("velkit", {"write-text", typed}).value("status", ""), "success");
   std::string shown;
   while (shown != typed) {
     auto report = desktop_->nextComposerReport(5s);
@@ -388,10 +389,7 @@ TEST_F(AmbrelDesktopTest, RatingStarsShowBelowTheWrittenFieldTakeAClickAndFindTh
   if (IsSkipped() || HasFatalFailure()) return;
   auto ambrel = desktop_->start("ambrel", {});
   ASSERT_TRUE(ambrel);
-  auto next = [&](std::chrono::milliseconds within) -> json {
-    auto line = ambrel->readLine(within);
-    return line ? json::parse(*line, nullptr, false) : json(nullptr);
-  };
+  auto next = lineReader(*ambrel);
   ASSERT_EQ(next(10s).value("event", ""), "startup");
   ambrel->writeLine(
       R"({"type":"write_success","task_id":"t1","prompt_key":"fix","app_name":"Composer","field_rect":{"x":300,"y":500,"w":400,"h":30}})");
@@ -416,14 +414,18 @@ TEST_F(AmbrelDesktopTest, RatingStarsShowBelowTheWrittenFieldTakeAClickAndFindTh
             (std::array<int, 4>{300, 530, 116, 28}));
 
   // The fourth star's cell starts 70 points in.
+  // The accessibility bus does not know the agent's own windows, so the
+  // body below the stars is hovered too; those lines are passed over.
   xdotool({"mousemove", "378", "544"});
   xdotool({"click", "1"});
-  EXPECT_EQ(next(5s), (json{{"type", "feedback_submitted"},
-                            {"rating", 4},
-                            {"task_id", "t1"},
-                            {"prompt_key", "fix"},
-                            {"app_name", "Composer"},
-                            {"feedback_method", "star_tap"}}));
+  json rated = next(5s);
+  while (rated.value("type", "") == "hover") rated = next(5s);
+  EXPECT_EQ(rated, (json{{"type", "feedback_submitted"},
+                         {"rating", 4},
+                         {"task_id", "t1"},
+                         {"prompt_key", "fix"},
+                         {"app_name", "Composer"},
+                         {"feedback_method", "star_tap"}}));
 
   // The parent writes into the focused body with Velkit, then tells of it
   // without a rectangle: the stars go below the body's frame from the
