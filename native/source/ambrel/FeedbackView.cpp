@@ -67,7 +67,9 @@ platform::DisplayList FeedbackView::displayList(platform::TextMeasurer& measurer
                     {cell.size.width + 2 * HIT_OUTSET, cell.size.height + 2 * HIT_OUTSET}};
     std::string action = "star-";
     action += std::to_string(star);
-    list.items.push_back({platform::HitRegion{{area, 0}, std::move(action)}});
+    // Assigned in place: GCC 12 at -O3 takes a braced item moved in here for
+    // one read before it is written.
+    list.items.emplace_back().content = platform::HitRegion{{area, 0}, std::move(action)};
   }
   return list;
 }
