@@ -1,5 +1,9 @@
 #pragma once
 
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <map>
@@ -14,6 +18,8 @@
 #include "ambrel/Ambrel.h"
 #include "platform/EventTaps.h"
 #include "platform/Windowing.h"
+#include "support/SimPlatform.h"
+#include "support/VirtualRunLoop.h"
 
 // A recording fake of the event taps: the test calls the callbacks the agent
 // gave, and reads what the agent asked of each tap.
@@ -151,6 +157,45 @@ class EventRecorder {
  private:
   std::mutex mutex_;
   std::vector<nlohmann::json> lines_;
+};
+
+// The agent on a simulated desktop and virtual time, with fake taps and, unless
+// a test names the desktop's own, the recording fake of the windowing area.
+// `start` gives it a command input that ends at once; commands come through
+// `command`.
+class AgentTest : public testing::Test {
+ protected:
+  explicit AgentTest(const nlohmann::json& scene) : sim_(scene, makeLoop()) {}
+  explicit AgentTest(const char* sceneName) : sim_(sceneName, makeLoop()) {}
+
+  void start(const NolariConfig& config = NolariConfig(),
+             platform::Windowing* windowing = nullptr) {
+    agent_ = ambrel::Ambrel::create(sim_.accessibility(), sim_.workspace(), taps_,
+                                    windowing ? *windowing : windowing_, *loop_, config,
+                                    recorder_.emit());
+    int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    agent_->start(input);
+    loop_->runUntilIdle();
+    ::close(input);
+  }
+
+  std::vector<nlohmann::json> taken() { return recorder_.take(); }
+  void command(const std::string& line) { agent_->consumeCommandData(line + "\n"); }
+  void advance(platform::Duration by) { loop_->advance(by); }
+
+  platform::VirtualRunLoop* loop_ = nullptr;
+  SimPlatform sim_;
+  FakeEventTaps taps_;
+  FakeWindowing windowing_;
+  EventRecorder recorder_;
+  std::shared_ptr<ambrel::Ambrel> agent_;
+
+ private:
+  std::unique_ptr<platform::RunLoop> makeLoop() {
+    auto loop = std::make_unique<platform::VirtualRunLoop>();
+    loop_ = loop.get();
+    return loop;
+  }
 };
 
 inline std::vector<nlohmann::json> lines(std::initializer_list<const char*> texts) {

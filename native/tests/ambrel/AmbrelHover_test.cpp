@@ -1,9 +1,7 @@
 // Hovering over text fields on virtual time: the throttle's boundary, the
 // policy, the hover line and the box, and frames no window could take.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -12,8 +10,6 @@
 #include "AgentFixture.h"
 #include "ambrel/Ambrel.h"
 #include "ambrel/HoverHighlight.h"
-#include "support/SimPlatform.h"
-#include "support/VirtualRunLoop.h"
 
 namespace nolari {
 namespace {
@@ -41,41 +37,23 @@ const json SCENE = json::parse(R"({
        {"id": "huge", "AXRole": "AXTextArea", "frame": [120, 200, 5000000, 20]}]}]}]
 })");
 
-class AmbrelHoverTest : public testing::Test {
+class AmbrelHoverTest : public test::AgentTest {
  protected:
-  AmbrelHoverTest() : sim_(SCENE, makeLoop()) {}
-
-  std::unique_ptr<platform::RunLoop> makeLoop() {
-    auto loop = std::make_unique<platform::VirtualRunLoop>();
-    loop_ = loop.get();
-    return loop;
-  }
+  AmbrelHoverTest() : AgentTest(SCENE) {}
 
   void start(const NolariConfig& config = NolariConfig()) {
-    agent_ = ambrel::Ambrel::create(sim_.accessibility(), sim_.workspace(), taps_, windowing_,
-                                    *loop_, config, recorder_.emit());
-    int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    agent_->start(input);
-    loop_->runUntilIdle();
-    ::close(input);
-    recorder_.take();
+    AgentTest::start(config);
+    taken();
   }
 
   // A move to a top-left point, then the main queue run; the hover lines written.
   std::vector<json> moveTo(double x, double topLeftY) {
     taps_.mouse->callback({TapEvent::Type::mouseMoved, {}, {x, 1000 - topLeftY}});
     loop_->runUntilIdle();
-    return recorder_.take();
+    return taken();
   }
 
   test::FakeWindow& box() { return *windowing_.named.at("highlight-box"); }
-
-  platform::VirtualRunLoop* loop_ = nullptr;
-  test::SimPlatform sim_;
-  test::FakeEventTaps taps_;
-  test::FakeWindowing windowing_;
-  test::EventRecorder recorder_;
-  std::shared_ptr<ambrel::Ambrel> agent_;
 };
 
 TEST_F(AmbrelHoverTest, FieldOnTheSecondScreenGivesTheLineTheBoxAndMovesTheBlob) {

@@ -3,15 +3,12 @@
 
 #include "ambrel/Ambrel.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
 
 #include "AgentFixture.h"
-#include "support/SimPlatform.h"
-#include "support/VirtualRunLoop.h"
 
 namespace nolari {
 namespace {
@@ -28,31 +25,11 @@ namespace Flags = platform::EventFlags;
 constexpr platform::KeyCode SPACE = 49, X = 7, A = 0;
 const std::vector<json> NONE;
 
-class AmbrelTest : public testing::Test {
+class AmbrelTest : public test::AgentTest {
  protected:
-  explicit AmbrelTest(const json& scene = {{"trusted", true}}) : sim_(scene, makeLoop()) {}
+  explicit AmbrelTest(const json& scene = {{"trusted", true}}) : AgentTest(scene) {}
 
-  std::unique_ptr<platform::RunLoop> makeLoop() {
-    auto loop = std::make_unique<platform::VirtualRunLoop>();
-    loop_ = loop.get();
-    return loop;
-  }
-
-  // Starts the agent with its command input at its end at once; commands come
-  // through `command`.
-  void start(const NolariConfig& config = NolariConfig()) {
-    agent_ = ambrel::Ambrel::create(sim_.accessibility(), sim_.workspace(), taps_, windowing_,
-                                    *loop_, config, recorder_.emit());
-    int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    agent_->start(input);
-    loop_->runUntilIdle();
-    ::close(input);
-  }
-
-  std::vector<json> taken() { return recorder_.take(); }
-  void command(const std::string& line) { agent_->consumeCommandData(line + "\n"); }
   TapAnswer key(const TapEvent& event) { return taps_.keyboard->callback(event); }
-  void advance(platform::Duration by) { loop_->advance(by); }
 
   // Space hold on with the given delay; its status line is dropped.
   void spaceHold(int delayMs) {
@@ -60,13 +37,6 @@ class AmbrelTest : public testing::Test {
             std::to_string(delayMs) + "}");
     taken();
   }
-
-  platform::VirtualRunLoop* loop_ = nullptr;
-  test::SimPlatform sim_;
-  test::FakeEventTaps taps_;
-  test::FakeWindowing windowing_;
-  test::EventRecorder recorder_;
-  std::shared_ptr<ambrel::Ambrel> agent_;
 };
 
 TEST_F(AmbrelTest, StartsWithTheStartupLineAndRunsBothTapsOnNamedThreads) {

@@ -3,7 +3,6 @@
 // hide on application switches, a click on each star, the time-out, and
 // floods and bad members of "write_success".
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,8 +12,6 @@
 #include "AgentFixture.h"
 #include "ambrel/Ambrel.h"
 #include "support/CaptureFd.h"
-#include "support/SimPlatform.h"
-#include "support/VirtualRunLoop.h"
 
 namespace nolari {
 namespace {
@@ -29,28 +26,18 @@ constexpr std::int32_t MAIL = 501, NOTES = 502;
 // widget goes 6 points below it.
 const Point BELOW_BODY{210, 186};
 
-class WriteSuccessTest : public testing::Test {
+class WriteSuccessTest : public test::AgentTest {
  protected:
-  WriteSuccessTest() : sim_("mail_compose", makeLoop()) {}
-  explicit WriteSuccessTest(const char* scene) : sim_(scene, makeLoop()) {}
-  explicit WriteSuccessTest(const json& scene) : sim_(scene, makeLoop()) {}
+  WriteSuccessTest() : AgentTest("mail_compose") {}
+  explicit WriteSuccessTest(const char* scene) : AgentTest(scene) {}
+  explicit WriteSuccessTest(const json& scene) : AgentTest(scene) {}
 
-  std::unique_ptr<platform::RunLoop> makeLoop() {
-    auto loop = std::make_unique<platform::VirtualRunLoop>();
-    loop_ = loop.get();
-    return loop;
-  }
-
+  // On the simulated desktop's windows, which the widget's clicks reach.
   void SetUp() override {
-    agent_ = ambrel::Ambrel::create(sim_.accessibility(), sim_.workspace(), taps_, sim_.windowing(),
-                                    *loop_, NolariConfig(), recorder_.emit());
-    int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    agent_->start(input);
-    loop_->runUntilIdle();
-    ::close(input);
+    start(NolariConfig(), &sim_.windowing());
     // A key seen keeps the tap check quiet.
     taps_.keyboard->callback(test::keyDown(0));
-    recorder_.take();
+    taken();
   }
 
   void write(const std::string& members) {
@@ -60,7 +47,6 @@ class WriteSuccessTest : public testing::Test {
     agent_->consumeCommandData(line);
     loop_->runUntilIdle();
   }
-  void advance(platform::Duration by) { loop_->advance(by); }
   void activate(std::int32_t pid) {
     sim_.desktop().activate(pid);
     loop_->runUntilIdle();
@@ -85,11 +71,6 @@ class WriteSuccessTest : public testing::Test {
   }
 
   test::CaptureFd stderr_{2};
-  platform::VirtualRunLoop* loop_ = nullptr;
-  test::SimPlatform sim_;
-  test::FakeEventTaps taps_;
-  test::EventRecorder recorder_;
-  std::shared_ptr<ambrel::Ambrel> agent_;
 };
 
 TEST_F(WriteSuccessTest, ShowsBelowTheFocusedFieldAfterTheDelayAndTakesARatingFromEachStar) {
