@@ -33,11 +33,6 @@ Rect lerp(const Rect& from, const Rect& to, double progress) {
           lerp(from.size, to.size, progress)};
 }
 
-bool isFinite(const Rect& rect) {
-  return std::isfinite(rect.origin.x) && std::isfinite(rect.origin.y) &&
-         std::isfinite(rect.size.width) && std::isfinite(rect.size.height);
-}
-
 template <class Rep, class Period>
 double seconds(std::chrono::duration<Rep, Period> duration) {
   return std::chrono::duration<double>(duration).count();
@@ -179,7 +174,7 @@ void ActionBlobWindow::reposition(const std::optional<platform::Screen>& screen,
   auto target = placementScreen(screen);
   if (!target) return;
   const Rect frame = placedFrame(*target, windowBasisSize(currentState_));
-  if (!isFinite(frame) || frame == window_->frame()) return;
+  if (!frame.isFinite() || frame == window_->frame()) return;
   if (animated) {
     animateFrame(frame, seconds(Tokens::Motion::blobHoverDuration));
     return;
@@ -194,7 +189,7 @@ void ActionBlobWindow::repositionKeepingCenterBottom(
   auto target = placementScreen(screen);
   if (!target) return;
   const Rect frame = placedFrame(*target, basis);
-  if (!isFinite(frame) || frame == window_->frame()) return;
+  if (!frame.isFinite() || frame == window_->frame()) return;
   animateFrame(frame, seconds(Tokens::Motion::blobStateDuration));
 }
 

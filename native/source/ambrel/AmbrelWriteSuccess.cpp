@@ -18,9 +18,7 @@ namespace {
 using platform::Rect;
 
 bool usable(const Rect& rect) {
-  return std::isfinite(rect.origin.x) && std::isfinite(rect.origin.y) &&
-         std::isfinite(rect.size.width) && std::isfinite(rect.size.height) && rect.size.width > 0 &&
-         rect.size.height > 0;
+  return rect.isFinite() && rect.size.width > 0 && rect.size.height > 0;
 }
 
 std::string describe(const Rect& rect) {

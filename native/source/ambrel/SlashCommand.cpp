@@ -40,11 +40,6 @@ bool isCommandCharacter(UChar32 c) {
   return (U_GET_GC_MASK(c) & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) != 0;
 }
 
-bool isFinite(const platform::Rect& r) {
-  return std::isfinite(r.origin.x) && std::isfinite(r.origin.y) && std::isfinite(r.size.width) &&
-         std::isfinite(r.size.height);
-}
-
 }  // namespace
 
 SlashCommandScan scanForSlashCommand(std::string_view value, long caret) {
@@ -116,7 +111,7 @@ std::optional<platform::Rect> SlashCommandDetector::queryCaretRect(
   }
   // A rectangle that is not all finite numbers cannot be written as one.
   const auto* rect = bounds.get<platform::Rect>();
-  if (!rect || !isFinite(*rect)) return std::nullopt;
+  if (!rect || !rect->isFinite()) return std::nullopt;
   return toScreen(*rect);
 }
 
@@ -124,7 +119,7 @@ std::optional<platform::Rect> SlashCommandDetector::queryFocusedFieldRect() {
   auto element = AXHelpers::getElementAttribute(accessibility_, systemWide_, "AXFocusedUIElement");
   if (!element) return std::nullopt;
   auto frame = AXHelpers::getFrame(accessibility_, *element);
-  if (!frame || !isFinite(*frame)) return std::nullopt;
+  if (!frame || !frame->isFinite()) return std::nullopt;
   return toScreen(*frame);
 }
 

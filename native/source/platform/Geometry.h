@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cmath>
+
 // Plain geometric values shared by the seam and the programs. Which screen
 // coordinate system a value is in (top-left "carbon" or bottom-left "cocoa") is
 // told by the operation that produces or takes it, never by the type.
@@ -27,6 +29,12 @@ struct Rect {
   double minY() const { return origin.y; }
   double maxX() const { return origin.x + size.width; }
   double maxY() const { return origin.y + size.height; }
+  // All four numbers are finite: frames that come from other processes or
+  // the parent may hold infinities or NaNs.
+  bool isFinite() const {
+    return std::isfinite(origin.x) && std::isfinite(origin.y) && std::isfinite(size.width) &&
+           std::isfinite(size.height);
+  }
   bool contains(Point p) const {
     return p.x >= minX() && p.x < maxX() && p.y >= minY() && p.y < maxY();
   }
