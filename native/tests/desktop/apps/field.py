@@ -8,6 +8,7 @@ given the keyboard focus first.
 """
 import json
 import sys
+import time
 
 import gi
 
@@ -56,6 +57,12 @@ def main():
         return
     if "--focus" in sys.argv:
         Atspi.Component.grab_focus(field)
+        # The toolkit moves the focus a moment later; what runs next expects it moved.
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline and not field.get_state_set().contains(
+            Atspi.StateType.FOCUSED
+        ):
+            time.sleep(0.05)
     count = Atspi.Text.get_character_count(field)
     # Gecko fills the second UTF-16 place of an emoji with U+FEFF; no user sees it.
     text = Atspi.Text.get_text(field, 0, count).replace("\ufeff", "")
