@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/DisplayList.h"
+#include "platform/EventTaps.h"
 #include "platform/Geometry.h"
 #include "platform/TextMeasure.h"
 
@@ -14,6 +15,10 @@
 // the keyboard focus from the application the user works in. A window shows a
 // display list; program code decides what it shows, when it moves and how it
 // fades, and drives every animation from its run loop, frame by frame.
+//
+// A window may take the keyboard while it shows (the command list does, so
+// that arrows and Return reach it); every other window leaves the keyboard
+// with the user's application.
 //
 // Also here: the notices that move such windows (the screens changed, the
 // system woke) and the small store of the user's settings that survives a
@@ -39,6 +44,10 @@ struct PointerEvent {
   Type type = Type::moved;
   Point location{};
 };
+
+// A key down while a window holds the keyboard, auto-repeats included, in the
+// event taps' neutral codes and flags.
+using KeyHandler = std::function<void(const KeyEvent&)>;
 
 class OverlayWindow {
  public:
@@ -69,6 +78,16 @@ class OverlayWindow {
 
   // What assistive technologies are told the window is.
   virtual void setAccessibility(const std::string& label, const std::string& role) = 0;
+
+  // Takes the keyboard: every key down goes to `handler`, on the main loop,
+  // and to no application, until the window gives the keyboard back, goes off
+  // screen or is gone; then the application that had the keyboard has it
+  // again. The window must be on screen. False when the keyboard cannot be
+  // had (the window is off screen, another program holds the keyboard).
+  virtual bool takeKeyboard(KeyHandler handler) = 0;
+  // Nothing when the window does not hold the keyboard.
+  virtual void releaseKeyboard() = 0;
+  virtual bool holdsKeyboard() const = 0;
 };
 
 struct WindowOptions {
@@ -87,6 +106,14 @@ class UserDefaults {
   // Nothing when the key was never written (or the store cannot be read).
   virtual std::optional<bool> boolForKey(const std::string& key) = 0;
   virtual void setBool(const std::string& key, bool value) = 0;
+};
+
+// The user's accessibility settings for what is shown.
+struct DisplayOptions {
+  // Windows appear and go at once, without moving or fading.
+  bool reduceMotion = false;
+  bool increaseContrast = false;
+  friend bool operator==(const DisplayOptions&, const DisplayOptions&) = default;
 };
 
 class Windowing {
@@ -110,6 +137,15 @@ class Windowing {
   virtual ObserverToken addScreenChangeObserver(Notice notice) = 0;
   virtual ObserverToken addWakeObserver(Notice notice) = 0;
   virtual void removeObserver(ObserverToken token) = 0;
+
+  // Left and right mouse downs that land anywhere but on this program's
+  // windows, on the main loop, with where the pointer was in bottom-left
+  // global points. Removed with removeObserver.
+  using MouseDownHandler = std::function<void(Point)>;
+  virtual ObserverToken addMouseDownMonitor(MouseDownHandler handler) = 0;
+
+  // Read afresh on every call: the user may change them at any time.
+  virtual DisplayOptions displayOptions() = 0;
 
   virtual UserDefaults& userDefaults() = 0;
 };

@@ -32,6 +32,10 @@ class Workspace {
 
   virtual std::optional<RunningApplication> frontmostApplication() = 0;
   virtual std::optional<RunningApplication> runningApplication(std::int32_t pid) = 0;
+  // Brings the application's front window forward with the keyboard focus,
+  // as when the user switches to it. False when the application is gone or
+  // has no window to bring forward.
+  virtual bool activate(const RunningApplication& app) = 0;
 
   // Every attached screen, and the one holding the key window or menu bar.
   virtual std::vector<Screen> screens() = 0;

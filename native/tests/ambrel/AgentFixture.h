@@ -79,6 +79,13 @@ class FakeWindow : public platform::OverlayWindow {
   }
   void setIgnoresPointer(bool) override {}
   void setAccessibility(const std::string& label, const std::string&) override { name = label; }
+  bool takeKeyboard(platform::KeyHandler handler) override {
+    if (!visible) return false;
+    keys = std::move(handler);
+    return true;
+  }
+  void releaseKeyboard() override { keys = nullptr; }
+  bool holdsKeyboard() const override { return keys != nullptr; }
 
   platform::Rect rect{};
   double opacity = 1;
@@ -87,6 +94,7 @@ class FakeWindow : public platform::OverlayWindow {
   int draws = 0;
   std::string name;
   platform::Windowing::PointerHandler pointer;
+  platform::KeyHandler keys;
 };
 
 // Every character five points wide and lines 13 high.
@@ -127,14 +135,22 @@ class FakeWindowing : public platform::Windowing {
     wake = std::move(notice);
     return 2;
   }
-  void removeObserver(ObserverToken) override {}
+  void removeObserver(ObserverToken token) override { mouseDowns.erase(token); }
   platform::UserDefaults& userDefaults() override { return defaults; }
+  ObserverToken addMouseDownMonitor(MouseDownHandler handler) override {
+    mouseDowns[++lastToken] = std::move(handler);
+    return lastToken;
+  }
+  platform::DisplayOptions displayOptions() override { return options; }
 
   std::shared_ptr<FakeWindow> window;
   std::map<std::string, std::shared_ptr<FakeWindow>> named;
   FixedMeasurer measurer;
   FakeDefaults defaults;
   Notice screenChange, wake;
+  std::map<ObserverToken, MouseDownHandler> mouseDowns;
+  ObserverToken lastToken = 2;
+  platform::DisplayOptions options;
 };
 
 // The agent's event lines, each with its "type", in the order written.

@@ -141,6 +141,9 @@ class SimOverlayWindow : public OverlayWindow {
       r.accessibilityRole = role;
     });
   }
+  bool takeKeyboard(KeyHandler) override { return false; }
+  void releaseKeyboard() override {}
+  bool holdsKeyboard() const override { return false; }
 
  private:
   template <class Change>

@@ -128,6 +128,8 @@ class SimWindowing : public Windowing {
   ObserverToken addWakeObserver(Notice notice) override;
   void removeObserver(ObserverToken token) override;
   UserDefaults& userDefaults() override { return defaults_; }
+  ObserverToken addMouseDownMonitor(MouseDownHandler) override { return 0; }
+  DisplayOptions displayOptions() override { return {}; }
 
  private:
   std::shared_ptr<SimDesktop> desktop_;

@@ -18,6 +18,7 @@ class SimWorkspace : public Workspace {
 
   std::optional<RunningApplication> frontmostApplication() override;
   std::optional<RunningApplication> runningApplication(std::int32_t pid) override;
+  bool activate(const RunningApplication&) override { return false; }
   std::vector<Screen> screens() override;
   std::optional<Screen> mainScreen() override;
   Point mouseLocation() override;

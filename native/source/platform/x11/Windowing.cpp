@@ -198,6 +198,9 @@ class X11OverlayWindow : public OverlayWindow {
   void setContent(DisplayList content) override;
   void setIgnoresPointer(bool ignores) override;
   void setAccessibility(const std::string& label, const std::string& role) override;
+  bool takeKeyboard(KeyHandler) override { return false; }
+  void releaseKeyboard() override {}
+  bool holdsKeyboard() const override { return false; }
 
   Window id() const { return window_; }
   WindowLevel level() const { return level_; }

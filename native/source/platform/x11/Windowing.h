@@ -45,6 +45,8 @@ class X11Windowing : public Windowing {
   ObserverToken addWakeObserver(Notice notice) override;
   void removeObserver(ObserverToken token) override;
   UserDefaults& userDefaults() override;
+  ObserverToken addMouseDownMonitor(MouseDownHandler) override { return 0; }
+  DisplayOptions displayOptions() override { return {}; }
 
  private:
   X11Windowing(std::shared_ptr<X11OverlayConnection> connection,

@@ -81,6 +81,7 @@ class FakeWorkspace : public platform::Workspace {
   std::optional<platform::RunningApplication> runningApplication(std::int32_t) override {
     return std::nullopt;
   }
+  bool activate(const platform::RunningApplication&) override { return false; }
   std::vector<platform::Screen> screens() override { return {}; }
   std::optional<platform::Screen> mainScreen() override { return std::nullopt; }
   platform::Point mouseLocation() override { return {}; }
