@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -64,9 +65,7 @@ std::vector<ambrel::CommandListItem> items(int count) {
 
 double micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
 
-}  // namespace
-
-int main() {
+int run() {
   auto loop = std::make_unique<platform::VirtualRunLoop>();
   platform::VirtualRunLoop& mainLoop = *loop;
   test::SimPlatform sim("mail_compose", std::move(loop));
@@ -129,4 +128,15 @@ int main() {
       "arrow key on 100,000 items, per press:  %9.2f us  (%.1fx an empty handler, %.3f us)\n",
       keyFigure, keyFigure / emptyFigure, emptyFigure);
   return keyFigure < 2000 ? 0 : 1;
+}
+
+}  // namespace
+
+int main() {
+  try {
+    return run();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "command list bench: %s\n", error.what());
+    return 1;
+  }
 }
