@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_set>
 
 #include "ambrel/DesignTokens.h"
 
@@ -68,14 +69,21 @@ std::optional<CommandListMode> commandListModeFromRawValue(std::string_view raw)
 }
 
 // Once the column reaches its cap no item can widen it: the rest is skipped.
+// The trigger font is monospaced, so printable ASCII triggers of one length
+// take one width: one of each length is measured, which keeps a list of
+// 100,000 commands to a few measurements.
 CommandListMetrics measureCommandList(const std::vector<CommandListItem>& items,
                                       platform::TextMeasurer& text) {
   CommandListMetrics metrics;
   metrics.triggerLineHeight = text.measure(triggerRun(""), MAX_TRIGGER_WIDTH).height;
   metrics.previewLineHeight =
       text.measure(run("/", Tokens::Typography::preview()), MAX_TRIGGER_WIDTH).height;
+  std::unordered_set<std::size_t> asciiLengths;
   for (const auto& item : items) {
     if (metrics.triggerColumnWidth >= MAX_TRIGGER_WIDTH) break;
+    const bool ascii = std::all_of(item.trigger.begin(), item.trigger.end(),
+                                   [](char c) { return c >= 0x20 && c < 0x7f; });
+    if (ascii && !asciiLengths.insert(item.trigger.size()).second) continue;
     metrics.triggerColumnWidth =
         std::max(metrics.triggerColumnWidth,
                  std::min(MAX_TRIGGER_WIDTH,
