@@ -16,6 +16,7 @@
 #include "ambrel/FeedbackOverlayWindow.h"
 #include "ambrel/HighlightOverlayWindow.h"
 #include "ambrel/HotkeySpec.h"
+#include "ambrel/NolariHelpPanel.h"
 #include "ambrel/PushToTalk.h"
 #include "ambrel/SlashCommand.h"
 #include "core/NolariConfig.h"
@@ -97,6 +98,7 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   void setActionBlobAudioLevel(const nlohmann::json& command);
   void forceActionBlobHover(const nlohmann::json& command);
   void flashActionBlobRejection(const nlohmann::json& command);
+  void showNolariHelp(const nlohmann::json& command);
 
   // The rating after a write (AmbrelWriteSuccess.cpp).
   void handleWriteSuccess(const nlohmann::json& command);
@@ -158,6 +160,8 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
 
   // Made and used on the main loop only.
   std::shared_ptr<ActionBlobWindow> blob_;
+  // Made on first use.
+  std::shared_ptr<NolariHelpPanel> helpPanel_;
   // A pointer move waits on the main queue for the blob's cursor tick; later
   // moves join it rather than queue behind it.
   std::atomic<bool> cursorTickPending_{false};

@@ -10,12 +10,16 @@
 #include <string>
 
 #include "ambrel/Ambrel.h"
+#include "ambrel/PanelPlacement.h"
+#include "base/NolariLogger.h"
 
 namespace nolari::ambrel {
 
 namespace {
 
 using Json = nlohmann::json;
+
+platform::Rect toRect(const WireRect& rect) { return {{rect.x, rect.y}, {rect.w, rect.h}}; }
 
 }  // namespace
 
@@ -33,6 +37,7 @@ void Ambrel::handleCommand(std::string_view line) {
       {"action_blob_debug_force_hover", &Ambrel::forceActionBlobHover},
       {"action_blob_flash_rejection", &Ambrel::flashActionBlobRejection},
       {"write_success", &Ambrel::handleWriteSuccess},
+      {"show_nolari_help", &Ambrel::showNolariHelp},
   };
   auto command = decodeCommand(line);
   if (!command) return;
@@ -133,6 +138,36 @@ void Ambrel::forceActionBlobHover(const Json& command) {
 
 void Ambrel::flashActionBlobRejection(const Json&) {
   postToBlob([](ActionBlobWindow& blob) { blob.flashRejection(); });
+}
+
+// The content is read here, on the reader's thread; the panel takes it on the
+// main queue.
+void Ambrel::showNolariHelp(const Json& command) {
+  auto member = command.find("content");
+  if (member == command.end() || !member->is_object()) {
+    NolariLogger::warn("show_nolari_help: missing content payload");
+    return;
+  }
+  HelpContent content = HelpContent::from(*member);
+  const platform::Rect fieldRect =
+      toRect(CommandPayload::rect(command, "field_rect").value_or(WireRect{}));
+  std::optional<platform::Rect> caretRect;
+  if (auto caret = CommandPayload::rect(command, "caret_rect")) caretRect = toRect(*caret);
+  std::string line = "show_nolari_help chips=";
+  line += describeChips(content.hotkeyChips);
+  line += " fieldRect=";
+  line += describeRect(fieldRect);
+  NolariLogger::info(line);
+  mainLoop_.post(
+      [weak = weak_from_this(), content = std::move(content), fieldRect, caretRect]() mutable {
+        auto self = weak.lock();
+        if (!self) return;
+        if (!self->helpPanel_) {
+          self->helpPanel_ = NolariHelpPanel::create(self->windowing_, self->workspace_,
+                                                     self->mainLoop_, self->emit_, ::getpid());
+        }
+        self->helpPanel_->show(std::move(content), fieldRect, caretRect);
+      });
 }
 
 // The blob's clicks and actions become events; a tap is reported as the

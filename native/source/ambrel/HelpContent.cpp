@@ -73,4 +73,16 @@ HelpContent HelpContent::empty() {
   return out;
 }
 
+std::string describeChips(const std::vector<std::string>& chips) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < chips.size(); ++i) {
+    if (i > 0) out += ", ";
+    out += '"';
+    out += chips[i];
+    out += '"';
+  }
+  out += "]";
+  return out;
+}
+
 }  // namespace nolari::ambrel

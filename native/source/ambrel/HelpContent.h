@@ -39,4 +39,7 @@ struct HelpContent {
   static HelpContent empty();
 };
 
+// The chips as the logs list them: ["Ctrl", "W"], or [] without any.
+std::string describeChips(const std::vector<std::string>& chips);
+
 }  // namespace nolari::ambrel
