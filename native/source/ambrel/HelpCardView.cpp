@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "ambrel/DesignTokens.h"
@@ -252,6 +253,15 @@ class CardBuilder {
   double y_ = 0;
 };
 
+// Where the item starts downwards; the card holds no groups.
+double topOf(const Item& item) {
+  if (const auto* shape = std::get_if<Shape>(&item.content)) return shape->shape.rect.minY();
+  if (const auto* textRun = std::get_if<TextRun>(&item.content)) return textRun->origin.y;
+  if (const auto* symbol = std::get_if<Symbol>(&item.content)) return symbol->box.minY();
+  if (const auto* region = std::get_if<HitRegion>(&item.content)) return region->shape.rect.minY();
+  return 0;
+}
+
 }  // namespace
 
 HelpCardLayout layoutHelpCard(const HelpContent& content, const HelpCardHover& hover,
@@ -268,6 +278,9 @@ DisplayList drawHelpPanel(DisplayList card, Size size) {
       {Shape{.shape = panel,
              .fill = Tokens::Blob::darkOverlay,
              .stroke = platform::Stroke{Tokens::Stroke::primaryWidth, Tokens::Stroke::primary}}});
+  // What starts below the edge is left out rather than drawn and cut away:
+  // a long legend would otherwise cost its every row on every frame.
+  std::erase_if(card.items, [&](const Item& item) { return topOf(item) >= size.height; });
   list.items.push_back({platform::Group{.clip = panel, .children = std::move(card.items)}});
   return list;
 }
