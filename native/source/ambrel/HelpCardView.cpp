@@ -164,8 +164,10 @@ class CardBuilder {
 
     const std::string prefix = headlinePrefix(content.headlineLine1);
     TextRun before = run(prefix, headline, Tokens::Text::primary, unlimitedLines);
+    // Many key caps still leave the words a third of the row, rather than a
+    // column a character wide.
     const double beforeRoom =
-        std::max(contentWidth - capsWidth - stopSize.width - chipRowSpacing, 0.0);
+        std::max(contentWidth - capsWidth - stopSize.width - chipRowSpacing, contentWidth / 3);
     const Size beforeSize = prefix.empty() ? Size{} : text_.measure(before, beforeRoom);
     const double rowHeight = std::max({beforeSize.height, stopSize.height, Card::Chip::kbdHeight});
 
@@ -181,12 +183,12 @@ class CardBuilder {
       chipFace({{x, capTop}, {cap.width, Card::Chip::kbdHeight}}, Card::Chip::kbdBackground);
       cap.label.origin = {x + (cap.width - cap.text.width) / 2,
                           capTop + (Card::Chip::kbdHeight - cap.text.height) / 2};
-      cap.label.width = cap.text.width;
+      cap.label.width = contentWidth;
       push({std::move(cap.label)});
       x += cap.width + chipRowSpacing;
     }
     stop.origin = {x, y_ + (rowHeight - stopSize.height) / 2};
-    stop.width = stopSize.width;
+    stop.width = contentWidth;
     push({std::move(stop)});
     y_ += rowHeight;
 
@@ -240,7 +242,7 @@ class CardBuilder {
       push({Shape{.shape = {link, linkRadius}, .fill = Card::linkHoverFill}});
     }
     label.origin = {link.minX() + linkPadX, y_ + linkPadY};
-    label.width = size.width;
+    label.width = labelRoom;
     push({std::move(label)});
     push({HitRegion{{link, linkRadius}, std::string(HELP_CARD_OPEN_NOLARI)}});
     y_ += face.height;
