@@ -1,8 +1,8 @@
-// Draws every form of the action blob, hovered and not, and of the star
-// rating strip, each in its window and captioned, onto one PNG sheet at two pixels to the point
-// over a desktop-grey background, so that a change to the view can be looked at whole; and every
-// state of the help card onto a second sheet. `make gallery` writes docs/gallery/action-blob.png
-// and docs/gallery/help-card.png.
+// Draws every form of the action blob, hovered and not, of the star rating
+// strip and of the command list, each in its window and captioned, onto one PNG sheet at two pixels
+// to the point over a desktop-grey background, so that a change to the view can be looked at whole;
+// and every state of the help card onto a second sheet. `make gallery` writes
+// docs/gallery/action-blob.png and docs/gallery/help-card.png.
 
 #include <cairo.h>
 
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ambrel/ActionBlobView.h"
+#include "ambrel/CommandListView.h"
 #include "ambrel/DesignTokens.h"
 #include "ambrel/FeedbackView.h"
 #include "ambrel/HelpCardView.h"
@@ -66,6 +67,18 @@ Cell starsCell(std::string caption, int hovered, int rated, bool overField = fal
             }
             for (auto& item : view.displayList(text).items) list.items.push_back(std::move(item));
             return list;
+          }};
+}
+
+// The command list of `items` with the focus on `focused`, at the panel's width.
+Cell listCell(std::string caption, std::vector<ambrel::CommandListItem> items,
+              std::size_t focused) {
+  const Size window{ambrel::BlobDesignTokens::PanelSize::width,
+                    ambrel::commandListHeight(items.size())};
+  return {std::move(caption), window,
+          [items = std::move(items), focused, window](platform::TextMeasurer& text) {
+            return ambrel::drawCommandList(items, focused, ambrel::measureCommandList(items, text),
+                                           window);
           }};
 }
 
@@ -149,6 +162,27 @@ std::vector<Cell> cells() {
   all.push_back(starsCell("stars, pointer on the third", 3, 0));
   all.push_back(starsCell("stars, rated 4", 0, 4));
   all.push_back(starsCell("stars over a white field, pointer on the fifth", 5, 0, true));
+
+  const std::vector<ambrel::CommandListItem> commands = {
+      {"summarize", "Summarize the selection in three sentences", ""},
+      {"translate", "Translate into French", ""},
+      {"fix", "Fix spelling and grammar", ""},
+      {"shorter", "Make it shorter", ""},
+      {"formal", "Rewrite in a formal tone", ""},
+      {"reply", "Draft a reply to this message", ""},
+      {"bullets", "Turn into a bulleted list", ""},
+      {"explain", "Explain like I'm new to the topic", ""},
+      {"title", "Suggest a title", ""},
+      {"remember", "Save the selection to memory", ""}};
+  all.push_back(listCell("command list, ten items, focus on the third", commands, 2));
+  all.push_back(listCell("command list, empty", {}, 0));
+  all.push_back(
+      listCell("command list, long triggers and previews",
+               {{"a-very-long-command-name-indeed",
+                 "Its preview runs on far past the panel's right edge", ""},
+                {"x", "A short trigger beside a long preview that is cut at the tail as well", ""},
+                {"history", "", ""}},
+               0));
   return all;
 }
 

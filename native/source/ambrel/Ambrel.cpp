@@ -145,9 +145,20 @@ bool Ambrel::handleKeyDown(const platform::KeyEvent& event) {
   // Every press posts its own check, auto-repeats included: the field is read
   // on the main loop, never on the key path.
   if (auto hotkey = writeHotkey_.load(); hotkey && hotkey->matches(event)) {
-    mainLoop_.post([weak = weak_from_this()] {
+    auto check = [weak = weak_from_this()] {
       if (auto self = weak.lock()) self->checkSlashCommandInField();
-    });
+    };
+    // A shown list goes at once, without an event; the check waits for the
+    // field to have the keyboard again.
+    const CommandListPanel* list = publishedCommandList_.load(std::memory_order_acquire);
+    if (list && list->isListVisible()) {
+      mainLoop_.post([weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->commandList().hide(false);
+      });
+      mainLoop_.postAfter(SLASH_CHECK_AFTER_LIST, std::move(check));
+    } else {
+      mainLoop_.post(std::move(check));
+    }
   }
   return false;
 }

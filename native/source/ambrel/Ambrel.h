@@ -12,6 +12,7 @@
 
 #include "ambrel/ActionBlobWindow.h"
 #include "ambrel/CommandChannel.h"
+#include "ambrel/CommandListPanel.h"
 #include "ambrel/Emit.h"
 #include "ambrel/FeedbackOverlayWindow.h"
 #include "ambrel/HighlightOverlayWindow.h"
@@ -73,6 +74,9 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   platform::Rect lastFieldRect() const { return lastFieldRect_; }
 
   static constexpr platform::Duration HOVER_THROTTLE = std::chrono::milliseconds(100);
+  // After the write hotkey hid the command list, the slash-command check waits
+  // this long, so that the text field has the keyboard again.
+  static constexpr platform::Duration SLASH_CHECK_AFTER_LIST = std::chrono::milliseconds(50);
 
  private:
   using CommandHandler = void (Ambrel::*)(const nlohmann::json& command);
@@ -98,6 +102,9 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   void setActionBlobAudioLevel(const nlohmann::json& command);
   void forceActionBlobHover(const nlohmann::json& command);
   void flashActionBlobRejection(const nlohmann::json& command);
+  void showList(const nlohmann::json& command);
+  // Main loop; the panel is made on first use.
+  CommandListPanel& commandList();
   void showNolariHelp(const nlohmann::json& command);
 
   // The rating after a write (AmbrelWriteSuccess.cpp).
@@ -168,6 +175,11 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   // Likewise the latest audio level.
   std::atomic<double> pendingAudioLevel_{0};
   std::atomic<bool> audioLevelPending_{false};
+
+  // Made on the main loop on first use and kept; the keyboard tap reads
+  // whether it shows through the published pointer, without a lock.
+  std::shared_ptr<CommandListPanel> commandList_;
+  std::atomic<const CommandListPanel*> publishedCommandList_{nullptr};
 
   // Fixed at construction: whether hovering draws the box.
   const bool showDebugBox_;

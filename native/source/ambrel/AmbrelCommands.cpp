@@ -8,6 +8,8 @@
 #include <cmath>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "ambrel/Ambrel.h"
 #include "ambrel/PanelPlacement.h"
@@ -19,7 +21,21 @@ namespace {
 
 using Json = nlohmann::json;
 
-platform::Rect toRect(const WireRect& rect) { return {{rect.x, rect.y}, {rect.w, rect.h}}; }
+// Far beyond any screen: a larger coordinate is a fault of the sender.
+constexpr double MAX_COORDINATE = 1e9;
+
+// A rectangle member of the command; one holding a number beyond any screen
+// counts as absent.
+std::optional<platform::Rect> commandRect(const Json& command, std::string_view key) {
+  auto wire = CommandPayload::rect(command, key);
+  if (!wire) return std::nullopt;
+  const platform::Rect rect{{wire->x, wire->y}, {wire->w, wire->h}};
+  const bool sane = rect.isFinite() && std::fabs(wire->x) <= MAX_COORDINATE &&
+                    std::fabs(wire->y) <= MAX_COORDINATE && std::fabs(wire->w) <= MAX_COORDINATE &&
+                    std::fabs(wire->h) <= MAX_COORDINATE;
+  if (!sane) return std::nullopt;
+  return rect;
+}
 
 }  // namespace
 
@@ -37,6 +53,7 @@ void Ambrel::handleCommand(std::string_view line) {
       {"action_blob_debug_force_hover", &Ambrel::forceActionBlobHover},
       {"action_blob_flash_rejection", &Ambrel::flashActionBlobRejection},
       {"write_success", &Ambrel::handleWriteSuccess},
+      {"show_list", &Ambrel::showList},
       {"show_nolari_help", &Ambrel::showNolariHelp},
   };
   auto command = decodeCommand(line);
@@ -140,6 +157,53 @@ void Ambrel::flashActionBlobRejection(const Json&) {
   postToBlob([](ActionBlobWindow& blob) { blob.flashRejection(); });
 }
 
+// Items without a string trigger and preview are dropped; an item that is not
+// an object rejects the whole command.
+void Ambrel::showList(const Json& command) {
+  auto items = command.find("items");
+  if (items == command.end() || !items->is_array() ||
+      !std::all_of(items->begin(), items->end(),
+                   [](const Json& item) { return item.is_object(); })) {
+    NolariLogger::warn("show_list: missing or invalid items");
+    return;
+  }
+  std::vector<CommandListItem> kept;
+  for (const Json& item : *items) {
+    auto trigger = CommandPayload::string(item, "trigger");
+    auto preview = CommandPayload::string(item, "preview");
+    if (!trigger || !preview) continue;
+    kept.push_back({std::move(*trigger), std::move(*preview),
+                    CommandPayload::string(item, "full_text").value_or("")});
+  }
+  const platform::Rect fieldRect = commandRect(command, "field_rect").value_or(platform::Rect{});
+  const auto caretRect = commandRect(command, "caret_rect");
+  const CommandListMode mode =
+      commandListModeFromRawValue(CommandPayload::string(command, "mode").value_or(""))
+          .value_or(CommandListMode::list);
+  std::string line = "show_list: ";
+  line += std::to_string(kept.size());
+  line += " items mode=";
+  line += rawValue(mode);
+  line += " fieldRect=";
+  line += describeRect(fieldRect);
+  line += " caret=";
+  line += describeRect(caretRect);
+  NolariLogger::info(line);
+  mainLoop_.post(
+      [weak = weak_from_this(), items = std::move(kept), fieldRect, caretRect, mode]() mutable {
+        if (auto self = weak.lock())
+          self->commandList().show(std::move(items), fieldRect, caretRect, mode);
+      });
+}
+
+CommandListPanel& Ambrel::commandList() {
+  if (!commandList_) {
+    commandList_ = CommandListPanel::create(windowing_, workspace_, mainLoop_, emit_, ::getpid());
+    publishedCommandList_.store(commandList_.get(), std::memory_order_release);
+  }
+  return *commandList_;
+}
+
 // The content is read here, on the reader's thread; the panel takes it on the
 // main queue.
 void Ambrel::showNolariHelp(const Json& command) {
@@ -149,10 +213,8 @@ void Ambrel::showNolariHelp(const Json& command) {
     return;
   }
   HelpContent content = HelpContent::from(*member);
-  const platform::Rect fieldRect =
-      toRect(CommandPayload::rect(command, "field_rect").value_or(WireRect{}));
-  std::optional<platform::Rect> caretRect;
-  if (auto caret = CommandPayload::rect(command, "caret_rect")) caretRect = toRect(*caret);
+  const platform::Rect fieldRect = commandRect(command, "field_rect").value_or(platform::Rect{});
+  const auto caretRect = commandRect(command, "caret_rect");
   std::string line = "show_nolari_help chips=";
   line += describeChips(content.hotkeyChips);
   line += " fieldRect=";
