@@ -74,11 +74,12 @@ tsan: deps $(TSAN_BUILD)/CMakeCache.txt
 bench: build
 	@bash bench/run.sh $(BUILD)
 
-# Every form of the action blob on one sheet, to look at after changing its view.
+# Every form of the action blob on one sheet, and of the help card on another, to look at after
+# changing their views.
 gallery: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) --target action_blob_gallery -j $(JOBS)
 	mkdir -p docs/gallery
-	$(BUILD)/native/tools/action_blob_gallery docs/gallery/action-blob.png
+	$(BUILD)/native/tools/action_blob_gallery docs/gallery/action-blob.png docs/gallery/help-card.png
 
 # Each fuzz harness for FUZZ_SECONDS; a crash fails and leaves its reproducer.
 fuzz: deps $(FUZZ_BUILD)/CMakeCache.txt

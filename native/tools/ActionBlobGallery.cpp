@@ -1,7 +1,8 @@
 // Draws every form of the action blob, hovered and not, of the star rating
 // strip and of the command list, each in its window and captioned, onto one PNG sheet at two pixels
-// to the point over a desktop-grey background, so that a change to the view can be looked at whole.
-// `make gallery` writes docs/gallery/action-blob.png.
+// to the point over a desktop-grey background, so that a change to the view can be looked at whole;
+// and every state of the help card onto a second sheet. `make gallery` writes
+// docs/gallery/action-blob.png and docs/gallery/help-card.png.
 
 #include <cairo.h>
 
@@ -16,6 +17,8 @@
 #include "ambrel/CommandListView.h"
 #include "ambrel/DesignTokens.h"
 #include "ambrel/FeedbackView.h"
+#include "ambrel/HelpCardView.h"
+#include "ambrel/HelpContent.h"
 #include "platform/DisplayList.h"
 #include "platform/cairo/Render.h"
 #include "platform/cairo/TextMeasure.h"
@@ -32,8 +35,6 @@ using State = ActionBlobState;
 
 constexpr double scale = 2;
 constexpr double margin = 24;
-constexpr double columnWidth = 330;
-constexpr int columns = 4;
 constexpr double captionHeight = 18;
 constexpr double rowGap = 22;
 
@@ -185,6 +186,48 @@ std::vector<Cell> cells() {
   return all;
 }
 
+// The card in a window of the panel's height: the fitting height, at least
+// the panel's least.
+Cell cardCell(std::string caption, const ambrel::HelpContent& content,
+              ambrel::HelpCardHover hover = {}, bool increaseContrast = false) {
+  platform::PangoTextMeasurer text;
+  const double height =
+      std::max(ambrel::layoutHelpCard(content, hover, increaseContrast, text).fittingHeight, 180.0);
+  return {std::move(caption),
+          {ambrel::BlobDesignTokens::HelpCard::width, height},
+          [content, hover, increaseContrast, height](platform::TextMeasurer& measurer) {
+            auto card = ambrel::layoutHelpCard(content, hover, increaseContrast, measurer);
+            return ambrel::drawHelpPanel(std::move(card.content),
+                                         {ambrel::BlobDesignTokens::HelpCard::width, height});
+          }};
+}
+
+std::vector<Cell> cardCells() {
+  ambrel::HelpContent withChips = ambrel::HelpContent::empty();
+  withChips.hotkeyChips = {"Ctrl", "Alt", "W"};
+  withChips.headlineLine1 = "Press {accel} to start writing";
+  withChips.headlineLine2 = "in any text field.";
+  ambrel::HelpContent longLegend = withChips;
+  longLegend.legendRows.clear();
+  for (int i = 1; i <= 24; ++i) {
+    std::string trigger = "command";
+    trigger += std::to_string(i);
+    longLegend.legendRows.push_back(
+        {trigger, i % 3 == 0 ? "A longer description that wraps onto a second line of the card"
+                             : "A saved command"});
+  }
+  std::vector<Cell> all;
+  all.push_back(cardCell("shortcut set, three key caps", withChips));
+  all.push_back(cardCell("no shortcut, the chip under the pointer", ambrel::HelpContent::empty(),
+                         {.setShortcut = true}));
+  all.push_back(cardCell("empty content, the link under the pointer",
+                         ambrel::HelpContent::from(nlohmann::json::object()),
+                         {.openNolari = true}));
+  all.push_back(cardCell("increased contrast", withChips, {}, true));
+  all.push_back(cardCell("a long legend", longLegend));
+  return all;
+}
+
 platform::DisplayList caption(const std::string& text, double width) {
   platform::DisplayList list;
   list.items.push_back({platform::TextRun{.text = text,
@@ -204,15 +247,9 @@ platform::DisplayList windowFrame(Size window) {
   return list;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s <output.png>\n", argv[0]);
-    return 2;
-  }
-  const std::vector<Cell> all = cells();
-  // Each row is as tall as its tallest window.
+// The cells `columns` to a row, each row as tall as its tallest window.
+bool writeSheet(const std::vector<Cell>& all, std::size_t columns, double columnWidth,
+                const char* path) {
   std::vector<double> rowHeights;
   for (std::size_t i = 0; i < all.size(); ++i) {
     if (i % columns == 0) rowHeights.push_back(0);
@@ -221,7 +258,7 @@ int main(int argc, char** argv) {
   double height = margin;
   for (const double rowHeight : rowHeights) height += captionHeight + rowHeight + rowGap;
   height += margin - rowGap;
-  const double width = 2 * margin + columns * columnWidth;
+  const double width = 2 * margin + static_cast<double>(columns) * columnWidth;
 
   cairo_surface_t* surface = cairo_image_surface_create(
       CAIRO_FORMAT_ARGB32, static_cast<int>(width * scale), static_cast<int>(height * scale));
@@ -254,11 +291,22 @@ int main(int argc, char** argv) {
 
   cairo_status_t status = cairo_status(cr);
   cairo_destroy(cr);
-  if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_write_to_png(surface, argv[1]);
+  if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_write_to_png(surface, path);
   cairo_surface_destroy(surface);
   if (status != CAIRO_STATUS_SUCCESS) {
-    std::fprintf(stderr, "%s: %s\n", argv[1], cairo_status_to_string(status));
-    return 1;
+    std::fprintf(stderr, "%s: %s\n", path, cairo_status_to_string(status));
+    return false;
   }
-  return 0;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s <action-blob.png> <help-card.png>\n", argv[0]);
+    return 2;
+  }
+  if (!writeSheet(cells(), 4, 330, argv[1])) return 1;
+  return writeSheet(cardCells(), 3, 370, argv[2]) ? 0 : 1;
 }

@@ -17,6 +17,7 @@
 #include "ambrel/FeedbackOverlayWindow.h"
 #include "ambrel/HighlightOverlayWindow.h"
 #include "ambrel/HotkeySpec.h"
+#include "ambrel/NolariHelpPanel.h"
 #include "ambrel/PushToTalk.h"
 #include "ambrel/SlashCommand.h"
 #include "core/NolariConfig.h"
@@ -104,6 +105,7 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
   void showList(const nlohmann::json& command);
   // Main loop; the panel is made on first use.
   CommandListPanel& commandList();
+  void showNolariHelp(const nlohmann::json& command);
 
   // The rating after a write (AmbrelWriteSuccess.cpp).
   void handleWriteSuccess(const nlohmann::json& command);
@@ -165,6 +167,8 @@ class Ambrel : public std::enable_shared_from_this<Ambrel> {
 
   // Made and used on the main loop only.
   std::shared_ptr<ActionBlobWindow> blob_;
+  // Made on first use.
+  std::shared_ptr<NolariHelpPanel> helpPanel_;
   // A pointer move waits on the main queue for the blob's cursor tick; later
   // moves join it rather than queue behind it.
   std::atomic<bool> cursorTickPending_{false};

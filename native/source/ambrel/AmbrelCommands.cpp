@@ -54,6 +54,7 @@ void Ambrel::handleCommand(std::string_view line) {
       {"action_blob_flash_rejection", &Ambrel::flashActionBlobRejection},
       {"write_success", &Ambrel::handleWriteSuccess},
       {"show_list", &Ambrel::showList},
+      {"show_nolari_help", &Ambrel::showNolariHelp},
   };
   auto command = decodeCommand(line);
   if (!command) return;
@@ -201,6 +202,34 @@ CommandListPanel& Ambrel::commandList() {
     publishedCommandList_.store(commandList_.get(), std::memory_order_release);
   }
   return *commandList_;
+}
+
+// The content is read here, on the reader's thread; the panel takes it on the
+// main queue.
+void Ambrel::showNolariHelp(const Json& command) {
+  auto member = command.find("content");
+  if (member == command.end() || !member->is_object()) {
+    NolariLogger::warn("show_nolari_help: missing content payload");
+    return;
+  }
+  HelpContent content = HelpContent::from(*member);
+  const platform::Rect fieldRect = commandRect(command, "field_rect").value_or(platform::Rect{});
+  const auto caretRect = commandRect(command, "caret_rect");
+  std::string line = "show_nolari_help chips=";
+  line += describeChips(content.hotkeyChips);
+  line += " fieldRect=";
+  line += describeRect(fieldRect);
+  NolariLogger::info(line);
+  mainLoop_.post(
+      [weak = weak_from_this(), content = std::move(content), fieldRect, caretRect]() mutable {
+        auto self = weak.lock();
+        if (!self) return;
+        if (!self->helpPanel_) {
+          self->helpPanel_ = NolariHelpPanel::create(self->windowing_, self->workspace_,
+                                                     self->mainLoop_, self->emit_, ::getpid());
+        }
+        self->helpPanel_->show(std::move(content), fieldRect, caretRect);
+      });
 }
 
 // The blob's clicks and actions become events; a tap is reported as the

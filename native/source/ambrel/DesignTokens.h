@@ -166,7 +166,15 @@ inline constexpr double kbdMinWidth = 18;
 inline constexpr double kbdHeight = 18;
 inline constexpr double kbdHorizontalPad = 5;
 inline constexpr Color kbdBackground = Row::focusedFill;
+// The set-shortcut chip under the pointer.
+inline constexpr Color hoverBackground{0.145, 0.145, 0.161, 1};
 }  // namespace Chip
+
+// The footer link under the pointer.
+inline constexpr Color linkHoverFill = detail::white(0.05);
+// What the close symbol and the legend caption are drawn in when the user
+// asked for more contrast, instead of Text::muted.
+inline constexpr Color mutedHighContrast{0.541, 0.541, 0.557, 1};
 
 namespace Legend {
 inline constexpr double columnWidth = 84;
@@ -179,6 +187,24 @@ inline constexpr Color color = Row::divider;
 inline constexpr double height = 1;
 inline constexpr double marginV = 14;
 }  // namespace Hairline
+
+namespace Typography {
+constexpr Font title() { return {platform::defaultFontFamily, 13, platform::FontWeight::semibold}; }
+constexpr Font headline() {
+  return {platform::defaultFontFamily, 15, platform::FontWeight::regular};
+}
+constexpr Font chip() { return {platform::defaultFontFamily, 11, platform::FontWeight::medium}; }
+constexpr Font caption() {
+  return {platform::defaultFontFamily, 11, platform::FontWeight::regular};
+}
+constexpr Font trigger() {
+  return {BlobDesignTokens::Typography::monospacedFamily, 12, platform::FontWeight::medium};
+}
+constexpr Font description() {
+  return {platform::defaultFontFamily, 12, platform::FontWeight::regular};
+}
+constexpr Font link() { return {platform::defaultFontFamily, 12, platform::FontWeight::regular}; }
+}  // namespace Typography
 }  // namespace HelpCard
 
 }  // namespace nolari::ambrel::BlobDesignTokens

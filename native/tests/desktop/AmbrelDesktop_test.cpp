@@ -23,7 +23,8 @@
 // keyboard tap, and the compose window shows what they typed; the blob shows
 // over it, takes clicks and leaves the keyboard where it was; the pointer over
 // the compose window's fields gives their frames and draws the box round them;
-// the rating stars show under a written field and take a click.
+// the rating stars show under a written field and take a click; so does the
+// help card's link under the caret.
 
 namespace nolari::test {
 namespace {
@@ -457,6 +458,60 @@ TEST_F(AmbrelDesktopTest, RatingStarsShowBelowTheWrittenFieldTakeAClickAndFindTh
   // The keyboard stayed with the compose window.
   xdotool({"type", "q"});
   EXPECT_FALSE(bodyEndingWith('q').empty());
+}
+
+TEST_F(AmbrelDesktopTest, HelpCardShowsBelowTheCaretTakesALinkClickAndLeavesTheKeyboardAlone) {
+  if (IsSkipped() || HasFatalFailure()) return;
+  auto ambrel = desktop_->start("ambrel", {});
+  ASSERT_TRUE(ambrel);
+  auto next = lineReader(*ambrel);
+  ASSERT_EQ(next(10s).value("event", ""), "startup");
+  ambrel->writeLine(
+      R"({"type":"show_nolari_help","field_rect":{"x":280,"y":300,"w":600,"h":300},"caret_rect":{"x":300,"y":500,"w":2,"h":18},"content":{"hotkey_chips":["Ctrl","W"],"headline_line1":"Press {accel} to write"}})");
+
+  // 6 points below the caret: its top at bottom-left y 494, so 1024 - 494 =
+  // 530 from the top of the 1280 by 1024 screen; as tall as the card, at
+  // least 180 points.
+  Window card = 0;
+  for (auto deadline = std::chrono::steady_clock::now() + 10s;
+       !card && std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
+    const std::string found = desktop_->run("xdotool", {"search", "--name", "^help-card$"}).out;
+    if (!found.empty()) card = std::stoul(found);
+  }
+  ASSERT_NE(card, 0U);
+  XWindowAttributes attributes{};
+  for (auto deadline = std::chrono::steady_clock::now() + 5s;
+       std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
+    ASSERT_TRUE(XGetWindowAttributes(display_, card, &attributes));
+    if (attributes.map_state == IsViewable && attributes.y == 530) break;
+  }
+  ASSERT_EQ(attributes.map_state, IsViewable);
+  EXPECT_EQ((std::array<int, 3>{attributes.x, attributes.y, attributes.width}),
+            (std::array<int, 3>{300, 530, 340}));
+  EXPECT_GE(attributes.height, 180);
+
+  // Typing goes on in the body while the card shows.
+  xdotool({"type", "k"});
+  EXPECT_FALSE(bodyEndingWith('k').empty());
+
+  // The link's face ends 16 points inside the card's right and bottom edges.
+  // The body below the card is hovered too; those lines are passed over.
+  xdotool({"mousemove", std::to_string(attributes.x + 340 - 16 - 10),
+           std::to_string(attributes.y + attributes.height - 16 - 8)});
+  xdotool({"click", "1"});
+  const auto isHover = [](const json& line) { return line.is_object() && line["type"] == "hover"; };
+  json chosen = next(5s);
+  while (isHover(chosen)) chosen = next(5s);
+  EXPECT_EQ(chosen, (json{{"type", "nolari_help_open_nolari"}}));
+  for (auto deadline = std::chrono::steady_clock::now() + 5s;
+       std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
+    ASSERT_TRUE(XGetWindowAttributes(display_, card, &attributes));
+    if (attributes.map_state != IsViewable) break;
+  }
+  EXPECT_NE(attributes.map_state, IsViewable);
+  json after = next(500ms);
+  while (isHover(after)) after = next(500ms);
+  EXPECT_TRUE(after.is_null()) << "no dismissal follows the link: " << after;
 }
 
 }  // namespace
