@@ -58,11 +58,12 @@ std::shared_ptr<NolariHelpPanel> NolariHelpPanel::create(platform::Windowing& wi
         auto self = weak.lock();
         if (!self) return;
         self->emit_("nolari_help_dismiss", nlohmann::json::object());
-        // The user chose that application: the focus stays with it.
+        // A click elsewhere or another application in front: the user chose
+        // where to go next, and the focus stays there.
         self->panel_->hide(!self->windowing_.displayOptions().reduceMotion,
-                           why == FloatingPanel::Dismissal::otherApplication
-                               ? FloatingPanel::Focus::leave
-                               : FloatingPanel::Focus::restore);
+                           why == FloatingPanel::Dismissal::inactivity
+                               ? FloatingPanel::Focus::restore
+                               : FloatingPanel::Focus::leave);
       });
   return help;
 }
