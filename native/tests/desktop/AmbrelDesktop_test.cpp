@@ -460,7 +460,54 @@ TEST_F(AmbrelDesktopTest, RatingStarsShowBelowTheWrittenFieldTakeAClickAndFindTh
   EXPECT_FALSE(bodyEndingWith('q').empty());
 }
 
-TEST_F(AmbrelDesktopTest, HelpCardShowsBelowTheCaretTakesALinkClickAndLeavesTheKeyboardAlone) {
+// The list takes the keyboard while it shows, and the compose window has it
+// again afterwards without anyone clicking it.
+TEST_F(AmbrelDesktopTest, CommandListTakesArrowsAndReturnThenGivesTheKeyboardBack) {
+  if (IsSkipped() || HasFatalFailure()) return;
+  auto ambrel = desktop_->start("ambrel", {});
+  ASSERT_TRUE(ambrel);
+  auto next = lineReader(*ambrel);
+  ASSERT_EQ(next(10s).value("event", ""), "startup");
+  const auto isHover = [](const json& line) { return line.is_object() && line["type"] == "hover"; };
+  const auto event = [&](std::chrono::milliseconds within) {
+    json line = next(within);
+    while (isHover(line)) line = next(within);
+    return line;
+  };
+  auto showList = [&] {
+    ambrel->writeLine(
+        R"({"type":"show_list","caret_rect":{"x":300,"y":500,"w":2,"h":18},"items":[{"trigger":"fix","preview":"Fix spelling","full_text":"Fix it"},{"trigger":"shorter","preview":"Make it shorter","full_text":"Shorten it"},{"trigger":"formal","preview":"Formal tone","full_text":"Make it formal"}]})");
+    for (auto deadline = std::chrono::steady_clock::now() + 10s;
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
+      const std::string found =
+          desktop_->run("xdotool", {"search", "--onlyvisible", "--name", "^command-list$"}).out;
+      if (!found.empty()) return true;
+    }
+    return false;
+  };
+
+  ASSERT_TRUE(showList());
+  // Down twice and up once: the second item.
+  xdotool({"key", "Down", "Down", "Up", "Return"});
+  EXPECT_EQ(event(5s), (json{{"type", "list_selected"},
+                             {"trigger", "shorter"},
+                             {"full_text", "Shorten it"},
+                             {"mode", "list"}}));
+  xdotool({"type", "z"});
+  EXPECT_FALSE(bodyEndingWith('z').empty()) << "the compose window has the keyboard again";
+
+  // A typed letter dismisses the list and does not reach the body.
+  ASSERT_TRUE(showList());
+  xdotool({"type", "q"});
+  EXPECT_EQ(event(5s), (json{{"type", "list_dismissed"}, {"mode", "list"}}));
+  xdotool({"type", "y"});
+  const std::string body = bodyEndingWith('y');
+  EXPECT_FALSE(body.empty());
+  EXPECT_EQ(body.find('q'), std::string::npos) << body;
+}
+
+TEST_F(AmbrelDesktopTest,
+       HelpCardShowsBelowTheCaretTakesALinkClickLeavesTheKeyboardAloneAndGoesOnAClickElsewhere) {
   if (IsSkipped() || HasFatalFailure()) return;
   auto ambrel = desktop_->start("ambrel", {});
   ASSERT_TRUE(ambrel);
@@ -512,6 +559,20 @@ TEST_F(AmbrelDesktopTest, HelpCardShowsBelowTheCaretTakesALinkClickAndLeavesTheK
   json after = next(500ms);
   while (isHover(after)) after = next(500ms);
   EXPECT_TRUE(after.is_null()) << "no dismissal follows the link: " << after;
+
+  // Shown again, a click elsewhere dismisses it.
+  ambrel->writeLine(R"({"type":"show_nolari_help","content":{}})");
+  for (auto deadline = std::chrono::steady_clock::now() + 5s;
+       std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
+    ASSERT_TRUE(XGetWindowAttributes(display_, card, &attributes));
+    if (attributes.map_state == IsViewable) break;
+  }
+  ASSERT_EQ(attributes.map_state, IsViewable);
+  xdotool({"mousemove", "20", "20"});
+  xdotool({"click", "1"});
+  json dismissed = next(5s);
+  while (isHover(dismissed)) dismissed = next(5s);
+  EXPECT_EQ(dismissed, (json{{"type", "nolari_help_dismiss"}}));
 }
 
 }  // namespace
