@@ -31,9 +31,23 @@ std::optional<bool> booleanSetting(const char* schemaId, const char* key) {
   return value;
 }
 
+// GSettings reads through dconf, which watches for changes on GIO's shared
+// session bus connection; by default that connection ends the process
+// (SIGTERM) when the bus goes away. It is made here first, told not to, and
+// held for the process's life, so that the same connection is the one shared.
+void keepRunningWithoutTheSessionBus() {
+  static GDBusConnection* const bus = [] {
+    GDBusConnection* connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (connection) g_dbus_connection_set_exit_on_close(connection, FALSE);
+    return connection;
+  }();
+  static_cast<void>(bus);
+}
+
 }  // namespace
 
 DisplayOptions readGSettingsDisplayOptions() {
+  keepRunningWithoutTheSessionBus();
   DisplayOptions options;
   const auto animations = booleanSetting("org.gnome.desktop.interface", "enable-animations");
   options.reduceMotion = animations.has_value() && !*animations;

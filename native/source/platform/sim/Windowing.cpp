@@ -227,10 +227,11 @@ void SimWindows::orderOut(std::uint64_t id) {
 bool SimWindows::takeKeyboard(std::uint64_t id, KeyHandler handler) {
   const SimWindowRecord* record = find(id);
   if (!record || !record->visible) return false;
+  auto keys = std::make_shared<const KeyHandler>(std::move(handler));
   for (Entry& entry : entries_) {
     const bool taker = entry.record.id == id;
     entry.record.holdsKeyboard = taker;
-    entry.keys = taker ? std::make_shared<const KeyHandler>(std::move(handler)) : nullptr;
+    entry.keys = taker ? keys : nullptr;
   }
   return true;
 }
