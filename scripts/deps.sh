@@ -13,9 +13,11 @@ packages=(
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx pocketsphinx-en-us
   flite flite1-dev
   libatspi2.0-dev libx11-dev libxtst-dev
-  # The overlay's windows: screens from XRandR, click-through input shapes, and
-  # logind's wake on the system bus.
-  libxrandr-dev libxext-dev libdbus-1-dev
+  # The overlay's windows: screens from XRandR, click-through input shapes, raw
+  # mouse downs from the input extension, logind's wake on the system bus, and
+  # the user's display settings from GSettings (dconf keeps them in a session).
+  libxrandr-dev libxext-dev libxi-dev libdbus-1-dev libglib2.0-dev
+  gsettings-desktop-schemas dconf-gsettings-backend dconf-service
   # Overlay drawing; Lato stands in for the design's Fira Sans, which Debian lacks.
   libcairo2-dev libpango1.0-dev fonts-lato
   xvfb x11-utils dbus dbus-x11 at-spi2-core openbox xdotool imagemagick

@@ -9,7 +9,7 @@ namespace {
 
 // Virtual key codes of the ANSI layout; where two names share a code, the
 // first one names it.
-constexpr std::array<std::pair<std::string_view, KeyCode>, 63> KEYS = {{
+constexpr std::array<std::pair<std::string_view, KeyCode>, 67> KEYS = {{
     {"a", 0},      {"s", 1},       {"d", 2},      {"f", 3},       {"h", 4},          {"g", 5},
     {"z", 6},      {"x", 7},       {"c", 8},      {"v", 9},       {"b", 11},         {"q", 12},
     {"w", 13},     {"e", 14},      {"r", 15},     {"y", 16},      {"t", 17},         {"1", 18},
@@ -20,7 +20,8 @@ constexpr std::array<std::pair<std::string_view, KeyCode>, 63> KEYS = {{
     {"tab", 48},   {"f1", 122},    {"f2", 120},   {"f3", 99},     {"f4", 118},       {"f5", 96},
     {"f6", 97},    {"f7", 98},     {"f8", 100},   {"f9", 101},    {"f10", 109},      {"f11", 103},
     {"f12", 111},  {"f13", 105},   {"f14", 107},  {"f15", 113},   {"f16", 106},      {"f17", 64},
-    {"f18", 79},   {"f19", 80},    {"f20", 90},
+    {"f18", 79},   {"f19", 80},    {"f20", 90},   {"left", 123},  {"right", 124},    {"down", 125},
+    {"up", 126},
 }};
 
 }  // namespace

@@ -8,7 +8,8 @@
 // The names of the keys that have a neutral key code, as accelerators and the
 // simulated desktop's control channel write them: the 26 letters, the ten
 // digits, "space", "return" (also "enter"), "delete" (also "backspace"),
-// "escape", "tab" and "f1" to "f20".
+// "escape", "tab", "f1" to "f20" and the arrows "left", "right", "down" and
+// "up".
 
 namespace nolari::platform {
 

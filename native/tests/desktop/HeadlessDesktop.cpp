@@ -20,6 +20,10 @@ using namespace std::chrono_literals;
 const char* const PYTHON = "/usr/bin/python3";
 
 std::optional<std::string> onPath(const std::string& program) {
+  // A path is taken as it is, as the shell takes it.
+  if (program.find('/') != std::string::npos) {
+    return ::access(program.c_str(), X_OK) == 0 ? std::optional(program) : std::nullopt;
+  }
   const char* path = std::getenv("PATH");
   std::string dirs = path ? path : "/usr/bin:/bin";
   std::size_t start = 0;
@@ -78,14 +82,18 @@ bool HeadlessDesktop::start(std::string& error) {
   }
   displayName_ = ":" + *number;
 
-  // Services the bus starts (the accessibility bus and its registry) inherit
-  // its environment: this display, and a runtime directory of this desktop's
-  // own, where the accessibility bus puts its socket.
+  // Services the bus starts (the accessibility bus and its registry, the
+  // settings store) inherit its environment: this display, a runtime
+  // directory of this desktop's own, where the accessibility bus puts its
+  // socket, and the desktop's configuration directory, where the settings
+  // store writes.
   runtimeDir_ = std::make_unique<TempDir>();
   ::chmod(runtimeDir_->path().c_str(), 0700);
   ProcessOptions bus;
   bus.args = {"--session", "--nofork", "--nopidfile", "--print-address=1"};
-  bus.env = {{"DISPLAY", displayName_}, {"XDG_RUNTIME_DIR", runtimeDir_->path()}};
+  bus.env = {{"DISPLAY", displayName_},
+             {"XDG_RUNTIME_DIR", runtimeDir_->path()},
+             {"XDG_CONFIG_HOME", runtimeDir_->path() + "/config"}};
   bus.unsetEnv = {"DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS"};
   bus_ = startOwned(*onPath("dbus-daemon"), bus);
   auto address = bus_ ? bus_->readLine(10s) : std::nullopt;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
@@ -287,6 +289,135 @@ TEST_F(X11WindowingTest, ShowsItsContentAboveTheFocusedApplicationAndTakesOrPass
     windowing.reset();
   });
   EXPECT_TRUE(pollUntil(5s, [&] { return named("overlay-under-test") == 0; }));
+}
+
+TEST_F(X11WindowingTest, TakesTheKeyboardFromTheApplicationAndHearsMouseDownsElsewhere) {
+  AsioRunLoop loop;
+  test::TempDir config;
+  std::unique_ptr<X11Windowing> windowing;
+  std::shared_ptr<OverlayWindow> window;
+  std::vector<KeyEvent> keys;        // on the loop
+  std::vector<Point> downs;          // on the loop
+  std::vector<PointerEvent> events;  // on the loop
+  LoopThread main(loop);
+  std::string error;
+  main.call([&] {
+    windowing = X11Windowing::open(loop, std::make_unique<FileUserDefaults>(config.file("d.json")),
+                                   "", error);
+  });
+  ASSERT_TRUE(windowing) << error;
+  Window focus = 0, focusNow = 0;
+  int revert = 0;
+  XGetInputFocus(display_, &focus, &revert);
+
+  // Its top-left pixel at (100, 100); off screen it cannot have the keyboard.
+  bool tookHidden = true, took = false;
+  main.call([&] {
+    window = windowing->createWindow({.frame = {{100, 1024 - 100 - 40}, {200, 40}},
+                                      .level = WindowLevel::popUpMenu,
+                                      .name = "keyboard-list"},
+                                     [&](const PointerEvent& event) { events.push_back(event); });
+    window->setContent(halfRed());
+    window->setAlpha(1);
+    tookHidden = window->takeKeyboard([](const KeyEvent&) {});
+    window->orderFront();
+    took = window->takeKeyboard([&](const KeyEvent& key) { keys.push_back(key); });
+    windowing->addMouseDownMonitor([&](Point at) { downs.push_back(at); });
+  });
+  EXPECT_FALSE(tookHidden);
+  ASSERT_TRUE(took);
+
+  // Keys reach the window in neutral codes, a held key's repeats marked, and
+  // not the compose window, whose focus stays where it was.
+  xdotool({"key", "Down", "Return"});
+  ASSERT_TRUE(main.until(5s, [&] { return keys.size() >= 2; }));
+  xdotool({"keydown", "Down"});
+  EXPECT_TRUE(main.until(5s, [&] { return keys.back().autorepeat; }));
+  xdotool({"keyup", "Down"});
+  const auto heard = main.call([&] { return keys; });
+  EXPECT_EQ(heard[0].keyCode, 125);
+  EXPECT_EQ(heard[1].keyCode, 36);
+  EXPECT_FALSE(heard[0].autorepeat || heard[1].autorepeat || heard[2].autorepeat);
+  EXPECT_EQ(heard[2].keyCode, 125);
+  XGetInputFocus(display_, &focusNow, &revert);
+  EXPECT_EQ(focusNow, focus);
+  EXPECT_TRUE(main.call([&] { return window->holdsKeyboard(); }));
+
+  // Given back, the keyboard is the application's again: its text has the x
+  // and none of the keys the window took.
+  main.call([&] { window->releaseKeyboard(); });
+  xdotool({"type", "x"});
+  const auto typed = report([](const nlohmann::json& r) {
+    return r["field"] == "body" && r["text"].get<std::string>().find('x') != std::string::npos;
+  });
+  ASSERT_FALSE(typed.is_null());
+  const std::string body = typed["text"];
+  EXPECT_EQ(std::count(body.begin(), body.end(), '\n'), 1) << body;
+
+  // Left and right presses off the window are heard, in bottom-left points;
+  // one on the window is the window's alone.
+  xdotool({"mousemove", "1200", "1000", "click", "1"});
+  xdotool({"mousemove", "1210", "1000", "click", "3"});
+  ASSERT_TRUE(main.until(5s, [&] { return downs.size() >= 2; }));
+  // The window manager's menu that the right click on the desktop opened.
+  xdotool({"key", "Escape"});
+  xdotool({"mousemove", "150", "120", "click", "1"});
+  ASSERT_TRUE(
+      main.until(5s, [&] { return !events.empty() && events.back().type == Type::released; }));
+  EXPECT_EQ(main.call([&] { return downs; }), (std::vector<Point>{{1200, 24}, {1210, 24}}));
+
+  // One that another client unmaps no longer holds it; one that goes while
+  // it holds the keyboard gives it back.
+  ASSERT_TRUE(main.call([&] { return window->takeKeyboard([](const KeyEvent&) {}); }));
+  const Window id = named("keyboard-list");
+  ASSERT_NE(id, 0U);
+  XUnmapWindow(display_, id);
+  XSync(display_, False);
+  EXPECT_TRUE(main.until(5s, [&] { return !window->holdsKeyboard(); }));
+  main.call([&] {
+    window = windowing->createWindow({.frame = {{0, 0}, {10, 10}}}, {});
+    window->orderFront();
+    took = window->takeKeyboard([](const KeyEvent&) {});
+    window.reset();
+  });
+  EXPECT_TRUE(took);
+  EXPECT_EQ(XGrabKeyboard(display_, DefaultRootWindow(display_), False, GrabModeAsync,
+                          GrabModeAsync, CurrentTime),
+            GrabSuccess);
+  XUngrabKeyboard(display_, CurrentTime);
+  XSync(display_, False);
+
+  // The display settings are the session's GNOME settings, read afresh.
+  EXPECT_EQ(main.call([&] { return windowing->displayOptions(); }), DisplayOptions{});
+  auto set = [&](const std::string& schema, const std::string& key, const std::string& value) {
+    auto result = desktop_->run("gsettings", {"set", schema, key, value});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+  };
+  set("org.gnome.desktop.interface", "enable-animations", "false");
+  set("org.gnome.desktop.a11y.interface", "high-contrast", "true");
+  EXPECT_TRUE(main.until(5s, [&] {
+    return windowing->displayOptions() == DisplayOptions{true, true};
+  }));
+  main.call([&] { windowing.reset(); });
+}
+
+TEST_F(X11WindowingTest, ActivatesAnApplicationBehindTheActiveOne) {
+  if (HasFatalFailure()) return;
+  std::string error;
+  const int second = desktop_->startApplication(
+      {"/usr/bin/python3", test::composerScript(), "subject"}, {}, error);
+  ASSERT_NE(second, 0) << error;
+  AsioRunLoop loop;
+  X11Workspace workspace(loop);
+  RunningApplication behind;
+  behind.pid = desktop_->composerPid();
+  ASSERT_NE(desktop_->activeWindowPid(), behind.pid);
+  EXPECT_TRUE(workspace.activate(behind));
+  EXPECT_EQ(desktop_->activeWindowPid(), behind.pid);
+  RunningApplication windowless;
+  windowless.pid = ::getpid();
+  EXPECT_FALSE(workspace.activate(windowless));
+  desktop_->stopApplication(second);
 }
 
 // Run by the test below as a process of its own: broadcasts logind's

@@ -6,6 +6,7 @@
 #include <limits>
 #include <utility>
 
+#include "platform/KeyNames.h"
 #include "platform/sim/ControlChannel.h"
 #include "platform/sim/Windowing.h"
 #include "support/CaptureFd.h"
@@ -114,11 +115,13 @@ TEST_F(AgentWindows, RecordsWindowsAndReportsThemCompactly) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(json::parse(lines[0]), json::parse(R"({"windows":[
     {"name":"action-blob","level":25,"frame":{"x":100,"y":40,"width":264,"height":24},
-     "alpha":1,"visible":true,"ignores_pointer":false,"label":"Activity","role":"button",
+     "alpha":1,"visible":true,"ignores_pointer":false,"holds_keyboard":false,
+     "label":"Activity","role":"button",
      "hit_regions":[{"action":"tap","rect":{"x":50,"y":0,"width":50,"height":12}}],
      "texts":["Ready"]},
     {"name":"odd","level":3,"frame":{"x":5,"y":6,"width":1,"height":1},"alpha":0,
-     "visible":false,"ignores_pointer":true,"label":"","role":"","hit_regions":[],"texts":[]}],
+     "visible":false,"ignores_pointer":true,"holds_keyboard":false,"label":"","role":"",
+     "hit_regions":[],"texts":[]}],
     "clicks_through":0})"));
   // The member order is the documented one; a window whose handle went is gone.
   EXPECT_TRUE(lines[1].starts_with(R"({"windows":[{"name":"action-blob","level":25,)")) << lines[1];
@@ -182,6 +185,109 @@ TEST_F(AgentWindows, PointerReachesTheTopmostWindowThatTakesIt) {
   EXPECT_EQ(apply(R"({"op":"click","x":10,"y":10})"), "applied");
   EXPECT_EQ(heard(), (std::vector<Heard>{{"high", T::exited, {-240, 240}},
                                          {"closing", T::entered, {10, 40}}}));
+}
+
+TEST_F(AgentWindows, KeyboardMouseDownsDisplayOptionsAndActivation) {
+  auto list = open("list", {{100, 100}, {200, 100}}, WindowLevel::popUpMenu);
+  auto other = open("other", {{400, 100}, {50, 50}}, WindowLevel::floating);
+  std::vector<std::pair<std::string, KeyEvent>> keys;
+  auto keep = [&](const std::string& name) {
+    return [&keys, name](const KeyEvent& key) { keys.emplace_back(name, key); };
+  };
+  auto typed = [&] {
+    std::string text;
+    sim_.desktop().whenTyped([&](const std::string& t) { text = t; });
+    return text;
+  };
+
+  // Off screen, no keyboard; taken from another window of the program.
+  auto hidden = sim_.windowing().createWindow({{{0, 0}, {10, 10}}}, nullptr);
+  EXPECT_FALSE(hidden->takeKeyboard(keep("hidden")));
+  ASSERT_TRUE(other->takeKeyboard(keep("other")));
+  ASSERT_TRUE(list->takeKeyboard(keep("list")));
+  EXPECT_FALSE(other->holdsKeyboard());
+  EXPECT_TRUE(list->holdsKeyboard());
+
+  // Key downs, repeats included, reach the holder on the loop and not the
+  // applications; key ups go nowhere.
+  EXPECT_EQ(apply(R"({"op":"key","key":"return"})"), "applied");
+  EXPECT_EQ(apply(R"({"op":"key_down","key":"x","modifiers":["shift"],"repeat":true})"), "applied");
+  EXPECT_TRUE(keys.empty());
+  loop_->runUntilIdle();
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(keys[0].first, "list");
+  EXPECT_EQ(keys[0].second.keyCode, *keyCodeForName("return"));
+  EXPECT_TRUE(keys[1].second.autorepeat);
+  EXPECT_EQ(keys[1].second.flags, EventFlags::shift);
+  EXPECT_EQ(typed(), "");
+  test::CaptureFd out(STDOUT_FILENO);
+  EXPECT_EQ(apply(R"({"op":"report_windows"})"), "applied");
+  out.restore();
+  const auto report = json::parse(out.lines().at(0));
+  EXPECT_EQ(report["windows"][0]["holds_keyboard"], true);
+  EXPECT_EQ(report["windows"][1]["holds_keyboard"], false);
+
+  // Ordered out, or gone, a window gives the keyboard back.
+  list->orderOut();
+  EXPECT_FALSE(list->holdsKeyboard());
+  EXPECT_EQ(apply(R"({"op":"key","key":"a"})"), "applied");
+  ASSERT_TRUE(other->takeKeyboard(keep("other")));
+  EXPECT_EQ(apply(R"({"op":"key","key":"b"})"), "applied");
+  loop_->runUntilIdle();
+  other.reset();
+  EXPECT_EQ(apply(R"({"op":"key","key":"c"})"), "applied");
+  loop_->runUntilIdle();
+  EXPECT_EQ(keys.size(), 3u);
+  EXPECT_EQ(keys.back().first, "other");
+  EXPECT_EQ(typed(), "ac");
+
+  // Clicks past the program's windows, with either button, are heard; one on
+  // a window is not, nor any after the monitor is removed.
+  list->orderFront();
+  std::vector<Point> downs;
+  const auto token = sim_.windowing().addMouseDownMonitor([&](Point at) { downs.push_back(at); });
+  EXPECT_EQ(apply(R"({"op":"click","x":150,"y":150})"), "applied");
+  EXPECT_EQ(apply(R"({"op":"click","x":900,"y":20})"), "applied");
+  EXPECT_EQ(apply(R"({"op":"click","x":5,"y":800,"button":"right"})"), "applied");
+  loop_->runUntilIdle();
+  EXPECT_EQ(downs, (std::vector<Point>{{900, 20}, {5, 800}}));
+  sim_.windowing().removeObserver(token);
+  EXPECT_EQ(apply(R"({"op":"click","x":900,"y":20})"), "applied");
+  loop_->runUntilIdle();
+  EXPECT_EQ(downs.size(), 2u);
+  heard();
+
+  // Display options change member by member; a bad line changes none.
+  EXPECT_EQ(sim_.windowing().displayOptions(), DisplayOptions{});
+  EXPECT_EQ(apply(R"({"op":"display_options","reduce_motion":true})"), "applied");
+  EXPECT_EQ(apply(R"({"op":"display_options","increase_contrast":true,"reduce_motion":1})"),
+            "display_options.reduce_motion: expected a boolean, found a number");
+  EXPECT_EQ(apply(R"({"op":"display_options","contrast":true})"),
+            "display_options: unknown member \"contrast\"");
+  EXPECT_EQ(sim_.windowing().displayOptions(), (DisplayOptions{true, false}));
+  test::SimPlatform scene(json{{"display_options", {{"increase_contrast", true}}}});
+  EXPECT_EQ(scene.windowing().displayOptions(), (DisplayOptions{false, true}));
+  EXPECT_THROW(test::SimPlatform(json{{"display_options", {{"reduce_motion", "yes"}}}}),
+               std::runtime_error);
+
+  // Activation as the user's switch: the front changes, the notice follows on
+  // the loop; an application that quit cannot be activated.
+  auto appsLoop = std::make_unique<VirtualRunLoop>();
+  VirtualRunLoop& appsMain = *appsLoop;
+  test::SimPlatform apps("mail_compose", std::move(appsLoop));
+  std::vector<std::int32_t> activated;
+  apps.workspace().addActivationObserver([&](const std::optional<RunningApplication>& app) {
+    activated.push_back(app ? app->pid : 0);
+  });
+  const auto notes = apps.workspace().runningApplication(502);
+  ASSERT_TRUE(notes);
+  EXPECT_TRUE(apps.workspace().activate(*notes));
+  EXPECT_EQ(apps.workspace().frontmostApplication()->pid, 502);
+  EXPECT_TRUE(activated.empty());
+  appsMain.runUntilIdle();
+  EXPECT_EQ(activated, std::vector<std::int32_t>{502});
+  apps.desktop().quitApplication(502);
+  EXPECT_FALSE(apps.workspace().activate(*notes));
 }
 
 TEST_F(AgentWindows, ScreenChangesAndWakeAreNoticedOnTheLoop) {

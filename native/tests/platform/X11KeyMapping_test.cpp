@@ -27,8 +27,9 @@ TEST(X11KeyMapping, EveryNamedKeyMapsBothWaysAndOtherKeysHaveNoCode) {
   EXPECT_EQ(x11NeutralKeyCode(XK_BackSpace), 51);
   EXPECT_EQ(x11NeutralKeyCode(XK_ISO_Left_Tab), 48);
   EXPECT_EQ(x11NeutralKeyCode(XK_F20), 90);
+  EXPECT_EQ(x11NeutralKeyCode(XK_Down), 125);
   for (unsigned long unnamed :
-       std::initializer_list<unsigned long>{XK_Delete, XK_KP_Enter, XK_KP_1, XK_minus, XK_Left,
+       std::initializer_list<unsigned long>{XK_Delete, XK_KP_Enter, XK_KP_1, XK_minus, XK_Home,
                                             XK_Shift_L, XK_exclam, XK_eacute, XK_F21, 0UL}) {
     EXPECT_EQ(x11NeutralKeyCode(unnamed), KeyEvent::noKeyCode) << unnamed;
   }

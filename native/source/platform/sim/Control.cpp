@@ -132,8 +132,19 @@ void SimControl::setTrusted(bool trusted) {
 void SimControl::pressKey(const KeyEvent& key) {
   auto tap = desktop_->withState([](SimDesktop::State& state) { return state.keyboardTap.lock(); });
   TapEvent event{TapEvent::Type::keyDown, key, {}};
-  auto reachApplications = [desktop = desktop_, text = typedForm(key)] {
-    desktop->withState([&text](SimDesktop::State& state) { state.typed += text; });
+  // Decided once the key is past the tap: a window holding the keyboard by
+  // then has it, on the main loop.
+  auto reachApplications = [desktop = desktop_, key, text = typedForm(key)] {
+    auto holder = desktop->withState([&text](SimDesktop::State& state) {
+      auto handler = state.windows.keyboardHandler();
+      if (handler.expired()) state.typed += text;
+      return handler;
+    });
+    RunLoop* loop = desktop->mainRunLoop();
+    if (holder.expired() || !loop) return;
+    loop->post([holder = std::move(holder), key] {
+      if (auto handler = holder.lock()) (*handler)(key);
+    });
   };
   if (tap) {
     tap->send(event, std::move(reachApplications));
@@ -157,12 +168,19 @@ void SimControl::moveMouse(Point location) {
 }
 
 void SimControl::click(Point location, bool primaryButton) {
-  auto [tap, deliveries] = desktop_->withState([&](SimDesktop::State& state) {
+  auto [tap, clicked] = desktop_->withState([&](SimDesktop::State& state) {
     state.model.mouse = location;
     return std::pair(state.mouseTap.lock(), state.windows.click(location, primaryButton));
   });
   if (tap) tap->send(TapEvent{TapEvent::Type::mouseMoved, {}, location}, nullptr);
-  deliver(std::move(deliveries));
+  deliver(std::move(clicked.deliveries));
+  RunLoop* loop = desktop_->mainRunLoop();
+  if (clicked.passedThrough && loop) desktop_->mouseDownNotices()->post(*loop, location);
+}
+
+void SimControl::setDisplayOptions(const DisplayOptions& options) {
+  desktop_->withState(
+      [&options](SimDesktop::State& state) { state.model.displayOptions = options; });
 }
 
 void SimControl::deliver(std::vector<SimPointerDelivery> deliveries) {

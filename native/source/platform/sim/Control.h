@@ -43,14 +43,18 @@ class SimControl {
   void setTrusted(bool trusted);
 
   // The user presses or releases a key. It goes through the keyboard tap, if
-  // there is one, and reaches the applications unless the tap swallows it.
+  // there is one, and unless the tap swallows it a key down reaches the
+  // window holding the keyboard, on the main loop, or else the applications.
   void pressKey(const KeyEvent& key);
   void releaseKey(const KeyEvent& key);
   // The pointer moves (bottom-left global points); the mouse tap, if there is
   // one, is told, and the program's windows hear of it (SimWindows::movePointer).
   void moveMouse(Point location);
-  // The pointer moves there and clicks (SimWindows::click).
+  // The pointer moves there and clicks (SimWindows::click). A click that
+  // reaches no window of the program is heard by the mouse-down monitors.
   void click(Point location, bool primaryButton = true);
+  // The user changes the accessibility settings for what is shown.
+  void setDisplayOptions(const DisplayOptions& options);
   // The platform turns a tap off (`cause` is one of the two disabled notices).
   // False when the program holds no such tap.
   bool disableTap(bool keyboard, TapEvent::Type cause);

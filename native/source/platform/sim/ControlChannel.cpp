@@ -292,6 +292,18 @@ bool screens(const json& command, SimControl& control, RunLoop&, std::string& er
   return true;
 }
 
+// The members other than "op" as the scene's "display_options" has them; one
+// left out keeps its value.
+bool displayOptions(const json& command, SimControl& control, RunLoop&, std::string& error) {
+  json options = command;
+  options.erase("op");
+  DisplayOptions changed = control.desktop()->withState(
+      [](SimDesktop::State& state) { return state.model.displayOptions; });
+  if (!SimScene::parseDisplayOptions(options, "display_options", changed, error)) return false;
+  control.setDisplayOptions(changed);
+  return true;
+}
+
 bool wake(const json&, SimControl& control, RunLoop&, std::string&) {
   control.wake();
   return true;
@@ -378,6 +390,7 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
       {"report_typed", reportTyped},
       {"screens", screens},
       {"wake", wake},
+      {"display_options", displayOptions},
       {"render_window", renderWindow},
       {"report_windows", reportWindows},
   };

@@ -62,6 +62,7 @@ class SimDesktop : public std::enable_shared_from_this<SimDesktop> {
  public:
   using ActivationNotices = NoticeHandlers<std::optional<RunningApplication>>;
   using Notices = NoticeHandlers<>;
+  using MouseDownNotices = NoticeHandlers<Point>;
 
   // What the scene describes and what was done to it since, reached only
   // through `withState`.
@@ -115,6 +116,7 @@ class SimDesktop : public std::enable_shared_from_this<SimDesktop> {
   const std::shared_ptr<ActivationNotices>& activationNotices() const { return activation_; }
   const std::shared_ptr<Notices>& screenChangeNotices() const { return screenChange_; }
   const std::shared_ptr<Notices>& wakeNotices() const { return wake_; }
+  const std::shared_ptr<MouseDownNotices>& mouseDownNotices() const { return mouseDown_; }
   ObserverSet<SimObserver>& observers() { return observers_; }
 
  private:
@@ -127,6 +129,7 @@ class SimDesktop : public std::enable_shared_from_this<SimDesktop> {
   std::shared_ptr<ActivationNotices> activation_ = ActivationNotices::make();
   std::shared_ptr<Notices> screenChange_ = Notices::make();
   std::shared_ptr<Notices> wake_ = Notices::make();
+  std::shared_ptr<MouseDownNotices> mouseDown_ = MouseDownNotices::make();
   ObserverSet<SimObserver> observers_;
 };
 

@@ -123,9 +123,10 @@ class SceneReader {
     if (!document.is_object()) {
       return fail(error_, "scene", "expected a JSON object, found " + describe(document));
     }
-    static const std::set<std::string> known = {
-        "trusted",      "screens",     "main_screen",  "mouse",     "frontmost",
-        "applications", "system_wide", "keyboard_tap", "mouse_tap", "user_defaults"};
+    static const std::set<std::string> known = {"trusted",       "screens",        "main_screen",
+                                                "mouse",         "frontmost",      "applications",
+                                                "system_wide",   "keyboard_tap",   "mouse_tap",
+                                                "user_defaults", "display_options"};
     for (const auto& [key, value] : document.items()) {
       if (!known.contains(key)) return fail(error_, "scene", "unknown member \"" + key + "\"");
     }
@@ -145,6 +146,11 @@ class SceneReader {
       model_.mouse = Point{n[0], n[1]};
     }
     if (!readUserDefaults(document)) return false;
+    if (document.contains("display_options") &&
+        !SimScene::parseDisplayOptions(document["display_options"], "display_options",
+                                       model_.displayOptions, error_)) {
+      return false;
+    }
     if (!readApplications(document)) return false;
     if (!readFrontmost(document)) return false;
     if (document.contains("system_wide")) {
@@ -533,6 +539,26 @@ bool parse(const json& document, SimSceneModel& model, const SimHandleMaker& mak
   model = SimSceneModel{};
   SceneReader reader(model, makeElement, error);
   return reader.read(document);
+}
+
+bool parseDisplayOptions(const json& options, const std::string& path, DisplayOptions& into,
+                         std::string& error) {
+  if (!options.is_object())
+    return fail(error, path, "expected an object, found " + describe(options));
+  DisplayOptions read = into;
+  for (const auto& [key, value] : options.items()) {
+    bool* target = key == "reduce_motion"       ? &read.reduceMotion
+                   : key == "increase_contrast" ? &read.increaseContrast
+                                                : nullptr;
+    if (!target) return fail(error, path, "unknown member \"" + key + "\"");
+    if (!value.is_boolean()) {
+      return fail(error, member(path, key), "expected a boolean, found " + describe(value));
+    }
+    *target = value.get<bool>();
+  }
+  // Nothing changes unless every member is sound.
+  into = read;
+  return true;
 }
 
 bool parseScreens(const json& holder, std::vector<Screen>& screens,

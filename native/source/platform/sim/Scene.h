@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/Accessibility.h"
+#include "platform/Windowing.h"
 #include "platform/Workspace.h"
 
 // The simulated desktop as a scene file describes it, and the conversion
@@ -76,6 +77,7 @@ struct SimSceneModel {
   SimAttributes systemWide;
   // The user's settings (see UserDefaults), kept in memory only.
   std::map<std::string, bool, std::less<>> userDefaults;
+  DisplayOptions displayOptions;
 };
 
 // Resolves scene ids to element handles.
@@ -96,6 +98,12 @@ bool parse(const nlohmann::json& document, SimSceneModel& model, const SimHandle
 // "main_screen" says otherwise.
 bool parseScreens(const nlohmann::json& holder, std::vector<Screen>& screens,
                   std::optional<std::size_t>& mainScreen, std::string& error);
+
+// The display options of `options` ("reduce_motion", "increase_contrast",
+// both booleans) over `into`: a member left out keeps its value. `path` names
+// the object in messages.
+bool parseDisplayOptions(const nlohmann::json& options, const std::string& path,
+                         DisplayOptions& into, std::string& error);
 
 // One attribute value in the scene's notation; `path` names it in messages.
 std::optional<SimAnswer> parseAnswer(const nlohmann::json& value,

@@ -18,6 +18,12 @@ namespace {
 // points the pointer is given in, stay finite.
 constexpr double MAX_COORDINATE = 1e9;
 
+// The three kinds of notice count their tokens apart; the lowest two bits of
+// the windowing's tokens say which kind a token belongs to.
+constexpr Windowing::ObserverToken SCREEN_CHANGE_KIND = 0;
+constexpr Windowing::ObserverToken WAKE_KIND = 1;
+constexpr Windowing::ObserverToken MOUSE_DOWN_KIND = 2;
+
 // The window's points for a global location: origin at its top-left, y down.
 Point inWindow(const Rect& frame, Point location) {
   return {location.x - frame.minX(), frame.maxY() - location.y};
@@ -141,9 +147,15 @@ class SimOverlayWindow : public OverlayWindow {
       r.accessibilityRole = role;
     });
   }
-  bool takeKeyboard(KeyHandler) override { return false; }
-  void releaseKeyboard() override {}
-  bool holdsKeyboard() const override { return false; }
+  bool takeKeyboard(KeyHandler handler) override {
+    return desktop_->withState([this, &handler](SimDesktop::State& state) {
+      return state.windows.takeKeyboard(id_, std::move(handler));
+    });
+  }
+  void releaseKeyboard() override {
+    desktop_->withState([this](SimDesktop::State& state) { state.windows.releaseKeyboard(id_); });
+  }
+  bool holdsKeyboard() const override { return read(&SimWindowRecord::holdsKeyboard); }
 
  private:
   template <class Change>
@@ -209,6 +221,34 @@ void SimWindows::orderFront(std::uint64_t id) {
 void SimWindows::orderOut(std::uint64_t id) {
   if (SimWindowRecord* record = find(id)) record->visible = false;
   forgetPointer(id);
+  releaseKeyboard(id);
+}
+
+bool SimWindows::takeKeyboard(std::uint64_t id, KeyHandler handler) {
+  const SimWindowRecord* record = find(id);
+  if (!record || !record->visible) return false;
+  auto keys = std::make_shared<const KeyHandler>(std::move(handler));
+  for (Entry& entry : entries_) {
+    const bool taker = entry.record.id == id;
+    entry.record.holdsKeyboard = taker;
+    entry.keys = taker ? keys : nullptr;
+  }
+  return true;
+}
+
+void SimWindows::releaseKeyboard(std::uint64_t id) {
+  for (Entry& entry : entries_) {
+    if (entry.record.id != id) continue;
+    entry.record.holdsKeyboard = false;
+    entry.keys.reset();
+  }
+}
+
+std::weak_ptr<const KeyHandler> SimWindows::keyboardHandler() const {
+  for (const Entry& entry : entries_) {
+    if (entry.record.holdsKeyboard) return entry.keys;
+  }
+  return {};
 }
 
 void SimWindows::setIgnoresPointer(std::uint64_t id, bool ignores) {
@@ -267,17 +307,18 @@ std::vector<SimPointerDelivery> SimWindows::movePointer(Point location) {
   return deliveries;
 }
 
-std::vector<SimPointerDelivery> SimWindows::click(Point location, bool primaryButton) {
-  std::vector<SimPointerDelivery> deliveries = movePointer(location);
+SimClick SimWindows::click(Point location, bool primaryButton) {
+  SimClick click{movePointer(location)};
   const Entry* target = under(location);
   if (!target) {
     clicksThrough_.push_back(location);
+    click.passedThrough = true;
   } else if (primaryButton) {
     const Point at = inWindow(target->record.frame, location);
-    deliveries.push_back({target->handler, {PointerEvent::Type::pressed, at}});
-    deliveries.push_back({target->handler, {PointerEvent::Type::released, at}});
+    click.deliveries.push_back({target->handler, {PointerEvent::Type::pressed, at}});
+    click.deliveries.push_back({target->handler, {PointerEvent::Type::released, at}});
   }
-  return deliveries;
+  return click;
 }
 
 ordered_json SimWindows::report() const {
@@ -293,6 +334,7 @@ ordered_json SimWindows::report() const {
                        {"alpha", reported(r.alpha, 1000)},
                        {"visible", r.visible},
                        {"ignores_pointer", r.ignoresPointer},
+                       {"holds_keyboard", r.holdsKeyboard},
                        {"label", r.accessibilityLabel},
                        {"role", r.accessibilityRole},
                        {"hit_regions", std::move(regions)},
@@ -330,19 +372,36 @@ TextMeasurer& SimWindowing::textMeasurer() {
   return *measurer_;
 }
 
-// The two kinds of notice count their tokens apart; the lowest bit of ours
-// says which kind a token belongs to.
 Windowing::ObserverToken SimWindowing::addScreenChangeObserver(Notice notice) {
-  return desktop_->screenChangeNotices()->add(std::move(notice)) << 1;
+  return (desktop_->screenChangeNotices()->add(std::move(notice)) << 2) | SCREEN_CHANGE_KIND;
 }
 
 Windowing::ObserverToken SimWindowing::addWakeObserver(Notice notice) {
-  return (desktop_->wakeNotices()->add(std::move(notice)) << 1) | 1;
+  return (desktop_->wakeNotices()->add(std::move(notice)) << 2) | WAKE_KIND;
+}
+
+Windowing::ObserverToken SimWindowing::addMouseDownMonitor(MouseDownHandler handler) {
+  return (desktop_->mouseDownNotices()->add(std::move(handler)) << 2) | MOUSE_DOWN_KIND;
 }
 
 void SimWindowing::removeObserver(ObserverToken token) {
-  const auto& notices = token & 1 ? desktop_->wakeNotices() : desktop_->screenChangeNotices();
-  notices->remove(token >> 1);
+  switch (token & 3) {
+    case SCREEN_CHANGE_KIND:
+      desktop_->screenChangeNotices()->remove(token >> 2);
+      break;
+    case WAKE_KIND:
+      desktop_->wakeNotices()->remove(token >> 2);
+      break;
+    case MOUSE_DOWN_KIND:
+      desktop_->mouseDownNotices()->remove(token >> 2);
+      break;
+    default:
+      break;
+  }
+}
+
+DisplayOptions SimWindowing::displayOptions() {
+  return desktop_->withState([](SimDesktop::State& state) { return state.model.displayOptions; });
 }
 
 }  // namespace nolari::platform

@@ -35,6 +35,7 @@ struct SimWindowRecord {
   double alpha = 0;
   bool visible = false;
   bool ignoresPointer = false;
+  bool holdsKeyboard = false;
   std::string accessibilityLabel;
   std::string accessibilityRole;
   DisplayList content;
@@ -45,6 +46,13 @@ struct SimWindowRecord {
 struct SimPointerDelivery {
   std::weak_ptr<const Windowing::PointerHandler> handler;
   PointerEvent event;
+};
+
+// A click as the windows took it.
+struct SimClick {
+  std::vector<SimPointerDelivery> deliveries;
+  // It reached no window of the program.
+  bool passedThrough = false;
 };
 
 // The windows of the desktop, kept in its state (reached under its lock).
@@ -59,8 +67,14 @@ class SimWindows {
   void orderFront(std::uint64_t id);
   // A window off screen, or one that lets the pointer through, is no longer
   // under the pointer: it hears no `exited`, and `entered` when the pointer
-  // next finds it.
+  // next finds it. Off screen, it gives the keyboard back.
   void orderOut(std::uint64_t id);
+  // At most one window holds the keyboard: taking it takes it from another
+  // window. False for a window off screen.
+  bool takeKeyboard(std::uint64_t id, KeyHandler handler);
+  void releaseKeyboard(std::uint64_t id);
+  // The handler of the window holding the keyboard; expired when none does.
+  std::weak_ptr<const KeyHandler> keyboardHandler() const;
   void setIgnoresPointer(std::uint64_t id, bool ignores);
 
   // The records in the order the windows were made.
@@ -76,7 +90,7 @@ class SimWindows {
   // window under it that takes the pointer, when it is the primary button. A
   // click that reaches no such window goes to the applications below and is
   // recorded as passed through.
-  std::vector<SimPointerDelivery> click(Point location, bool primaryButton);
+  SimClick click(Point location, bool primaryButton);
   const std::vector<Point>& clicksThrough() const { return clicksThrough_; }
 
   // The windows as the control channel's "report_windows" line writes them.
@@ -92,6 +106,7 @@ class SimWindows {
     // Raised by every orderFront: the window ordered front last is on top of its level.
     std::uint64_t stacking = 0;
     std::shared_ptr<const Windowing::PointerHandler> handler;
+    std::shared_ptr<const KeyHandler> keys;
   };
 
   // The topmost visible window that takes the pointer and holds `location`.
@@ -128,8 +143,8 @@ class SimWindowing : public Windowing {
   ObserverToken addWakeObserver(Notice notice) override;
   void removeObserver(ObserverToken token) override;
   UserDefaults& userDefaults() override { return defaults_; }
-  ObserverToken addMouseDownMonitor(MouseDownHandler) override { return 0; }
-  DisplayOptions displayOptions() override { return {}; }
+  ObserverToken addMouseDownMonitor(MouseDownHandler handler) override;
+  DisplayOptions displayOptions() override;
 
  private:
   std::shared_ptr<SimDesktop> desktop_;

@@ -1,5 +1,7 @@
 #include "platform/sim/Workspace.h"
 
+#include "platform/sim/Control.h"
+
 namespace nolari::platform {
 
 using State = SimDesktop::State;
@@ -19,6 +21,10 @@ std::optional<RunningApplication> SimWorkspace::runningApplication(std::int32_t 
     if (!app || !app->running) return std::nullopt;
     return app->info;
   });
+}
+
+bool SimWorkspace::activate(const RunningApplication& app) {
+  return SimControl(desktop_).activate(app.pid);
 }
 
 std::vector<Screen> SimWorkspace::screens() {

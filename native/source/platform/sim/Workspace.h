@@ -18,7 +18,8 @@ class SimWorkspace : public Workspace {
 
   std::optional<RunningApplication> frontmostApplication() override;
   std::optional<RunningApplication> runningApplication(std::int32_t pid) override;
-  bool activate(const RunningApplication&) override { return false; }
+  // As the user's switch (SimControl::activate).
+  bool activate(const RunningApplication& app) override;
   std::vector<Screen> screens() override;
   std::optional<Screen> mainScreen() override;
   Point mouseLocation() override;

@@ -28,11 +28,7 @@ struct X11RecordReceiver {
   }
 };
 
-namespace {
-
-unsigned long unshiftedKeysym(Display* display, unsigned int keycode) {
-  // Asked afresh each time: the mapping changes while a program runs (xdotool
-  // borrows spare key codes for the symbols it types).
+unsigned long x11UnshiftedKeysym(Display* display, unsigned int keycode) {
   int perCode = 0;
   KeySym* symbols = XGetKeyboardMapping(display, static_cast<KeyCode>(keycode), 1, &perCode);
   if (!symbols) return NoSymbol;
@@ -41,7 +37,31 @@ unsigned long unshiftedKeysym(Display* display, unsigned int keycode) {
   return keysym;
 }
 
-}  // namespace
+X11ModifierRoles x11ModifierRoles(Display* display, std::bitset<256>& modifierKeys) {
+  X11ModifierRoles roles;
+  XModifierKeymap* map = XGetModifierMapping(display);
+  if (!map) return roles;
+  X11ModifierRoles found{0, 0};
+  for (int modifier = 0; modifier < 8; ++modifier) {
+    for (int i = 0; i < map->max_keypermod; ++i) {
+      const unsigned int keycode = map->modifiermap[modifier * map->max_keypermod + i];
+      if (keycode == 0 || keycode >= 256) continue;
+      modifierKeys.set(keycode);
+      const unsigned long keysym = XkbKeycodeToKeysym(display, static_cast<KeyCode>(keycode), 0, 0);
+      if (modifier < Mod1MapIndex) continue;
+      if (keysym == XK_Alt_L || keysym == XK_Alt_R || keysym == XK_Meta_L || keysym == XK_Meta_R) {
+        found.alternate |= 1U << modifier;
+      } else if (keysym == XK_Super_L || keysym == XK_Super_R || keysym == XK_Hyper_L ||
+                 keysym == XK_Hyper_R) {
+        found.command |= 1U << modifier;
+      }
+    }
+  }
+  XFreeModifiermap(map);
+  if (found.alternate) roles.alternate = found.alternate;
+  if (found.command) roles.command = found.command;
+  return roles;
+}
 
 std::shared_ptr<X11EventTap> X11EventTap::make(Kind kind, TapCallback callback) {
   std::shared_ptr<X11EventTap> tap(new X11EventTap(kind, std::move(callback)));
@@ -69,34 +89,8 @@ bool X11EventTap::connect() {
   XSync(control_, False);
   if (!context_ || ::pipe2(wake_, O_CLOEXEC) != 0) return false;
   screenHeight_ = DisplayHeight(control_, DefaultScreen(control_));
-  if (kind_ == Kind::keyboard) readModifierMap();
+  if (kind_ == Kind::keyboard) roles_ = x11ModifierRoles(control_, modifierKeys_);
   return true;
-}
-
-// Which keys are modifiers, and which modifier bits the Alt and Super keys set.
-void X11EventTap::readModifierMap() {
-  XModifierKeymap* map = XGetModifierMapping(control_);
-  if (!map) return;
-  X11ModifierRoles found{0, 0};
-  for (int modifier = 0; modifier < 8; ++modifier) {
-    for (int i = 0; i < map->max_keypermod; ++i) {
-      const unsigned int keycode = map->modifiermap[modifier * map->max_keypermod + i];
-      if (keycode == 0 || keycode >= 256) continue;
-      modifierKeys_.set(keycode);
-      const unsigned long keysym =
-          XkbKeycodeToKeysym(control_, static_cast<KeyCode>(keycode), 0, 0);
-      if (modifier < Mod1MapIndex) continue;
-      if (keysym == XK_Alt_L || keysym == XK_Alt_R || keysym == XK_Meta_L || keysym == XK_Meta_R) {
-        found.alternate |= 1U << modifier;
-      } else if (keysym == XK_Super_L || keysym == XK_Super_R || keysym == XK_Hyper_L ||
-                 keysym == XK_Hyper_R) {
-        found.command |= 1U << modifier;
-      }
-    }
-  }
-  XFreeModifiermap(map);
-  if (found.alternate) roles_.alternate = found.alternate;
-  if (found.command) roles_.command = found.command;
 }
 
 X11EventTap::~X11EventTap() {
@@ -169,7 +163,7 @@ void X11EventTap::deliver(int type, unsigned int keycode, unsigned int state, in
   const bool repeat = press && down_.test(keycode);
   down_.set(keycode, press);
   if (!enabled_ || modifierKeys_.test(keycode)) return;
-  const unsigned long keysym = unshiftedKeysym(control_, keycode);
+  const unsigned long keysym = x11UnshiftedKeysym(control_, keycode);
   TapEvent event;
   event.type = press ? TapEvent::Type::keyDown : TapEvent::Type::keyUp;
   event.key = KeyEvent{x11NeutralKeyCode(keysym), x11NeutralFlags(keysym, state, roles_), repeat};

@@ -25,6 +25,15 @@ struct _XDisplay;
 
 namespace nolari::platform {
 
+// The unshifted symbol of an X key code, asked afresh: the mapping changes
+// while a program runs (xdotool borrows spare key codes for the symbols it
+// types).
+unsigned long x11UnshiftedKeysym(_XDisplay* display, unsigned int keycode);
+
+// Which modifier bits the Alt and Super keys set on `display`, and in
+// `modifierKeys` which key codes are modifier keys.
+X11ModifierRoles x11ModifierRoles(_XDisplay* display, std::bitset<256>& modifierKeys);
+
 class X11EventTap : public EventTap {
  public:
   enum class Kind { keyboard, mouse };
@@ -45,7 +54,6 @@ class X11EventTap : public EventTap {
  private:
   X11EventTap(Kind kind, TapCallback callback) : kind_(kind), callback_(std::move(callback)) {}
   bool connect();
-  void readModifierMap();
   void deliver(int type, unsigned int keycode, unsigned int state, int rootX, int rootY);
   friend struct X11RecordReceiver;
 

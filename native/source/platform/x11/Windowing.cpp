@@ -1,8 +1,10 @@
 #include "platform/x11/Windowing.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XInput2.h>
 #include <X11/extensions/Xrandr.h>
 #include <X11/extensions/shape.h>
 #include <cairo.h>
@@ -13,7 +15,9 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <bitset>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -27,7 +31,9 @@
 #include "platform/ThreadName.h"
 #include "platform/cairo/Render.h"
 #include "platform/cairo/TextMeasure.h"
+#include "platform/gsettings/DisplayOptions.h"
 #include "platform/logind/WakeSignal.h"
+#include "platform/x11/EventTaps.h"
 #include "platform/x11/X11Desktop.h"
 
 namespace nolari::platform {
@@ -41,6 +47,10 @@ constexpr double MAX_SIDE = 16384;
 constexpr double MAX_COORDINATE = 16384;
 constexpr double MIN_PROTOCOL_COORDINATE = -32768;
 constexpr double MAX_PROTOCOL_COORDINATE = 32767;
+// A window manager may hold the keyboard for a moment (while it switches
+// windows, say): a grab it refuses is asked again, this often, this far apart.
+constexpr int GRAB_ATTEMPTS = 10;
+constexpr auto GRAB_RETRY_DELAY = std::chrono::milliseconds(20);
 
 double side(double value) { return std::isnan(value) ? 1 : std::clamp(value, 1.0, MAX_SIDE); }
 
@@ -72,7 +82,15 @@ struct CairoDestroy {
 };
 using CairoPtr = std::unique_ptr<cairo_t, CairoDestroy>;
 
-enum class NoticeKind { screens, wake };
+enum class NoticeKind { screens, wake, mouseDown };
+
+// A left or right mouse down anywhere, where the pointer was then (root
+// pixels) and the root's child under it.
+struct RawPress {
+  int x = 0;
+  int y = 0;
+  Window child = 0;
+};
 
 // The atoms the windows set, asked for once.
 struct Atoms {
@@ -89,6 +107,7 @@ struct Atoms {
 // What the watching thread read in one go, handled on the main loop in order.
 struct Batch {
   std::vector<XEvent> events;
+  std::vector<RawPress> presses;
   bool screensChanged = false;
   bool woke = false;
   bool serverGone = false;
@@ -137,16 +156,27 @@ class X11OverlayConnection : public std::enable_shared_from_this<X11OverlayConne
 
   void add(Window window, const std::shared_ptr<X11OverlayWindow>& overlay);
   void remove(Window window) { windows_.erase(window); }
+
+  // Grabs the keyboard for `window`, which takes it from another of ours;
+  // false when the server refuses.
+  bool grabKeyboard(Window window);
+  // Nothing unless `window` holds the keyboard.
+  void ungrabKeyboard(Window window);
+  // 0 when none of ours holds the keyboard.
+  Window keyboardHolder() const { return keyboardHolder_; }
   std::uint64_t nextRaise() { return ++raises_; }
   // The shown windows above the others, by level, then the latest raised first.
   void restack();
 
   Windowing::ObserverToken addObserver(NoticeKind kind, Windowing::Notice notice);
+  Windowing::ObserverToken addMouseDownMonitor(Windowing::MouseDownHandler handler);
   void removeObserver(Windowing::ObserverToken token) { notices_->remove(token); }
 
  private:
   void watch();
+  void readRawPress(XEvent& event, Batch& batch);
   void handle(Batch& batch);
+  void key(const XKeyEvent& event);
   void serverGone();
 
   RunLoop& loop_;
@@ -162,7 +192,18 @@ class X11OverlayConnection : public std::enable_shared_from_this<X11OverlayConne
   bool translucent_ = false;
   bool shapeInput_ = false;
   int randrEvents_ = -1;
+  // The input extension's major opcode, when it sends raw events.
+  int inputOpcode_ = -1;
   bool gone_ = false;
+  Window keyboardHolder_ = 0;
+  // The request that made the grab: what the server says of the grab's end
+  // before it is of an earlier grab.
+  unsigned long grabSerial_ = 0;
+  X11ModifierRoles modifierRoles_;
+  std::bitset<256> modifierKeys_;
+  // The keys down, as the key events of a grab tell; a press of a key already
+  // down is its auto-repeat.
+  std::bitset<256> keysDown_;
   Atoms atoms_;
 
   PangoTextMeasurer text_;
@@ -170,7 +211,8 @@ class X11OverlayConnection : public std::enable_shared_from_this<X11OverlayConne
 
   std::unordered_map<Window, std::weak_ptr<X11OverlayWindow>> windows_;
   std::uint64_t raises_ = 0;
-  std::shared_ptr<NoticeHandlers<NoticeKind>> notices_ = NoticeHandlers<NoticeKind>::make();
+  std::shared_ptr<NoticeHandlers<NoticeKind, Point>> notices_ =
+      NoticeHandlers<NoticeKind, Point>::make();
 
   std::thread watcher_;
   int wakeFd_ = -1;
@@ -198,20 +240,25 @@ class X11OverlayWindow : public OverlayWindow {
   void setContent(DisplayList content) override;
   void setIgnoresPointer(bool ignores) override;
   void setAccessibility(const std::string& label, const std::string& role) override;
-  bool takeKeyboard(KeyHandler) override { return false; }
-  void releaseKeyboard() override {}
-  bool holdsKeyboard() const override { return false; }
+  bool takeKeyboard(KeyHandler handler) override;
+  void releaseKeyboard() override;
+  bool holdsKeyboard() const override {
+    return window_ && connection_->keyboardHolder() == window_;
+  }
 
   Window id() const { return window_; }
   WindowLevel level() const { return level_; }
   std::uint64_t raisedAt() const { return raisedAt_; }
   // Called by the connection.
   void pointer(const XEvent& event);
+  void key(const KeyEvent& event);
+  bool takesPointer() const { return visible_ && !ignoresPointer_; }
   void draw();
   void place();
   void lost() {
     visible_ = false;
     pointerInside_ = false;
+    keys_ = nullptr;
   }
 
  private:
@@ -240,6 +287,7 @@ class X11OverlayWindow : public OverlayWindow {
   WindowLevel level_;
   DisplayList content_;
   Windowing::PointerHandler handler_;
+  KeyHandler keys_;
 };
 
 X11OverlayWindow::X11OverlayWindow(std::shared_ptr<X11OverlayConnection> connection,
@@ -257,8 +305,9 @@ X11OverlayWindow::X11OverlayWindow(std::shared_ptr<X11OverlayConnection> connect
   attributes.colormap = connection_->colormap();
   attributes.border_pixel = 0;
   attributes.background_pixel = 0;
+  // Focus changes tell of a keyboard grab that ended without us.
   attributes.event_mask = ExposureMask | EnterWindowMask | LeaveWindowMask | PointerMotionMask |
-                          ButtonPressMask | ButtonReleaseMask;
+                          ButtonPressMask | ButtonReleaseMask | FocusChangeMask;
   window_ = XCreateWindow(
       display, connection_->root(), pixels_.x, pixels_.y, static_cast<unsigned>(pixels_.width),
       static_cast<unsigned>(pixels_.height), 0, connection_->depth(), InputOutput,
@@ -291,6 +340,7 @@ X11OverlayWindow::~X11OverlayWindow() {
   if (!window_) return;
   connection_->remove(window_);
   if (!connection_->usable()) return;
+  connection_->ungrabKeyboard(window_);
   XFreeGC(connection_->display(), gc_);
   XDestroyWindow(connection_->display(), window_);
   connection_->flush();
@@ -349,6 +399,7 @@ void X11OverlayWindow::orderFront() {
 
 void X11OverlayWindow::orderOut() {
   if (!visible_) return;
+  releaseKeyboard();
   visible_ = false;
   pointerInside_ = false;
   if (!connection_->usable()) return;
@@ -393,6 +444,27 @@ void X11OverlayWindow::setAccessibility(const std::string& label, const std::str
   setText(connection_->atoms().label, label);
   setText(connection_->atoms().role, role);
   connection_->flush();
+}
+
+// The grab leaves the input focus alone, so the application that had the
+// keyboard has it again the moment the grab ends.
+bool X11OverlayWindow::takeKeyboard(KeyHandler handler) {
+  if (!window_ || !visible_ || !connection_->usable()) return false;
+  if (!connection_->grabKeyboard(window_)) return false;
+  keys_ = std::move(handler);
+  return true;
+}
+
+void X11OverlayWindow::releaseKeyboard() {
+  keys_ = nullptr;
+  if (window_ && connection_->usable()) connection_->ungrabKeyboard(window_);
+}
+
+void X11OverlayWindow::key(const KeyEvent& event) {
+  if (!keys_ || !holdsKeyboard()) return;
+  // The handler may give the keyboard back or let the window go.
+  const auto handler = keys_;
+  handler(event);
 }
 
 void X11OverlayWindow::pointer(const XEvent& event) {
@@ -539,6 +611,25 @@ bool X11OverlayConnection::start(std::string& error) {
     NolariLogger::warn("the X server has no input shapes: the agent's windows take every click");
   }
 
+  modifierRoles_ = x11ModifierRoles(display_, modifierKeys_);
+  // Held keys then repeat as presses without releases between them.
+  XkbSetDetectableAutoRepeat(display_, True, nullptr);
+
+  // Raw button presses reach the root's listeners even while another client
+  // grabs the pointer (from version 2.1 of the extension on).
+  int inputEvents = 0, inputErrors = 0, inputMajor = 2, inputMinor = 2;
+  if (XQueryExtension(display_, "XInputExtension", &inputOpcode_, &inputEvents, &inputErrors) &&
+      XIQueryVersion(display_, &inputMajor, &inputMinor) == Success &&
+      (inputMajor > 2 || (inputMajor == 2 && inputMinor >= 1))) {
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(bits, XI_RawButtonPress);
+    XIEventMask mask{XIAllMasterDevices, sizeof bits, bits};
+    XISelectEvents(display_, root_, &mask, 1);
+  } else {
+    inputOpcode_ = -1;
+    NolariLogger::warn("the X server has no raw input events: mouse downs elsewhere go unheard");
+  }
+
   // The root's own size changes.
   XSelectInput(display_, root_, StructureNotifyMask);
   int randrErrors = 0;
@@ -572,6 +663,7 @@ bool X11OverlayConnection::usable() {
 void X11OverlayConnection::serverGone() {
   if (gone_) return;
   gone_ = true;
+  keyboardHolder_ = 0;
   NolariLogger::error("the X server went away: the agent's windows are gone");
   for (auto& [id, weak] : windows_) {
     if (auto window = weak.lock()) window->lost();
@@ -626,11 +718,49 @@ void X11OverlayConnection::restack() {
   XRestackWindows(display_, order.data(), static_cast<int>(order.size()));
 }
 
+bool X11OverlayConnection::grabKeyboard(Window window) {
+  for (int attempt = 1;; ++attempt) {
+    grabSerial_ = NextRequest(display_);
+    const int status =
+        XGrabKeyboard(display_, window, False, GrabModeAsync, GrabModeAsync, CurrentTime);
+    if (status == GrabSuccess) break;
+    const bool busy = status == AlreadyGrabbed || status == GrabFrozen;
+    if (!busy || attempt == GRAB_ATTEMPTS || !usable()) return false;
+    std::this_thread::sleep_for(GRAB_RETRY_DELAY);
+  }
+  keyboardHolder_ = window;
+  // A key held as the grab begins repeats as presses: it counts as down.
+  char down[32] = {};
+  XQueryKeymap(display_, down);
+  keysDown_.reset();
+  for (std::size_t code = 0; code < keysDown_.size(); ++code) {
+    if (static_cast<unsigned char>(down[code / 8]) & (1U << (code % 8))) keysDown_.set(code);
+  }
+  flush();
+  return true;
+}
+
+void X11OverlayConnection::ungrabKeyboard(Window window) {
+  if (keyboardHolder_ != window || window == 0) return;
+  keyboardHolder_ = 0;
+  XUngrabKeyboard(display_, CurrentTime);
+  flush();
+}
+
 Windowing::ObserverToken X11OverlayConnection::addObserver(NoticeKind kind,
                                                            Windowing::Notice notice) {
-  return notices_->add([kind, notice = std::move(notice)](const NoticeKind& happened) {
-    if (happened == kind) notice();
-  });
+  return notices_->add(
+      [kind, notice = std::move(notice)](const NoticeKind& happened, const Point&) {
+        if (happened == kind) notice();
+      });
+}
+
+Windowing::ObserverToken X11OverlayConnection::addMouseDownMonitor(
+    Windowing::MouseDownHandler handler) {
+  return notices_->add(
+      [handler = std::move(handler)](const NoticeKind& happened, const Point& location) {
+        if (happened == NoticeKind::mouseDown) handler(location);
+      });
 }
 
 // Events Xlib read while answering a request wait in its queue, where poll()
@@ -652,6 +782,8 @@ void X11OverlayConnection::watch() {
       if (randrEvents_ >= 0 && (event.type == randrEvents_ + RRScreenChangeNotify ||
                                 event.type == randrEvents_ + RRNotify)) {
         batch.screensChanged = true;
+      } else if (event.type == GenericEvent && event.xcookie.extension == inputOpcode_) {
+        readRawPress(event, batch);
       } else {
         batch.events.push_back(event);
       }
@@ -661,7 +793,8 @@ void X11OverlayConnection::watch() {
       batch.woke = wake->readWoke();
       fds[2].fd = wake->fd();
     }
-    if (!batch.events.empty() || batch.screensChanged || batch.woke || batch.serverGone) {
+    if (!batch.events.empty() || !batch.presses.empty() || batch.screensChanged || batch.woke ||
+        batch.serverGone) {
       loop_.post([weak, batch]() mutable {
         if (auto connection = weak.lock()) connection->handle(batch);
       });
@@ -678,6 +811,38 @@ void X11OverlayConnection::watch() {
   }
 }
 
+// Where the pointer is is asked at once, as close to the press as can be;
+// the event's data is only there until the next event is read.
+void X11OverlayConnection::readRawPress(XEvent& event, Batch& batch) {
+  if (!XGetEventData(display_, &event.xcookie)) return;
+  const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
+  const bool press = event.xcookie.evtype == XI_RawButtonPress &&
+                     (raw->detail == Button1 || raw->detail == Button3);
+  XFreeEventData(display_, &event.xcookie);
+  if (!press) return;
+  Window root = 0, child = 0;
+  int rootX = 0, rootY = 0, x = 0, y = 0;
+  unsigned int mask = 0;
+  if (XQueryPointer(display_, root_, &root, &child, &rootX, &rootY, &x, &y, &mask)) {
+    batch.presses.push_back({rootX, rootY, child});
+  }
+}
+
+void X11OverlayConnection::key(const XKeyEvent& event) {
+  if (event.keycode >= keysDown_.size()) return;
+  const bool press = event.type == KeyPress;
+  const bool repeat = press && keysDown_.test(event.keycode);
+  keysDown_.set(event.keycode, press);
+  if (!press || modifierKeys_.test(event.keycode) || event.window != keyboardHolder_) return;
+  auto found = windows_.find(event.window);
+  if (found == windows_.end()) return;
+  auto window = found->second.lock();
+  if (!window) return;
+  const unsigned long keysym = x11UnshiftedKeysym(display_, event.keycode);
+  window->key(
+      {x11NeutralKeyCode(keysym), x11NeutralFlags(keysym, event.state, modifierRoles_), repeat});
+}
+
 void X11OverlayConnection::handle(Batch& batch) {
   if (batch.serverGone) serverGone();
   std::vector<std::shared_ptr<X11OverlayWindow>> exposed;
@@ -689,6 +854,17 @@ void X11OverlayConnection::handle(Batch& batch) {
       rootWidth_ = event.xconfigure.width;
       rootHeight_ = event.xconfigure.height;
       rootChanged = true;
+      continue;
+    }
+    if (event.type == KeyPress || event.type == KeyRelease) {
+      if (usable()) key(event.xkey);
+      continue;
+    }
+    // The grab ended by itself: the window was unmapped or destroyed by
+    // another client.
+    if (event.type == FocusOut && event.xfocus.mode == NotifyUngrab &&
+        event.xfocus.window == keyboardHolder_ && event.xfocus.serial >= grabSerial_) {
+      keyboardHolder_ = 0;
       continue;
     }
     auto found = windows_.find(event.xany.window);
@@ -710,8 +886,15 @@ void X11OverlayConnection::handle(Batch& batch) {
     for (const auto& window : exposed) window->draw();
     flush();
   }
-  if (batch.screensChanged || rootChanged) notices_->deliver(NoticeKind::screens);
-  if (batch.woke) notices_->deliver(NoticeKind::wake);
+  if (batch.screensChanged || rootChanged) notices_->deliver(NoticeKind::screens, {});
+  if (batch.woke) notices_->deliver(NoticeKind::wake, {});
+  // A press that one of our windows takes is that window's.
+  for (const RawPress& press : batch.presses) {
+    auto found = windows_.find(press.child);
+    auto window = found == windows_.end() ? nullptr : found->second.lock();
+    if (window && window->takesPointer()) continue;
+    notices_->deliver(NoticeKind::mouseDown, at(press.x, rootHeight_ - press.y));
+  }
 }
 
 // --- The windowing -------------------------------------------------------------
@@ -760,7 +943,13 @@ Windowing::ObserverToken X11Windowing::addWakeObserver(Notice notice) {
   return connection_->addObserver(NoticeKind::wake, std::move(notice));
 }
 
+Windowing::ObserverToken X11Windowing::addMouseDownMonitor(MouseDownHandler handler) {
+  return connection_->addMouseDownMonitor(std::move(handler));
+}
+
 void X11Windowing::removeObserver(ObserverToken token) { connection_->removeObserver(token); }
+
+DisplayOptions X11Windowing::displayOptions() { return readGSettingsDisplayOptions(); }
 
 UserDefaults& X11Windowing::userDefaults() { return *userDefaults_; }
 

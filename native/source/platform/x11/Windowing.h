@@ -18,6 +18,10 @@
 // and pointer handlers all reach the main run loop. Should the server go away
 // the windows are gone for good: each operation does nothing and no event
 // comes any more.
+//
+// A window takes the keyboard with a grab of the server's, which leaves the
+// input focus where it was; mouse downs elsewhere are the input extension's
+// raw events on the root.
 
 namespace nolari::platform {
 
@@ -45,8 +49,9 @@ class X11Windowing : public Windowing {
   ObserverToken addWakeObserver(Notice notice) override;
   void removeObserver(ObserverToken token) override;
   UserDefaults& userDefaults() override;
-  ObserverToken addMouseDownMonitor(MouseDownHandler) override { return 0; }
-  DisplayOptions displayOptions() override { return {}; }
+  ObserverToken addMouseDownMonitor(MouseDownHandler handler) override;
+  // GNOME's settings (see gsettings/DisplayOptions.h).
+  DisplayOptions displayOptions() override;
 
  private:
   X11Windowing(std::shared_ptr<X11OverlayConnection> connection,

@@ -62,6 +62,10 @@ std::optional<RunningApplication> X11Workspace::frontmostApplication() {
   return applicationFrom(*active);
 }
 
+bool X11Workspace::activate(const RunningApplication& app) {
+  return X11Desktop::shared().activate(app.pid, std::chrono::seconds(1));
+}
+
 std::optional<RunningApplication> X11Workspace::runningApplication(std::int32_t pid) {
   if (pid <= 0) return std::nullopt;
   if (auto window = X11Desktop::shared().windowOfProcess(pid)) return applicationFrom(*window);

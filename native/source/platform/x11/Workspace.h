@@ -31,7 +31,9 @@ class X11Workspace : public Workspace {
 
   std::optional<RunningApplication> frontmostApplication() override;
   std::optional<RunningApplication> runningApplication(std::int32_t pid) override;
-  bool activate(const RunningApplication&) override { return false; }
+  // Waits up to a second for the window manager to make the application's
+  // topmost window active; true only once it has.
+  bool activate(const RunningApplication& app) override;
   std::vector<Screen> screens() override;
   std::optional<Screen> mainScreen() override;
   Point mouseLocation() override;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <map>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "base/NolariLogger.h"
@@ -291,6 +292,46 @@ std::optional<Point> X11Desktop::pointer() {
     }
     return Point{static_cast<double>(rootX), static_cast<double>(rootY)};
   });
+}
+
+// A request from a pager (source 2), which window managers carry out where
+// they might refuse an application that asks for itself.
+bool X11Desktop::activate(std::int32_t pid, std::chrono::milliseconds timeout) {
+  if (pid <= 0) return false;
+  const auto asked = ask([pid](Display* display) -> std::optional<Window> {
+    const Window root = DefaultRootWindow(display);
+    const auto stacking = cardinals(display, root, "_NET_CLIENT_LIST_STACKING", XA_WINDOW);
+    // Bottom first: the last of the process's windows is its topmost.
+    for (auto window = stacking.rbegin(); window != stacking.rend(); ++window) {
+      const auto owner =
+          cardinals(display, static_cast<Window>(*window), "_NET_WM_PID", XA_CARDINAL);
+      if (owner.empty() || static_cast<std::int32_t>(owner.front()) != pid) continue;
+      XEvent event{};
+      event.xclient.type = ClientMessage;
+      event.xclient.window = static_cast<Window>(*window);
+      event.xclient.message_type = activeWindowAtom(display);
+      event.xclient.format = 32;
+      event.xclient.data.l[0] = 2;
+      event.xclient.data.l[1] = CurrentTime;
+      XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+      XFlush(display);
+      return static_cast<Window>(*window);
+    }
+    return std::nullopt;
+  });
+  if (!asked) return false;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    const auto active = ask([](Display* display) -> std::optional<unsigned long> {
+      auto windows =
+          cardinals(display, DefaultRootWindow(display), "_NET_ACTIVE_WINDOW", XA_WINDOW);
+      if (windows.empty()) return std::nullopt;
+      return windows.front();
+    });
+    if (active == *asked) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 }  // namespace nolari::platform

@@ -43,6 +43,10 @@ class X11Desktop {
   std::vector<Rect> monitors();
   // The pointer in top-left coordinates.
   std::optional<Point> pointer();
+  // Asks the window manager to activate the process's topmost window and
+  // waits, up to `timeout`, until it is the active window; false when the
+  // process has no window or the window manager did not make it active.
+  bool activate(std::int32_t pid, std::chrono::milliseconds timeout);
 
   // A connection of its own for a watching thread; nullptr without a display.
   static _XDisplay* openDisplay();

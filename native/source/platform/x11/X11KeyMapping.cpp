@@ -46,6 +46,18 @@ KeyCode x11NeutralKeyCode(unsigned long keysym) {
       case XK_ISO_Left_Tab:
         code = keyCodeForName("tab");
         break;
+      case XK_Left:
+        code = keyCodeForName("left");
+        break;
+      case XK_Right:
+        code = keyCodeForName("right");
+        break;
+      case XK_Down:
+        code = keyCodeForName("down");
+        break;
+      case XK_Up:
+        code = keyCodeForName("up");
+        break;
       default:
         break;
     }
@@ -74,6 +86,10 @@ unsigned long x11KeysymForKeyCode(KeyCode code) {
   if (name == "delete") return XK_BackSpace;
   if (name == "escape") return XK_Escape;
   if (name == "tab") return XK_Tab;
+  if (name == "left") return XK_Left;
+  if (name == "right") return XK_Right;
+  if (name == "down") return XK_Down;
+  if (name == "up") return XK_Up;
   return NoSymbol;
 }
 
