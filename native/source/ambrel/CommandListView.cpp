@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "ambrel/DesignTokens.h"
+#include "ambrel/LaidOutText.h"
 
 namespace nolari::ambrel {
 
@@ -21,22 +22,11 @@ constexpr double COLUMN_GAP = 8;
 constexpr double MAX_TRIGGER_WIDTH = 90;
 constexpr double ROW_INSET_X = 4;
 constexpr double DIVIDER_INSET_X = 10;
-// Far more than a row can show at any font size: a longer text is cut here
-// before it is laid out, so that a huge one costs no more than one that just
-// overflows.
+// Far more than a row can show at any font size.
 constexpr std::size_t MAX_LAID_OUT_BYTES = 1024;
 
 constexpr double rowHeight = Tokens::PanelSize::rowHeight;
 constexpr double verticalPad = Tokens::PanelSize::verticalPadding;
-
-std::string laidOutPart(std::string_view text) {
-  if (text.size() <= MAX_LAID_OUT_BYTES) return std::string(text);
-  std::size_t end = MAX_LAID_OUT_BYTES;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  std::string part(text.substr(0, end));
-  part += "…";
-  return part;
-}
 
 TextRun run(std::string text, const Tokens::Font& font) {
   TextRun result;
@@ -50,7 +40,7 @@ TextRun run(std::string text, const Tokens::Font& font) {
 
 TextRun triggerRun(std::string_view trigger) {
   std::string text = "/";
-  text += laidOutPart(trigger);
+  text += laidOutPart(trigger, MAX_LAID_OUT_BYTES);
   return run(std::move(text), Tokens::Typography::trigger());
 }
 
@@ -129,7 +119,8 @@ platform::DisplayList drawCommandList(const std::vector<CommandListItem>& items,
     trigger.width = metrics.triggerColumnWidth;
     list.items.push_back({std::move(trigger)});
     if (previewWidth > 0 && !item.preview.empty()) {
-      TextRun preview = run(laidOutPart(item.preview), Tokens::Typography::preview());
+      TextRun preview =
+          run(laidOutPart(item.preview, MAX_LAID_OUT_BYTES), Tokens::Typography::preview());
       preview.color = focused ? Tokens::Text::secondary : Tokens::Text::muted;
       preview.origin = {previewX, top + (rowHeight - metrics.previewLineHeight) / 2};
       preview.width = previewWidth;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ambrel/DesignTokens.h"
+#include "ambrel/LaidOutText.h"
 
 namespace nolari::ambrel {
 
@@ -40,9 +41,14 @@ constexpr double chipStrokeWidth = 0.5;
 constexpr double linkPadX = 6;
 constexpr double linkPadY = 4;
 constexpr double linkRadius = 4;
+// No screen is this tall, and the panel is never taller than its screen: the
+// card's texts are cut to what could fill it, and legend rows that would
+// start below it are not laid out.
+constexpr std::size_t maxTextBytes = 16384;
+constexpr double tallerThanAnyScreen = 20000;
 
-TextRun run(std::string text, const Tokens::Font& font, Color color, int maxLines = 1) {
-  return TextRun{.text = std::move(text),
+TextRun run(const std::string& text, const Tokens::Font& font, Color color, int maxLines = 1) {
+  return TextRun{.text = laidOutPart(text, maxTextBytes),
                  .fontFamily = std::string(font.family),
                  .size = font.size,
                  .weight = font.weight,
@@ -218,13 +224,13 @@ class CardBuilder {
   void legend(const std::vector<HelpLegendEntry>& rows) {
     constexpr double descriptionX = left + Card::Legend::columnWidth + Card::Legend::columnGap;
     constexpr double descriptionWidth = Card::outerPad + contentWidth - descriptionX;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
+    for (std::size_t i = 0; i < rows.size() && y_ < tallerThanAnyScreen; ++i) {
       if (i > 0) y_ += Card::Legend::rowGap;
       std::string trigger = "/";
       trigger += rows[i].trigger;
       const Size triggerSize =
-          textAt(run(std::move(trigger), Card::Typography::trigger(), Tokens::Text::primary),
-                 {left, y_}, Card::Legend::columnWidth);
+          textAt(run(trigger, Card::Typography::trigger(), Tokens::Text::primary), {left, y_},
+                 Card::Legend::columnWidth);
       const Size descriptionSize = textAt(run(rows[i].description, Card::Typography::description(),
                                               Tokens::Text::secondary, unlimitedLines),
                                           {descriptionX, y_}, descriptionWidth);

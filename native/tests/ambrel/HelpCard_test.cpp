@@ -326,6 +326,22 @@ TEST_F(HelpPanelTest, LinksDismissalsReducedMotionAndTheTimeOut) {
 
 // A legend longer than the screen is cut: the panel keeps inside the visible
 // frame, its margins included.
+// A text or a legend far beyond any screen costs no more than one that just
+// fills it: texts are cut, and rows past any screen's height are left out.
+TEST_F(HelpCardViewTest, HugeTextsAndLegendsAreCutBeforeLayout) {
+  HelpContent content;
+  content.headlineLine1 = std::string(1 << 20, 'w');
+  for (int i = 0; i < 100000; ++i) content.legendRows.push_back({"t", "d"});
+  const auto card = layout(content);
+  const auto texts = textsOf(card.content);
+  const auto headline =
+      std::ranges::find_if(texts, [](const std::string& t) { return t.starts_with("www"); });
+  ASSERT_NE(headline, texts.end());
+  EXPECT_LT(headline->size(), 20000U);
+  EXPECT_TRUE(headline->ends_with("…"));
+  EXPECT_LT(std::ranges::count(texts, "/t"), 2000);
+}
+
 TEST_F(HelpPanelTest, ACardTallerThanTheScreenIsCut) {
   start();
   json rows = json::array();
