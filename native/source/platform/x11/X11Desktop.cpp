@@ -298,6 +298,9 @@ std::optional<Point> X11Desktop::pointer() {
 // they might refuse an application that asks for itself.
 bool X11Desktop::activate(std::int32_t pid, std::chrono::milliseconds timeout) {
   if (pid <= 0) return false;
+  // Already in front (a window that took only the keyboard never moved it):
+  // the window the user was in keeps the focus.
+  if (auto active = activeWindow(); active && active->pid == pid) return true;
   const auto asked = ask([pid](Display* display) -> std::optional<Window> {
     const Window root = DefaultRootWindow(display);
     const auto stacking = cardinals(display, root, "_NET_CLIENT_LIST_STACKING", XA_WINDOW);
