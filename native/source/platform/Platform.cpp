@@ -20,6 +20,7 @@
 #include "platform/x11/EventTaps.h"
 #include "platform/x11/Windowing.h"
 #include "platform/x11/Workspace.h"
+#include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11Keyboard.h"
 #include "platform/xdg/UserDefaults.h"
 
@@ -117,7 +118,9 @@ bool connectLinux(Platform& platform, PlatformNeeds needs, const PlatformEnviron
                   std::string& error) {
   if (needs.desktop) {
     platform.accessibility = std::make_unique<AtspiAccessibility>(
-        &X11Workspace::frontmostProcess, std::make_shared<X11TypingKeyboard>());
+        &X11Workspace::frontmostProcess,
+        [](int x, int y) { return X11Desktop::shared().processAt(x, y); },
+        std::make_shared<X11TypingKeyboard>());
     platform.workspace = std::make_unique<X11Workspace>(*platform.runLoop);
   }
   if (needs.eventTaps) platform.eventTaps = std::make_unique<X11EventTaps>();

@@ -8,6 +8,7 @@
 #include "platform/asio/RunLoop.h"
 #include "platform/atspi/Accessibility.h"
 #include "platform/x11/Workspace.h"
+#include "platform/x11/X11Desktop.h"
 
 // The real backends in this process, against the compose window on a desktop
 // of the test's own.
@@ -68,7 +69,8 @@ class LinuxBackendTest : public test::DesktopFixture {
 };
 
 TEST_F(LinuxBackendTest, ReadsTheComposeWindowThroughTheSystemWideElement) {
-  AtspiAccessibility ax(&X11Workspace::frontmostProcess);
+  AtspiAccessibility ax(&X11Workspace::frontmostProcess,
+                        [](int x, int y) { return X11Desktop::shared().processAt(x, y); });
   ASSERT_TRUE(ax.isProcessTrusted(false));
   AXUIElement systemWide = ax.createSystemWide();
   EXPECT_EQ(text(ax, systemWide, "AXRole"), "AXSystemWide");
@@ -130,7 +132,8 @@ TEST_F(LinuxBackendTest, ReadsTheComposeWindowThroughTheSystemWideElement) {
 }
 
 TEST_F(LinuxBackendTest, WritesHitTestsAndFollowsFocus) {
-  AtspiAccessibility ax(&X11Workspace::frontmostProcess);
+  AtspiAccessibility ax(&X11Workspace::frontmostProcess,
+                        [](int x, int y) { return X11Desktop::shared().processAt(x, y); });
   AsioRunLoop loop;
   X11Workspace workspace(loop);
 

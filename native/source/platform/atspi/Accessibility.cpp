@@ -2,6 +2,7 @@
 
 #include <atspi/atspi.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -1113,7 +1114,8 @@ bool windowContains(AtspiAccessible* window, gint x, gint y) {
 }
 
 AXError elementAt(const AtspiElementRef& ref, gint x, gint y, AXUIElement& found,
-                  const AtspiAccessibility::FrontmostProcess& frontmost) {
+                  const AtspiAccessibility::FrontmostProcess& frontmost,
+                  const AtspiAccessibility::ProcessAt& processAt) {
   std::vector<Ref<AtspiAccessible>> starts;
   if (ref.kind == Kind::object) {
     starts.emplace_back(newRef(ref.object));
@@ -1125,7 +1127,11 @@ AXError elementAt(const AtspiElementRef& ref, gint x, gint y, AXUIElement& found
       if (auto* app = AtspiSession::shared().applicationOf(ref.pid)) apps.emplace_back(app);
       if (apps.empty()) return AXErrorCode::invalidUIElement;
     } else {
-      const std::int32_t front = frontmostPid(frontmost);
+      // The application whose window is on top there first, else the one in
+      // front. Over this program's own windows no application's element is.
+      const auto under = processAt ? processAt(x, y) : std::nullopt;
+      if (under == ::getpid()) return AXErrorCode::noValue;
+      const std::int32_t front = under.value_or(frontmostPid(frontmost));
       if (auto* app = front > 0 ? AtspiSession::shared().applicationOf(front) : nullptr) {
         apps.emplace_back(app);
       }
@@ -1224,9 +1230,10 @@ struct AtspiAccessibility::Observers {
 
 // --- The interface -----------------------------------------------------------
 
-AtspiAccessibility::AtspiAccessibility(FrontmostProcess frontmost,
+AtspiAccessibility::AtspiAccessibility(FrontmostProcess frontmost, ProcessAt processAt,
                                        std::shared_ptr<Keyboard> keyboard)
     : frontmost_(std::move(frontmost)),
+      processAt_(std::move(processAt)),
       keyboard_(std::move(keyboard)),
       observers_(std::make_shared<Observers>()) {}
 
@@ -1307,9 +1314,9 @@ AXError AtspiAccessibility::copyElementAtPosition(const AXUIElement& element, fl
     return AXErrorCode::illegalArgument;
   }
   auto out = std::make_shared<AXUIElement>();
-  AXError error = request([element, out, x, y, frontmost = frontmost_] {
+  AXError error = request([element, out, x, y, frontmost = frontmost_, processAt = processAt_] {
     return elementAt(*refOf(element), static_cast<gint>(std::lround(x)),
-                     static_cast<gint>(std::lround(y)), *out, frontmost);
+                     static_cast<gint>(std::lround(y)), *out, frontmost, processAt);
   });
   if (error == AXErrorCode::success) found = *out;
   return error;

@@ -29,6 +29,11 @@ class AtspiAccessibility : public Accessibility {
   // bus itself does not know. Nothing when no window is active. Called on the
   // bus's own thread.
   using FrontmostProcess = std::function<std::optional<std::int32_t>()>;
+  // Which process owns the window on top at a point (screen coordinates), as
+  // the window system tells: the bus knows neither the windows' stacking nor
+  // windows outside it, such as this program's own. Called on the bus's own
+  // thread.
+  using ProcessAt = std::function<std::optional<std::int32_t>(int x, int y)>;
 
   // The window system's keyboard, for toolkits that take no text over the
   // bus: keys go to the window with the keyboard focus. Called on the bus's
@@ -49,8 +54,8 @@ class AtspiAccessibility : public Accessibility {
   };
 
   // Without a keyboard, fields are written through the bus alone.
-  explicit AtspiAccessibility(FrontmostProcess frontmost,
-                              std::shared_ptr<Keyboard> keyboard = nullptr);
+  AtspiAccessibility(FrontmostProcess frontmost, ProcessAt processAt,
+                     std::shared_ptr<Keyboard> keyboard = nullptr);
   ~AtspiAccessibility() override;
 
   bool isProcessTrusted(bool prompt) override;
@@ -78,6 +83,7 @@ class AtspiAccessibility : public Accessibility {
  private:
   struct Observers;
   FrontmostProcess frontmost_;
+  ProcessAt processAt_;
   std::shared_ptr<Keyboard> keyboard_;
   std::shared_ptr<Observers> observers_;
 };

@@ -222,6 +222,29 @@ std::optional<X11WindowFacts> X11Desktop::activeWindow() {
   return ask([](Display* display) { return activeWindowOn(display); });
 }
 
+// The server answers which child holds a point with the windows' stacking and
+// input shapes, so a window that lets clicks through is looked through here
+// too.
+std::optional<std::int32_t> X11Desktop::processAt(int x, int y) {
+  return ask([x, y](Display* display) -> std::optional<std::int32_t> {
+    const Window root = DefaultRootWindow(display);
+    Window parent = root;
+    for (int depth = 0; depth < 3; ++depth) {
+      Window child = 0;
+      int childX = 0, childY = 0;
+      if (!XTranslateCoordinates(display, root, parent, x, y, &childX, &childY, &child) ||
+          child == 0) {
+        return std::nullopt;
+      }
+      if (auto pid = cardinals(display, child, "_NET_WM_PID", XA_CARDINAL); !pid.empty()) {
+        return static_cast<std::int32_t>(pid.front());
+      }
+      parent = child;
+    }
+    return std::nullopt;
+  });
+}
+
 std::optional<X11WindowFacts> X11Desktop::windowOfProcess(std::int32_t pid) {
   if (pid <= 0) return std::nullopt;
   return ask([pid](Display* display) -> std::optional<X11WindowFacts> {

@@ -43,6 +43,11 @@ class X11Desktop {
   std::vector<Rect> monitors();
   // The pointer in top-left coordinates.
   std::optional<Point> pointer();
+  // The process owning the topmost window that takes the pointer at a point
+  // (top-left coordinates): an unmanaged window's, or the client's inside a
+  // window manager's frame. Nothing over the bare root or a window that
+  // names no process.
+  std::optional<std::int32_t> processAt(int x, int y);
   // Asks the window manager to activate the process's topmost window and
   // waits, up to `timeout`, until it is the active window; false when the
   // process has no window or the window manager did not make it active.
