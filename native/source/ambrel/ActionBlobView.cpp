@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ambrel/Animation.h"
+#include "ambrel/LaidOutText.h"
 
 namespace nolari::ambrel {
 
@@ -147,18 +148,6 @@ double contentPadding(const ActionBlobRoot& root) {
   if (state.is<State::Disabled>()) return 0;
   if (state.is<State::Idle>()) return root.isHovered ? 6 : 0;
   return 6;
-}
-
-// `message` as far as a pill could show it. A longer one is cut at a
-// character's start and ends in an ellipsis, so it still reads as cut should
-// the part kept fit after all.
-std::string shownPart(std::string_view message) {
-  if (message.size() <= maxShownBytes) return std::string(message);
-  std::size_t end = maxShownBytes;
-  while (end > 0 && (static_cast<unsigned char>(message[end]) & 0xC0) == 0x80) --end;
-  std::string shown(message.substr(0, end));
-  shown += "…";
-  return shown;
 }
 
 // Laid-out content in coordinates of its own, its top-left corner at the
@@ -311,7 +300,7 @@ class Builder {
   Block text(TextRun run, double maxWidth) {
     Block out;
     if (!(maxWidth > 0)) return out;
-    run.text = shownPart(run.text);
+    run.text = laidOutPart(run.text, maxShownBytes);
     run.width = maxWidth;
     const Size measured = text_.measure(run, maxWidth);
     out.size = {std::min(side(measured.width), maxWidth), side(measured.height)};

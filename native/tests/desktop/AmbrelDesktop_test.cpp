@@ -85,6 +85,29 @@ class AmbrelDesktopTest : public DesktopFixture {
     return "";
   }
 
+  // The agent's window of that name once it exists; 0 after ten seconds.
+  Window agentWindow(const std::string& name) {
+    for (auto deadline = std::chrono::steady_clock::now() + 10s;
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
+      const std::string found =
+          desktop_->run("xdotool", {"search", "--name", "^" + name + "$"}).out;
+      if (!found.empty()) return std::stoul(found);
+    }
+    return 0;
+  }
+
+  // The window's attributes once `ready` holds for them, or the last ones
+  // read after five seconds.
+  XWindowAttributes attributesOnce(Window window,
+                                   const std::function<bool(const XWindowAttributes&)>& ready) {
+    XWindowAttributes attributes{};
+    for (auto deadline = std::chrono::steady_clock::now() + 5s;
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
+      if (!XGetWindowAttributes(display_, window, &attributes) || ready(attributes)) break;
+    }
+    return attributes;
+  }
+
   Display* display_ = nullptr;
 };
 
@@ -397,19 +420,10 @@ TEST_F(AmbrelDesktopTest, RatingStarsShowBelowTheWrittenFieldTakeAClickAndFindTh
 
   // 6 points below the field: bottom-left y 466, so 1024 - 466 - 28 = 530
   // from the top of the 1280 by 1024 screen.
-  Window stars = 0;
-  for (auto deadline = std::chrono::steady_clock::now() + 10s;
-       !stars && std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
-    const std::string found = desktop_->run("xdotool", {"search", "--name", "^feedback$"}).out;
-    if (!found.empty()) stars = std::stoul(found);
-  }
+  const Window stars = agentWindow("feedback");
   ASSERT_NE(stars, 0U);
-  XWindowAttributes attributes{};
-  for (auto deadline = std::chrono::steady_clock::now() + 5s;
-       std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
-    ASSERT_TRUE(XGetWindowAttributes(display_, stars, &attributes));
-    if (attributes.map_state == IsViewable) break;
-  }
+  XWindowAttributes attributes =
+      attributesOnce(stars, [](const auto& a) { return a.map_state == IsViewable; });
   EXPECT_EQ(attributes.map_state, IsViewable);
   EXPECT_EQ((std::array<int, 4>{attributes.x, attributes.y, attributes.width, attributes.height}),
             (std::array<int, 4>{300, 530, 116, 28}));
@@ -444,11 +458,8 @@ TEST_F(AmbrelDesktopTest, RatingStarsShowBelowTheWrittenFieldTakeAClickAndFindTh
     }
   }
   ASSERT_GT(window["WIDTH"], 116);
-  for (auto deadline = std::chrono::steady_clock::now() + 5s;
-       std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
-    ASSERT_TRUE(XGetWindowAttributes(display_, stars, &attributes));
-    if (attributes.map_state == IsViewable && attributes.x != 300) break;
-  }
+  attributes =
+      attributesOnce(stars, [](const auto& a) { return a.map_state == IsViewable && a.x != 300; });
   EXPECT_EQ(attributes.map_state, IsViewable);
   EXPECT_GE(attributes.x, window["X"]);
   EXPECT_LE(attributes.x + 116, window["X"] + window["WIDTH"]);
@@ -519,19 +530,10 @@ TEST_F(AmbrelDesktopTest,
   // 6 points below the caret: its top at bottom-left y 494, so 1024 - 494 =
   // 530 from the top of the 1280 by 1024 screen; as tall as the card, at
   // least 180 points.
-  Window card = 0;
-  for (auto deadline = std::chrono::steady_clock::now() + 10s;
-       !card && std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
-    const std::string found = desktop_->run("xdotool", {"search", "--name", "^help-card$"}).out;
-    if (!found.empty()) card = std::stoul(found);
-  }
+  const Window card = agentWindow("help-card");
   ASSERT_NE(card, 0U);
-  XWindowAttributes attributes{};
-  for (auto deadline = std::chrono::steady_clock::now() + 5s;
-       std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
-    ASSERT_TRUE(XGetWindowAttributes(display_, card, &attributes));
-    if (attributes.map_state == IsViewable && attributes.y == 530) break;
-  }
+  XWindowAttributes attributes =
+      attributesOnce(card, [](const auto& a) { return a.map_state == IsViewable && a.y == 530; });
   ASSERT_EQ(attributes.map_state, IsViewable);
   EXPECT_EQ((std::array<int, 3>{attributes.x, attributes.y, attributes.width}),
             (std::array<int, 3>{300, 530, 340}));
@@ -548,11 +550,7 @@ TEST_F(AmbrelDesktopTest,
   xdotool({"click", "1"});
   const auto isHover = [](const json& line) { return line.is_object() && line["type"] == "hover"; };
   EXPECT_EQ(next(5s), (json{{"type", "nolari_help_open_nolari"}}));
-  for (auto deadline = std::chrono::steady_clock::now() + 5s;
-       std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
-    ASSERT_TRUE(XGetWindowAttributes(display_, card, &attributes));
-    if (attributes.map_state != IsViewable) break;
-  }
+  attributes = attributesOnce(card, [](const auto& a) { return a.map_state != IsViewable; });
   EXPECT_NE(attributes.map_state, IsViewable);
   json after = next(500ms);
   while (isHover(after)) after = next(500ms);
@@ -560,11 +558,7 @@ TEST_F(AmbrelDesktopTest,
 
   // Shown again, a click elsewhere dismisses it.
   ambrel->writeLine(R"({"type":"show_nolari_help","content":{}})");
-  for (auto deadline = std::chrono::steady_clock::now() + 5s;
-       std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
-    ASSERT_TRUE(XGetWindowAttributes(display_, card, &attributes));
-    if (attributes.map_state == IsViewable) break;
-  }
+  attributes = attributesOnce(card, [](const auto& a) { return a.map_state == IsViewable; });
   ASSERT_EQ(attributes.map_state, IsViewable);
   xdotool({"mousemove", "20", "20"});
   xdotool({"click", "1"});
