@@ -69,7 +69,8 @@ test: test-plain test-asan release lint
 # The threaded programs under ThreadSanitizer.
 tsan: deps $(TSAN_BUILD)/CMakeCache.txt
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
-	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L threaded
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="suppressions=$(CURDIR)/native/tests/support/thread-checker.supp" \
+	  ctest --output-on-failure -j $(JOBS) -L threaded
 
 bench: build
 	@bash bench/run.sh $(BUILD)

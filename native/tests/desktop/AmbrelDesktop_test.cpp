@@ -97,11 +97,12 @@ class AmbrelDesktopTest : public DesktopFixture {
   }
 
   // The window's attributes once `ready` holds for them, or the last ones
-  // read after five seconds.
+  // read after ten seconds (the first layout loads the fonts, seconds under
+  // the sanitizers).
   XWindowAttributes attributesOnce(Window window,
                                    const std::function<bool(const XWindowAttributes&)>& ready) {
     XWindowAttributes attributes{};
-    for (auto deadline = std::chrono::steady_clock::now() + 5s;
+    for (auto deadline = std::chrono::steady_clock::now() + 10s;
          std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms)) {
       if (!XGetWindowAttributes(display_, window, &attributes) || ready(attributes)) break;
     }
