@@ -110,14 +110,30 @@ bool isMonthInContext(std::string_view word, std::string_view previous) {
                             "after", "early", "late", "mid", "next", "last"});
 }
 
+// Whether a "please" after `word` (itself after `before`) opens a request of
+// its own ("it is invalid please try again") rather than going on with the
+// sentence ("could you please", "and please").
+bool startsRequest(std::string_view word, std::string_view before) {
+  if (isAuxiliary(word) || (isPersonalPronoun(word) && isAuxiliary(before))) return false;
+  return !isOneOf(word, {"and", "or", "but", "to", "so", "then", "just", "also", "now", "please"});
+}
+
+// Whether the words a sentence opened with so far are an opening set off by a
+// comma ("yes, I will", "I'm sorry, that is"), given the word that follows.
+bool endsOpening(const std::vector<std::string>& opening, std::string_view following) {
+  if (following.empty()) return false;
+  if (opening.size() == 1 && isOneOf(opening[0], {"yes", "okay", "ok"})) return true;
+  const bool sorry =
+      (opening.size() == 2 && opening[0] == "i'm" && opening[1] == "sorry") ||
+      (opening.size() == 3 && opening[0] == "i" && opening[1] == "am" && opening[2] == "sorry");
+  return sorry && !isOneOf(following, {"for", "to", "about", "if"});
+}
+
 }  // namespace
 
-SpeechTextFormatter::SpeechTextFormatter(const std::vector<std::string>& contextualStrings)
-    : SpeechTextFormatter(contextualStrings, Pauses{}) {}
-
 SpeechTextFormatter::SpeechTextFormatter(const std::vector<std::string>& contextualStrings,
-                                         Pauses pauses)
-    : pauses_(pauses) {
+                                         double sentencePause)
+    : sentencePause_(sentencePause) {
   for (const std::string& text : contextualStrings) {
     if (names_.size() >= MAX_NAMES) break;
     std::vector<std::string> forms = nameWords(text);
@@ -184,23 +200,39 @@ SpeechResult SpeechTextFormatter::format(const std::vector<TimedWord>& phrase,
     ++i;
   }
 
-  const double never = std::numeric_limits<double>::infinity();
+  // The words from here on as far as they are known: this phrase and the next.
+  std::vector<const TimedWord*> ahead;
+  for (const TimedWord& w : phrase) ahead.push_back(&w);
+  if (next) {
+    for (const TimedWord& w : *next) ahead.push_back(&w);
+  }
+  auto pauseAfter = [&](size_t k) {
+    return k + 1 < ahead.size() ? ahead[k + 1]->start - ahead[k]->end
+                                : std::numeric_limits<double>::infinity();
+  };
+  auto textAt = [&](size_t k) -> std::string_view {
+    return k < ahead.size() ? std::string_view(ahead[k]->text) : std::string_view();
+  };
+
   SpeechResult result;
   for (size_t i = 0; i < heard.size(); ++i) {
-    const TimedWord* following = i + 1 < phrase.size()    ? &phrase[i + 1]
-                                 : next && !next->empty() ? &next->front()
-                                                          : nullptr;
-    const double pause = following ? following->start - phrase[i].end : never;
-    const bool ends = pause >= pauses_.sentence;
+    const double pause = pauseAfter(i);
+    const std::string_view before = i > 0 ? std::string_view(heard[i - 1]) : previousWord_;
+    const bool ends = pause >= sentencePause_ ||
+                      (textAt(i + 1) == "please" && pauseAfter(i + 1) < sentencePause_ &&
+                       startsRequest(heard[i], before));
     if (sentenceStart_) {
       if (!named[i]) capitalise(written[i]);
-      question_ = opensQuestion(heard[i], ends || !following ? "" : following->text);
+      question_ = opensQuestion(heard[i], ends ? "" : textAt(i + 1));
+      opening_.clear();
       sentenceStart_ = false;
     }
+    const bool opening = opening_.size() < 3;
+    if (opening) opening_.push_back(heard[i]);
     if (ends) {
       written[i] += question_ ? "?" : ".";
       sentenceStart_ = true;
-    } else if (pause >= pauses_.comma) {
+    } else if (opening && endsOpening(opening_, textAt(i + 1))) {
       written[i] += ",";
     }
     if (!result.text.empty()) result.text += ' ';

@@ -9,8 +9,10 @@
 
 // Written text from a recogniser that hears bare lower-case words: sentences
 // begin with a capital and end with a full stop or a question mark where the
-// speaker paused long enough, commas mark shorter pauses, "I" and the names the
-// caller gave (in the caller's case), weekdays and months are capitalised.
+// speaker paused long enough or a new request begins ("... is invalid. Please
+// try again"), commas set off openings such as "yes" and "I'm sorry", and "I",
+// the names the caller gave (in the caller's case), weekdays and months are
+// capitalised.
 // Only the case of letters changes and punctuation is attached: the words
 // themselves stay as heard, numbers included.
 
@@ -25,15 +27,13 @@ struct TimedWord {
 
 class SpeechTextFormatter {
  public:
-  struct Pauses {
-    // A silence at least this long between two words ends a sentence.
-    double sentence = 0.5;
-    // A shorter one at least this long within a sentence is a comma.
-    double comma = 0.3;
-  };
+  // A silence at least this long between two words ends a sentence. Read
+  // speech pauses about a quarter of a second between sentences and less
+  // within one; a pause within a sentence is no sure sign of a comma.
+  static constexpr double SENTENCE_PAUSE_SECONDS = 0.25;
 
-  explicit SpeechTextFormatter(const std::vector<std::string>& contextualStrings);
-  SpeechTextFormatter(const std::vector<std::string>& contextualStrings, Pauses pauses);
+  explicit SpeechTextFormatter(const std::vector<std::string>& contextualStrings,
+                               double sentencePause = SENTENCE_PAUSE_SECONDS);
 
   // Takes the next phrase, in order. A phrase's last punctuation depends on
   // what follows it, so each is held until the next one comes: returns the
@@ -49,7 +49,7 @@ class SpeechTextFormatter {
   size_t nameAt(const std::vector<std::string>& words, size_t at,
                 std::vector<std::string>& forms) const;
 
-  Pauses pauses_;
+  double sentencePause_;
   // The caller's names, by their lower-case words; each name is a sequence of
   // one or more words in the caller's spelling.
   std::map<std::vector<std::string>, std::vector<std::string>> names_;
@@ -59,6 +59,8 @@ class SpeechTextFormatter {
   std::string previousWord_;
   bool sentenceStart_ = true;
   bool question_ = false;
+  // The current sentence's first words.
+  std::vector<std::string> opening_;
 };
 
 }  // namespace nolari::platform

@@ -9,16 +9,13 @@
 namespace nolari::platform {
 namespace {
 
-// A phrase in words as the recogniser hears them; "/" stands for a pause
-// between two words long enough for a comma, "//" for one that ends a sentence.
-// Phrases are a second apart.
+// A phrase in words as the recogniser hears them, "//" standing for a pause
+// that ends a sentence. Phrases are a second apart.
 std::vector<TimedWord> heard(const std::string& phrase, double& clock) {
   std::vector<TimedWord> words;
   std::istringstream in(phrase);
   for (std::string word; in >> word;) {
-    if (word == "/") {
-      clock += 0.35;
-    } else if (word == "//") {
+    if (word == "//") {
       clock += 0.8;
     } else {
       words.push_back({word, clock, clock + 0.3});
@@ -37,10 +34,18 @@ TEST(SpeechTextFormatter, WritesSentencesQuestionsAndNamesFromTheWordsAndTheirPa
     std::vector<std::string> written;
   };
   const std::vector<Case> cases = {
-      {"each pause long enough ends a sentence, a shorter one is a comma, I is a capital",
-       {"i think so // i'm sure", "yes / i'll come and i've seen what i'd need"},
+      {"each pause long enough ends a sentence, I is a capital",
+       {"i think so // i'm sure", "i'll come and i've seen what i'd need"},
        {},
-       {"I think so. I'm sure.", "Yes, I'll come and I've seen what I'd need."}},
+       {"I think so. I'm sure.", "I'll come and I've seen what I'd need."}},
+      {"a please that goes on ends the sentence before it, openings take a comma",
+       {"that option is invalid please try again", "thank you please hold", "call me please",
+        "could you please call and please hurry", "yes i'll come",
+        "i'm sorry that number is not valid", "i am sorry for the delay"},
+       {},
+       {"That option is invalid. Please try again.", "Thank you. Please hold.", "Call me please.",
+        "Could you please call and please hurry?", "Yes, I'll come.",
+        "I'm sorry, that number is not valid.", "I am sorry for the delay."}},
       {"a question opens with a question word before an auxiliary or an auxiliary before "
        "its subject",
        {"what is the time", "can you call me", "how many are there", "that is fine",
