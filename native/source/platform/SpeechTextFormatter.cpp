@@ -9,6 +9,10 @@ namespace nolari::platform {
 
 namespace {
 
+// A silence at least this long between two words ends a sentence. Read speech
+// pauses about a quarter of a second between sentences and less within one; a
+// pause within a sentence is no sure sign of a comma.
+constexpr double SENTENCE_PAUSE_SECONDS = 0.25;
 // Bounds on what contextual strings may add, so that a huge list stays quick.
 constexpr size_t MAX_NAMES = 2000;
 constexpr size_t MAX_NAME_WORDS = 12;
@@ -35,7 +39,7 @@ void capitalise(std::string& word) {
 // not part of the name; bytes of other scripts are.
 bool isAsciiPunctuation(char c) {
   const auto u = static_cast<unsigned char>(c);
-  return u < 0x80 && !(std::isalnum(u) != 0);
+  return u < 0x80 && std::isalnum(u) == 0;
 }
 
 std::vector<std::string> nameWords(std::string_view text) {
@@ -131,9 +135,7 @@ bool endsOpening(const std::vector<std::string>& opening, std::string_view follo
 
 }  // namespace
 
-SpeechTextFormatter::SpeechTextFormatter(const std::vector<std::string>& contextualStrings,
-                                         double sentencePause)
-    : sentencePause_(sentencePause) {
+SpeechTextFormatter::SpeechTextFormatter(const std::vector<std::string>& contextualStrings) {
   for (const std::string& text : contextualStrings) {
     if (names_.size() >= MAX_NAMES) break;
     std::vector<std::string> forms = nameWords(text);
@@ -202,6 +204,7 @@ SpeechResult SpeechTextFormatter::format(const std::vector<TimedWord>& phrase,
 
   // The words from here on as far as they are known: this phrase and the next.
   std::vector<const TimedWord*> ahead;
+  ahead.reserve(phrase.size() + (next ? next->size() : 0));
   for (const TimedWord& w : phrase) ahead.push_back(&w);
   if (next) {
     for (const TimedWord& w : *next) ahead.push_back(&w);
@@ -218,8 +221,8 @@ SpeechResult SpeechTextFormatter::format(const std::vector<TimedWord>& phrase,
   for (size_t i = 0; i < heard.size(); ++i) {
     const double pause = pauseAfter(i);
     const std::string_view before = i > 0 ? std::string_view(heard[i - 1]) : previousWord_;
-    const bool ends = pause >= sentencePause_ ||
-                      (textAt(i + 1) == "please" && pauseAfter(i + 1) < sentencePause_ &&
+    const bool ends = pause >= SENTENCE_PAUSE_SECONDS ||
+                      (textAt(i + 1) == "please" && pauseAfter(i + 1) < SENTENCE_PAUSE_SECONDS &&
                        startsRequest(heard[i], before));
     if (sentenceStart_) {
       if (!named[i]) capitalise(written[i]);

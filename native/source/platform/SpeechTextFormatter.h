@@ -27,13 +27,7 @@ struct TimedWord {
 
 class SpeechTextFormatter {
  public:
-  // A silence at least this long between two words ends a sentence. Read
-  // speech pauses about a quarter of a second between sentences and less
-  // within one; a pause within a sentence is no sure sign of a comma.
-  static constexpr double SENTENCE_PAUSE_SECONDS = 0.25;
-
-  explicit SpeechTextFormatter(const std::vector<std::string>& contextualStrings,
-                               double sentencePause = SENTENCE_PAUSE_SECONDS);
+  explicit SpeechTextFormatter(const std::vector<std::string>& contextualStrings);
 
   // Takes the next phrase, in order. A phrase's last punctuation depends on
   // what follows it, so each is held until the next one comes: returns the
@@ -49,7 +43,6 @@ class SpeechTextFormatter {
   size_t nameAt(const std::vector<std::string>& words, size_t at,
                 std::vector<std::string>& forms) const;
 
-  double sentencePause_;
   // The caller's names, by their lower-case words; each name is a sequence of
   // one or more words in the caller's spelling.
   std::map<std::vector<std::string>, std::vector<std::string>> names_;
