@@ -17,8 +17,10 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <utility>
 
 #include "base/FileInput.h"
+#include "platform/SpeechTextFormatter.h"
 
 extern "C" {
 #include <flite/cst_lexicon.h>
@@ -196,12 +198,6 @@ class MonoReader {
   std::vector<float> resampled_;
 };
 
-struct Word {
-  std::string text;
-  double start;
-  double end;
-};
-
 // A search built for one set of contextual strings.
 struct ContextSearch {
   // The set's words, phrase by phrase.
@@ -273,23 +269,20 @@ class PocketSpeech::Engine {
     std::vector<int16_t> utterance;
     size_t utteranceStart = 0;
     int quietRun = 0;
-    std::vector<Word> phrase;
+    std::vector<TimedWord> phrase;
     std::string error;
 
+    // The model hears bare lower-case words; the user reads written text.
+    SpeechTextFormatter formatter(contextualStrings);
     auto emitPhrase = [&] {
       if (phrase.empty()) return;
-      SpeechResult result;
-      for (const Word& w : phrase) result.text += (result.text.empty() ? "" : " ") + w.text;
-      result.start = phrase.front().start;
-      result.end = phrase.back().end;
-      phrase.clear();
-      onResult(result);
+      if (auto result = formatter.add(std::exchange(phrase, {}))) onResult(*result);
     };
     auto decode = [&]() -> std::optional<std::string> {
       if (utterance.empty()) return std::nullopt;
       auto words = decodeUtterance(utterance, static_cast<double>(utteranceStart) / MODEL_RATE);
       if (!words) return std::string("the recogniser failed to decode the audio");
-      for (Word& w : *words) {
+      for (TimedWord& w : *words) {
         if (!phrase.empty() && w.start - phrase.back().end >= PHRASE_PAUSE_SECONDS) emitPhrase();
         phrase.push_back(std::move(w));
       }
@@ -324,6 +317,7 @@ class PocketSpeech::Engine {
     }
     if (auto failure = decode()) return failure;
     emitPhrase();
+    if (auto result = formatter.finish()) onResult(*result);
     return std::nullopt;
   }
 
@@ -331,13 +325,13 @@ class PocketSpeech::Engine {
   Engine(cmd_ln_t* config, ps_decoder_t* decoder, std::string dictionaryPath)
       : config_(config), decoder_(decoder), dictionaryPath_(std::move(dictionaryPath)) {}
 
-  std::optional<std::vector<Word>> decodeUtterance(const std::vector<int16_t>& samples,
-                                                   double offset) {
+  std::optional<std::vector<TimedWord>> decodeUtterance(const std::vector<int16_t>& samples,
+                                                        double offset) {
     std::vector<double> levels = frameLevels(samples);
     // Digital silence or a faint hum has no words; the decoder would guess some.
     if (std::none_of(levels.begin(), levels.end(),
                      [](double rms) { return rms >= SILENT_FRAME_RMS; })) {
-      return std::vector<Word>{};
+      return std::vector<TimedWord>{};
     }
     if (ps_start_utt(decoder_) < 0) return std::nullopt;
     // The whole utterance at once, so that the model's batch normalisation sees
@@ -347,7 +341,7 @@ class PocketSpeech::Engine {
       return std::nullopt;
     }
     if (ps_end_utt(decoder_) < 0) return std::nullopt;
-    std::vector<Word> words;
+    std::vector<TimedWord> words;
     int lastEnd = 0;
     int32 score = 0;
     const char* hyp = ps_get_hyp(decoder_, &score);
