@@ -156,9 +156,12 @@ WhisperSpeech::~WhisperSpeech() {
   if (context_) whisper_free(context_);
 }
 
+// Half the processors: the engine's threads wait for each other by spinning,
+// and on a machine busy with other work (the desktop, a build) threads that
+// outnumber the free processors make a transcription many times slower.
 int WhisperSpeech::defaultThreads() {
   const unsigned hardware = std::thread::hardware_concurrency();
-  return std::clamp(static_cast<int>(hardware), 1, MAX_THREADS);
+  return std::clamp(static_cast<int>(hardware / 2), 1, MAX_THREADS);
 }
 
 std::optional<std::string> WhisperSpeech::prepare(bool load) {
