@@ -12,26 +12,19 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/Subprocess.h"
+#include "SondraClient.h"
 #include "support/TempDir.h"
 
 // The whisper engine end to end, on a tiny model with random weights written
 // by make_tiny_whisper_model.py: loading, segments, errors and memory. The
 // model recognises nothing, so these tests never measure accuracy.
 
-using namespace std::chrono_literals;
 using nlohmann::json;
 using nolari::test::ProcessOptions;
-using nolari::test::RunningProcess;
+using nolari::test::RESIDENT_MEMORY_MEANINGFUL;
 using nolari::test::TempDir;
 
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool RESIDENT_MEMORY_MEANINGFUL = false;
-#else
-constexpr bool RESIDENT_MEMORY_MEANINGFUL = true;
-#endif
 
 // Written by the tests' fixture; made here when the tests run on their own.
 const std::string& tinyModel() {
@@ -53,48 +46,13 @@ std::string readAll(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-class Sondra {
- public:
-  Sondra(const TempDir& dir, const std::string& model) {
-    ProcessOptions options;
-    options.cwd = dir.path();
-    options.unsetEnv = {"NOLARI_PLATFORM", "NOLARI_SPEECH_SCRIPT"};
-    // One thread: the machine running the tests is often busy, and the
-    // engine's threads wait for each other by spinning.
-    options.env = {{"NOLARI_SPEECH_ENGINE", "whisper"},
-                   {"NOLARI_SPEECH_MODEL", model},
-                   {"NOLARI_SPEECH_THREADS", "1"}};
-    child_ = RunningProcess::start(nolari::test::programPath("sondra"), options);
-    EXPECT_TRUE(child_ && child_->readLine(5s));
-  }
-
-  json ask(const json& request) {
-    child_->writeLine(request.dump());
-    auto line = child_->readLine(120s);
-    EXPECT_TRUE(line) << request.dump();
-    return line ? json::parse(*line) : json();
-  }
-
-  json transcribe(const std::string& path, const json& contextual = json::array()) {
-    return ask({{"id", "t"},
-                {"op", "transcribe"},
-                {"audio_path", path},
-                {"contextual_strings", contextual}});
-  }
-
-  long residentKiB() const {
-    std::ifstream status("/proc/" + std::to_string(child_->pid()) + "/status");
-    for (std::string line; std::getline(status, line);) {
-      if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
-    }
-    return -1;
-  }
-
-  nolari::test::ProcessResult finish() { return child_->wait(60s); }
-
- private:
-  std::unique_ptr<RunningProcess> child_;
-};
+// One thread: the machine running the tests is often busy, and the engine's
+// threads wait for each other by spinning.
+nolari::test::SondraClient whisperSondra(const TempDir& dir, const std::string& model) {
+  return nolari::test::SondraClient(dir, {{"NOLARI_SPEECH_ENGINE", "whisper"},
+                                          {"NOLARI_SPEECH_MODEL", model},
+                                          {"NOLARI_SPEECH_THREADS", "1"}});
+}
 
 #ifdef NOLARI_HAVE_WHISPER
 #define SKIP_WITHOUT_WHISPER()
@@ -114,7 +72,7 @@ TEST(WhisperEngine, TranscribesIntoSegmentsWithinTheAudioAndKeepsItsMemory) {
   // 16-bit mono at 16 kHz after a 44-byte header.
   const double seconds = static_cast<double>(readAll(speech).size() - 44) / 2 / 16000;
 
-  Sondra sondra(dir, tinyModel());
+  auto sondra = whisperSondra(dir, tinyModel());
   EXPECT_EQ(sondra.ask({{"id", "c"}, {"op", "check-locale"}, {"locale", "en_US"}})["asset_status"],
             "installed");
   json reply = sondra.transcribe(speech, {"calendar", "Siobhan Okonkwo", std::string("a\0b", 3)});
@@ -163,7 +121,7 @@ TEST(WhisperEngine, BadModelIsAnsweredPerRequestAndAFixedOneIsLoaded) {
   for (std::int32_t i = 0; i < tokens; ++i) vocabularyEnd += 4 + int32At(vocabularyEnd);
 
   const std::string model = dir.file("model.bin");
-  Sondra sondra(dir, model);
+  auto sondra = whisperSondra(dir, model);
   const struct {
     const char* name;
     std::function<void()> make;
