@@ -136,6 +136,13 @@ TEST(WhisperEngine, BadModelIsAnsweredPerRequestAndAFixedOneIsLoaded) {
        " is truncated: it ends in the weights of tensor"},
       {"of another format", [&] { std::ofstream(model) << "RIFF" << good.substr(4); },
        " is not a whisper model file (bad magic)"},
+      // The header's last field, the weights' type, which the engine would abort on.
+      {"of an unknown weight type",
+       [&] {
+         std::ofstream(model) << good.substr(0, 44) << std::string("\x63\0\0\0", 4)
+                              << good.substr(48);
+       },
+       " is not a valid whisper model: an unknown weight type 99"},
       {"a directory", [&] { std::filesystem::create_directory(model); }, " is a directory"},
       {"a FIFO", [&] { ASSERT_EQ(::mkfifo(model.c_str(), 0600), 0); }, " is not a regular file"},
   };

@@ -17,7 +17,10 @@ constexpr std::uint32_t MAGIC = 0x67676d6c;  // "ggml"
 constexpr std::int32_t MIN_VOCAB = 51864;
 constexpr std::int32_t MULTILINGUAL_VOCAB = 51865;
 constexpr std::int32_t MAX_VOCAB = 1 << 20;
-constexpr std::int32_t MAX_CONTEXT = 1 << 16;
+// Every whisper model sees 30 seconds as 1500 audio frames and holds 448 text
+// tokens; the engine's graphs assume both, and may abort on other values.
+constexpr std::int32_t AUDIO_CONTEXT = 1500;
+constexpr std::int32_t TEXT_CONTEXT = 448;
 constexpr std::int32_t MAX_STATE = 1 << 14;
 constexpr std::int32_t MAX_HEADS = 1 << 10;
 constexpr std::int32_t MAX_LAYERS = 1 << 8;
@@ -131,6 +134,28 @@ bool within(std::int32_t value, std::int32_t low, std::int32_t high) {
   return value >= low && value <= high;
 }
 
+// The weight types whisper.cpp's models come in, plain and quantised. The
+// engine aborts the process on a type it cannot map, so nothing else passes.
+bool knownWeightType(std::int32_t ftype) {
+  switch (static_cast<wsp_ggml_ftype>(ftype)) {
+    case WSP_GGML_FTYPE_ALL_F32:
+    case WSP_GGML_FTYPE_MOSTLY_F16:
+    case WSP_GGML_FTYPE_MOSTLY_Q4_0:
+    case WSP_GGML_FTYPE_MOSTLY_Q4_1:
+    case WSP_GGML_FTYPE_MOSTLY_Q5_0:
+    case WSP_GGML_FTYPE_MOSTLY_Q5_1:
+    case WSP_GGML_FTYPE_MOSTLY_Q8_0:
+    case WSP_GGML_FTYPE_MOSTLY_Q2_K:
+    case WSP_GGML_FTYPE_MOSTLY_Q3_K:
+    case WSP_GGML_FTYPE_MOSTLY_Q4_K:
+    case WSP_GGML_FTYPE_MOSTLY_Q5_K:
+    case WSP_GGML_FTYPE_MOSTLY_Q6_K:
+      return true;
+    default:
+      return false;
+  }
+}
+
 struct Header {
   std::int32_t vocab, audioContext, audioState, audioHeads, audioLayers;
   std::int32_t textContext, textState, textHeads, textLayers, mels, ftype;
@@ -140,7 +165,7 @@ std::optional<std::string> checkHeader(const Header& h) {
   if (!within(h.vocab, MIN_VOCAB, MAX_VOCAB)) {
     return invalid(numbered("a vocabulary of ", h.vocab, " tokens"));
   }
-  if (!within(h.audioContext, 1, MAX_CONTEXT) || !within(h.textContext, 1, MAX_CONTEXT) ||
+  if (h.audioContext != AUDIO_CONTEXT || h.textContext != TEXT_CONTEXT ||
       !within(h.audioState, 1, MAX_STATE) || h.textState != h.audioState ||
       !within(h.audioHeads, 1, MAX_HEADS) || !within(h.textHeads, 1, MAX_HEADS) ||
       h.audioState % h.audioHeads != 0 || h.textState % h.textHeads != 0 ||
@@ -148,9 +173,7 @@ std::optional<std::string> checkHeader(const Header& h) {
     return invalid("its dimensions are out of range");
   }
   if (h.mels != 80 && h.mels != 128) return invalid(numbered("", h.mels, " mel bands"));
-  const auto type = wsp_ggml_ftype_to_wsp_ggml_type(
-      static_cast<wsp_ggml_ftype>(h.ftype % WSP_GGML_QNT_VERSION_FACTOR));
-  if (h.ftype < 0 || type == WSP_GGML_TYPE_COUNT) {
+  if (h.ftype < 0 || !knownWeightType(h.ftype % WSP_GGML_QNT_VERSION_FACTOR)) {
     return invalid(numbered("an unknown weight type ", h.ftype, ""));
   }
   return std::nullopt;
