@@ -22,21 +22,23 @@ deps:
 	@bash scripts/deps.sh
 
 # Each build directory is configured again when this file changes, so that a
-# changed flag reaches directories configured before.
-$(BUILD)/CMakeCache.txt: Makefile
+# changed flag reaches directories configured before, and when the whisper
+# library is built again, so that a directory configured without it finds it.
+WHISPER_STAMP := $(wildcard .deps/whisper/stamp)
+$(BUILD)/CMakeCache.txt: Makefile $(WHISPER_STAMP)
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 
-$(ASAN_BUILD)/CMakeCache.txt: Makefile
+$(ASAN_BUILD)/CMakeCache.txt: Makefile $(WHISPER_STAMP)
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DNOLARI_SANITIZE=address $(CMAKE_FLAGS)
 
-$(TSAN_BUILD)/CMakeCache.txt: Makefile
+$(TSAN_BUILD)/CMakeCache.txt: Makefile $(WHISPER_STAMP)
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DNOLARI_SANITIZE=thread $(CMAKE_FLAGS)
 
-$(RELEASE_BUILD)/CMakeCache.txt: Makefile
+$(RELEASE_BUILD)/CMakeCache.txt: Makefile $(WHISPER_STAMP)
 	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 
 # libFuzzer comes with clang only; the other builds keep the default compiler.
-$(FUZZ_BUILD)/CMakeCache.txt: Makefile
+$(FUZZ_BUILD)/CMakeCache.txt: Makefile $(WHISPER_STAMP)
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNOLARI_FUZZ=ON \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ $(CMAKE_FLAGS)
 

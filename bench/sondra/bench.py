@@ -150,8 +150,9 @@ def duration(path):
 
 
 class Sondra:
-    def __init__(self, program, workdir):
+    def __init__(self, program, workdir, engine_env=None):
         env = {k: v for k, v in os.environ.items() if not k.startswith("NOLARI_")}
+        env.update(engine_env or {})
         self.started = time.monotonic()
         self.process = subprocess.Popen([program], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL, cwd=workdir, env=env, bufsize=0)

@@ -1,5 +1,6 @@
 #include "platform/Platform.h"
 
+#include <charconv>
 #include <cstdlib>
 #include <string_view>
 
@@ -17,6 +18,9 @@
 #include "platform/sim/Speech.h"
 #include "platform/sim/Windowing.h"
 #include "platform/sim/Workspace.h"
+#ifdef NOLARI_HAVE_WHISPER
+#include "platform/whisper/Speech.h"
+#endif
 #include "platform/x11/EventTaps.h"
 #include "platform/x11/Windowing.h"
 #include "platform/x11/Workspace.h"
@@ -111,6 +115,51 @@ class X11TypingKeyboard : public AtspiAccessibility::Keyboard {
   X11Keyboard keyboard_;
 };
 
+// The on-device engine the environment names. A model the user brings is only
+// checked once a request needs it, so that a bad one is answered per request;
+// an engine that does not exist here is a configuration error at start.
+std::unique_ptr<Speech> speechEngine(const PlatformEnvironment& environment, std::string& error) {
+  const std::string& engine = environment.speechEngine;
+  if (engine.empty() || engine == "pocketsphinx") {
+    const std::string& model = environment.speechModelDir;
+    return std::make_unique<PocketSpeech>(model.empty() ? PocketSpeech::DEFAULT_MODEL_DIR : model);
+  }
+  if (engine == "whisper") {
+#ifdef NOLARI_HAVE_WHISPER
+    if (environment.speechModel.empty()) {
+      error = "NOLARI_SPEECH_ENGINE=whisper needs NOLARI_SPEECH_MODEL to name a whisper model file";
+      return nullptr;
+    }
+    constexpr int MAX_SPEECH_THREADS = 64;
+    int threads = WhisperSpeech::defaultThreads();
+    if (!environment.speechThreads.empty()) {
+      const std::string& text = environment.speechThreads;
+      int value = 0;
+      auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
+      if (failure != std::errc() || end != text.data() + text.size() || value < 1 ||
+          value > MAX_SPEECH_THREADS) {
+        error = "NOLARI_SPEECH_THREADS=";
+        error += text;
+        error += " is not a thread count from 1 to ";
+        error += std::to_string(MAX_SPEECH_THREADS);
+        return nullptr;
+      }
+      threads = value;
+    }
+    return std::make_unique<WhisperSpeech>(environment.speechModel, threads);
+#else
+    error =
+        "NOLARI_SPEECH_ENGINE=whisper: this build has no whisper engine (scripts/deps.sh builds "
+        "its library; configure and build again after it)";
+    return nullptr;
+#endif
+  }
+  error = "NOLARI_SPEECH_ENGINE=";
+  error += engine;
+  error += " is not a known speech engine (\"pocketsphinx\", the default, or \"whisper\")";
+  return nullptr;
+}
+
 // The real desktop on Linux: the accessibility bus, the X window system (also
 // for the event taps, for typing and for the agent's windows) and the
 // on-device speech engine.
@@ -125,9 +174,8 @@ bool connectLinux(Platform& platform, PlatformNeeds needs, const PlatformEnviron
   }
   if (needs.eventTaps) platform.eventTaps = std::make_unique<X11EventTaps>();
   if (needs.speech) {
-    const std::string& model = environment.speechModelDir;
-    platform.speech =
-        std::make_unique<PocketSpeech>(model.empty() ? PocketSpeech::DEFAULT_MODEL_DIR : model);
+    platform.speech = speechEngine(environment, error);
+    if (!platform.speech) return false;
   }
   if (needs.windows) {
     auto defaults = std::make_unique<FileUserDefaults>(
@@ -153,13 +201,11 @@ constexpr Backend BACKENDS[] = {
 }  // namespace
 
 PlatformEnvironment PlatformEnvironment::fromProcess() {
-  return {variable("NOLARI_PLATFORM"),
-          variable("NOLARI_SIM_SCENE"),
-          variable("NOLARI_SIM_CONTROL"),
-          variable("NOLARI_SPEECH_SCRIPT"),
-          variable("NOLARI_SPEECH_MODEL_DIR"),
-          variable("XDG_CONFIG_HOME"),
-          variable("HOME"),
+  return {variable("NOLARI_PLATFORM"),         variable("NOLARI_SIM_SCENE"),
+          variable("NOLARI_SIM_CONTROL"),      variable("NOLARI_SPEECH_SCRIPT"),
+          variable("NOLARI_SPEECH_MODEL_DIR"), variable("NOLARI_SPEECH_ENGINE"),
+          variable("NOLARI_SPEECH_MODEL"),     variable("NOLARI_SPEECH_THREADS"),
+          variable("XDG_CONFIG_HOME"),         variable("HOME"),
           variable("DBUS_SYSTEM_BUS_ADDRESS")};
 }
 

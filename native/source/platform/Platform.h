@@ -43,6 +43,9 @@ struct PlatformEnvironment {
   std::string simControl{};      // NOLARI_SIM_CONTROL
   std::string speechScript{};    // NOLARI_SPEECH_SCRIPT
   std::string speechModelDir{};  // NOLARI_SPEECH_MODEL_DIR
+  std::string speechEngine{};    // NOLARI_SPEECH_ENGINE: "pocketsphinx" (or empty), "whisper"
+  std::string speechModel{};     // NOLARI_SPEECH_MODEL: the whisper engine's model file
+  std::string speechThreads{};   // NOLARI_SPEECH_THREADS: the whisper engine's threads
   std::string configHome{};      // XDG_CONFIG_HOME, where the user defaults are kept
   std::string home{};            // HOME, for them where XDG_CONFIG_HOME is not set
   std::string systemBus{};       // DBUS_SYSTEM_BUS_ADDRESS, where logind tells of the wake

@@ -13,27 +13,18 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/Subprocess.h"
+#include "SondraClient.h"
 #include "support/TempDir.h"
 
 // End to end on the on-device engine: speech made by the synthesiser, written
 // to files and transcribed through the protocol.
 
-using namespace std::chrono_literals;
 using nlohmann::json;
-using nolari::test::ProcessOptions;
-using nolari::test::RunningProcess;
+using nolari::test::RESIDENT_MEMORY_MEANINGFUL;
+using Sondra = nolari::test::SondraClient;
 using nolari::test::TempDir;
 
 namespace {
-
-// The address sanitizer's quarantine holds freed memory back: resident memory
-// says nothing about leaks there, and the sanitizer's own report at exit does.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool RESIDENT_MEMORY_MEANINGFUL = false;
-#else
-constexpr bool RESIDENT_MEMORY_MEANINGFUL = true;
-#endif
 
 struct Pcm {
   int rate = 16000;
@@ -114,45 +105,6 @@ std::string speak(const TempDir& dir, const std::string& name, const std::string
   EXPECT_EQ(std::system(command.c_str()), 0) << command;
   return path;
 }
-
-class Sondra {
- public:
-  explicit Sondra(const TempDir& dir) {
-    ProcessOptions options;
-    options.cwd = dir.path();
-    options.unsetEnv = {"NOLARI_PLATFORM", "NOLARI_SPEECH_SCRIPT", "NOLARI_SPEECH_MODEL_DIR"};
-    child_ = RunningProcess::start(nolari::test::programPath("sondra"), options);
-    EXPECT_TRUE(child_ && child_->readLine(5s));
-  }
-
-  json ask(const json& request) {
-    child_->writeLine(request.dump());
-    auto line = child_->readLine(60s);
-    EXPECT_TRUE(line) << request.dump();
-    return line ? json::parse(*line) : json();
-  }
-
-  json transcribe(const std::string& path, json contextual = json::array()) {
-    return ask({{"id", "t"},
-                {"op", "transcribe"},
-                {"audio_path", path},
-                {"contextual_strings", contextual}});
-  }
-
-  // Resident memory in KiB, from the kernel's account of the process.
-  long residentKiB() const {
-    std::ifstream status("/proc/" + std::to_string(child_->pid()) + "/status");
-    for (std::string line; std::getline(status, line);) {
-      if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
-    }
-    return -1;
-  }
-
-  nolari::test::ProcessResult finish() { return child_->wait(60s); }
-
- private:
-  std::unique_ptr<RunningProcess> child_;
-};
 
 }  // namespace
 

@@ -1,8 +1,6 @@
 #include "platform/pocketsphinx/Speech.h"
 
 #include <pocketsphinx.h>
-#include <samplerate.h>
-#include <sndfile.h>
 #include <sphinxbase/ngram_model.h>
 #include <unistd.h>
 
@@ -19,8 +17,8 @@
 #include <sstream>
 #include <utility>
 
-#include "base/FileInput.h"
 #include "platform/SpeechTextFormatter.h"
+#include "platform/sndfile/AudioReader.h"
 
 extern "C" {
 #include <flite/cst_lexicon.h>
@@ -36,11 +34,6 @@ constexpr const char* ENGLISH = "en-US";
 constexpr int MODEL_RATE = 16000;
 constexpr int FRAMES_PER_SECOND = 100;
 constexpr int SAMPLES_PER_FRAME = MODEL_RATE / FRAMES_PER_SECOND;
-// Frames read from the file per block; the whole file is never held at once.
-constexpr sf_count_t READ_BLOCK_FRAMES = 8192;
-// Telephone speech is sampled at 8 kHz and studio masters at up to 384 kHz.
-constexpr int MIN_SAMPLE_RATE = 4000;
-constexpr int MAX_SAMPLE_RATE = 384000;
 // Long recordings are decoded as a series of utterances cut in pauses, so that
 // memory stays bounded whatever the length of the file.
 constexpr double MIN_UTTERANCE_SECONDS = 15.0;
@@ -104,100 +97,6 @@ std::vector<std::string> phraseWords(const std::string& phrase) {
   return words;
 }
 
-class SndAudioFile : public SpeechAudioFile {
- public:
-  SndAudioFile(SNDFILE* file, SF_INFO info) : file(file), info(info) {}
-  ~SndAudioFile() override { sf_close(file); }
-
-  SNDFILE* file;
-  SF_INFO info;
-};
-
-// Reads a file block by block as mono 16-bit samples at the model's rate.
-class MonoReader {
- public:
-  explicit MonoReader(SndAudioFile& audio) : audio_(audio) {
-    channels_ = std::max(1, audio.info.channels);
-    ratio_ = static_cast<double>(MODEL_RATE) / std::max(1, audio.info.samplerate);
-    if (audio.info.samplerate != MODEL_RATE) {
-      int error = 0;
-      resampler_ = src_new(SRC_SINC_FASTEST, 1, &error);
-    }
-  }
-  ~MonoReader() {
-    if (resampler_) src_delete(resampler_);
-  }
-  MonoReader(const MonoReader&) = delete;
-  MonoReader& operator=(const MonoReader&) = delete;
-
-  bool resamplerReady() const {
-    return audio_.info.samplerate == MODEL_RATE || resampler_ != nullptr;
-  }
-
-  // Appends the next samples to `out`; false at the end of the file.
-  bool next(std::vector<int16_t>& out, std::string& error) {
-    if (finished_) return false;
-    interleaved_.resize(static_cast<size_t>(READ_BLOCK_FRAMES) * channels_);
-    sf_count_t got = sf_readf_float(audio_.file, interleaved_.data(), READ_BLOCK_FRAMES);
-    if (got < 0 || (got == 0 && sf_error(audio_.file) != SF_ERR_NO_ERROR)) {
-      error = std::string("cannot read audio: ") + sf_strerror(audio_.file);
-      return false;
-    }
-    bool last = got < READ_BLOCK_FRAMES;
-    mono_.assign(static_cast<size_t>(got), 0.0f);
-    for (sf_count_t i = 0; i < got; ++i) {
-      float sum = 0;
-      for (int c = 0; c < channels_; ++c)
-        sum += interleaved_[static_cast<size_t>(i) * channels_ + c];
-      mono_[static_cast<size_t>(i)] = sum / static_cast<float>(channels_);
-    }
-    if (!resampler_) {
-      append(mono_.data(), mono_.size(), out);
-    } else {
-      const double resampledFrames = std::ceil(static_cast<double>(mono_.size()) * ratio_);
-      resampled_.resize(static_cast<size_t>(resampledFrames) + 64);
-      SRC_DATA data{};
-      data.data_in = mono_.data();
-      data.input_frames = static_cast<long>(mono_.size());
-      data.src_ratio = ratio_;
-      data.end_of_input = last ? 1 : 0;
-      // The converter may hold input back; call again until it has taken it all
-      // and, at the end, drained its tail.
-      for (;;) {
-        data.data_out = resampled_.data();
-        data.output_frames = static_cast<long>(resampled_.size());
-        if (int rc = src_process(resampler_, &data); rc != 0) {
-          error = std::string("cannot resample audio: ") + src_strerror(rc);
-          return false;
-        }
-        append(resampled_.data(), static_cast<size_t>(data.output_frames_gen), out);
-        data.data_in += data.input_frames_used;
-        data.input_frames -= data.input_frames_used;
-        if (data.input_frames == 0 && (!last || data.output_frames_gen == 0)) break;
-      }
-    }
-    if (last) finished_ = true;
-    return true;
-  }
-
- private:
-  static void append(const float* samples, size_t count, std::vector<int16_t>& out) {
-    for (size_t i = 0; i < count; ++i) {
-      float v = std::clamp(samples[i], -1.0f, 1.0f) * 32767.0f;
-      out.push_back(static_cast<int16_t>(std::lrint(v)));
-    }
-  }
-
-  SndAudioFile& audio_;
-  int channels_ = 1;
-  double ratio_ = 1.0;
-  SRC_STATE* resampler_ = nullptr;
-  bool finished_ = false;
-  std::vector<float> interleaved_;
-  std::vector<float> mono_;
-  std::vector<float> resampled_;
-};
-
 // A search built for one set of contextual strings.
 struct ContextSearch {
   // The set's words, phrase by phrase.
@@ -260,7 +159,7 @@ class PocketSpeech::Engine {
     if (ps_set_search(decoder_, searchFor(contextualStrings).c_str()) < 0) {
       return "the recogniser could not select its language model";
     }
-    MonoReader reader(audio);
+    MonoReader reader(audio, MODEL_RATE);
     if (!reader.resamplerReady()) return std::string("cannot resample audio from its rate");
     // A fresh stream per file: the decoder's state must not carry over.
     ps_start_stream(decoder_);
@@ -649,30 +548,7 @@ std::unique_ptr<AssetInstallation> PocketSpeech::assetInstallationRequest(
 
 std::unique_ptr<SpeechAudioFile> PocketSpeech::openAudioFile(const std::string& path,
                                                              std::string& error) {
-  const int fd = FileInput::openRegularFileAs(path, "an audio file", error);
-  if (fd < 0) return nullptr;
-  SF_INFO info{};
-  SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
-  if (!file) {
-    ::close(fd);
-    error = "cannot read " + path + " as audio: " + sf_strerror(nullptr);
-    return nullptr;
-  }
-  if (info.channels < 1 || info.samplerate < 1) {
-    sf_close(file);
-    error = "cannot read " + path + " as audio: no channels or no sample rate";
-    return nullptr;
-  }
-  // The resampler's buffers grow with the ratio to the model's rate: a header
-  // claiming 1 Hz would ask for hundreds of megabytes.
-  if (info.samplerate < MIN_SAMPLE_RATE || info.samplerate > MAX_SAMPLE_RATE) {
-    sf_close(file);
-    error = "cannot read " + path + " as audio: a sample rate of ";
-    error += std::to_string(info.samplerate);
-    error += " Hz is outside what a recording has";
-    return nullptr;
-  }
-  return std::make_unique<SndAudioFile>(file, info);
+  return openSndAudioFile(path, error);
 }
 
 std::optional<std::string> PocketSpeech::analyze(SpeechAudioFile& file, const std::string& localeId,
