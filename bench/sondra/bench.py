@@ -1,9 +1,11 @@
-"""Speed and accuracy of Sondra on speech made by the flite synthesiser.
+"""Speed and accuracy of Sondra on speech made by the flite synthesiser, and on
+recordings of real speech.
 
-Builds a small corpus, then sends every file to one long-lived sondra over its
-protocol and to the plain engine (pocketsphinx_continuous -infile, one process
-per file), and prints word error rates, real-time factors, latencies, memory
-and the error of phrase start times.
+Builds a small synthetic corpus, then sends every file to one long-lived sondra
+over its protocol and to the plain engine (pocketsphinx_continuous -infile, one
+process per file), and prints word error rates, real-time factors, latencies,
+memory and the error of phrase start times. Then scores sondra on the real
+recordings (realspeech.py), part by part.
 """
 
 import argparse
@@ -58,8 +60,62 @@ RARE = [
 VOICES = ["kal16", "slt", "rms", "awb"]
 
 
+ABBREVIATIONS = {"mr": "mister", "mrs": "missus", "dr": "doctor", "st": "saint", "ok": "okay"}
+SYMBOLS = {"%": " percent ", "&": " and ", "@": " at ", "+": " plus "}
+
+ONES = ["zero", "one", "two", "three", "four", "five", "six", "seven", "eight", "nine", "ten", "eleven",
+        "twelve", "thirteen", "fourteen", "fifteen", "sixteen", "seventeen", "eighteen", "nineteen"]
+TENS = ["", "", "twenty", "thirty", "forty", "fifty", "sixty", "seventy", "eighty", "ninety"]
+ORDINALS = {"one": "first", "two": "second", "three": "third", "five": "fifth", "eight": "eighth",
+            "nine": "ninth", "twelve": "twelfth"}
+
+
+def spell_number(n):
+    """Cardinal words of 0 <= n < 10**9, as a speaker would say them."""
+    if n < 20:
+        return [ONES[n]]
+    if n < 100:
+        return [TENS[n // 10]] + ([ONES[n % 10]] if n % 10 else [])
+    for size, name in ((10 ** 6, "million"), (1000, "thousand"), (100, "hundred")):
+        if n >= size:
+            rest = n % size
+            return spell_number(n // size) + [name] + (spell_number(rest) if rest else [])
+    return []
+
+
+def spell_ordinal(n):
+    spoken = spell_number(n)
+    last = spoken[-1]
+    if last in ORDINALS:
+        spoken[-1] = ORDINALS[last]
+    elif last.endswith("y"):
+        spoken[-1] = last[:-1] + "ieth"
+    else:
+        spoken[-1] = last + "th"
+    return spoken
+
+
+def _spell(match):
+    digits, suffix = match.group(1).replace(",", ""), match.group(2)
+    if len(digits) > 9:
+        return " ".join(ONES[int(d)] for d in digits)
+    n = int(digits)
+    return " " + " ".join(spell_ordinal(n) if suffix else spell_number(n)) + " "
+
+
 def words(text):
-    return re.sub(r"[^a-z' ]+", " ", text.lower().replace("-", " ")).split()
+    """Lower-case words without punctuation, numbers spelled out, common
+    abbreviations written in full, so that only what was heard is compared."""
+    text = text.lower().replace("-", " ")
+    for symbol, spoken in SYMBOLS.items():
+        text = text.replace(symbol, spoken)
+    text = re.sub(r"(\d[\d,]*)(st|nd|rd|th)?\b", _spell, text)
+    out = []
+    for word in re.sub(r"[^a-z' ]+", " ", text).split():
+        word = word.strip("'")
+        if word:
+            out.append(ABBREVIATIONS.get(word, word))
+    return out
 
 
 def edit_distance(ref, hyp):
@@ -243,8 +299,29 @@ def main():
     parser.add_argument("sondra")
     parser.add_argument("--alternations", type=int, default=60,
                         help="requests alternating between two phrase sets")
+    which = parser.add_mutually_exclusive_group()
+    which.add_argument("--real-only", action="store_true", help="only the recordings of real speech")
+    which.add_argument("--synthetic-only", action="store_true", help="only the synthetic corpus")
+    parser.add_argument("--part", choices=["all", "tune", "held-out"], default="all",
+                        help="which part of the real recordings")
+    parser.add_argument("--sources", default="prompts,librivox,cards,raw",
+                        help="comma-separated real sources: prompts, librivox, cards, raw")
+    parser.add_argument("--every", type=int, default=1, help="only each n-th prompt of the part")
+    parser.add_argument("--hypotheses", help="write each real recording's reference and hypothesis here (JSON lines)")
     args = parser.parse_args()
 
+    if not args.real_only:
+        synthetic(args)
+    if not args.synthetic_only:
+        import realspeech
+
+        with tempfile.TemporaryDirectory() as directory:
+            print()
+            realspeech.main(args.sondra, args, directory)
+    return 0
+
+
+def synthetic(args):
     with tempfile.TemporaryDirectory() as directory:
         corpus, onsets = build_corpus(directory)
         sondra = Sondra(args.sondra, directory)
@@ -328,7 +405,6 @@ def main():
         print("segment start error vs the known onsets after each pause: "
               + ", ".join(f"{e:.3f} s" for e in errors) + f" (max {max(errors):.3f} s)")
     print(alternation)
-    return 0
 
 
 if __name__ == "__main__":
