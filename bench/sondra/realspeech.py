@@ -154,7 +154,9 @@ def load_items(workdir, part="all", sources=("prompts", "librivox", "cards", "ra
         chosen = []
         for this_part, first in (("tune", 0), ("held-out", 1)):
             if part in ("all", this_part):
-                chosen += [(key, this_part) for key in keys[first::2][::every]]
+                # Beeps ("<beep ascending>") hold their places in the split but
+                # have no words to score.
+                chosen += [(key, this_part) for key in keys[first::2][::every] if not texts[key].startswith("<")]
         for key, this_part in chosen:
             with open(f"{PROMPTS_DIR}/{key}.g722", "rb") as f:
                 pcm = decoder.decode(f.read())
