@@ -15,9 +15,11 @@ constexpr sf_count_t READ_BLOCK_FRAMES = 8192;
 // Telephone speech is sampled at 8 kHz and studio masters at up to 384 kHz.
 constexpr int MIN_SAMPLE_RATE = 4000;
 constexpr int MAX_SAMPLE_RATE = 384000;
-// The best converter: telephone speech raised to 16 kHz has about 4 points fewer word
-// errors than with the fastest one, for a cost small beside the decoding.
-constexpr int RESAMPLER = SRC_SINC_BEST_QUALITY;
+// Raising telephone speech to 16 kHz, the best converter leaves about 4 points fewer
+// word errors than the fastest one, for 1% of real time; lowering a 48 kHz microphone's
+// rate it would cost 3%, so the fastest one does that.
+constexpr int UPSAMPLER = SRC_SINC_BEST_QUALITY;
+constexpr int DOWNSAMPLER = SRC_SINC_FASTEST;
 
 void append(const float* samples, size_t count, std::vector<int16_t>& out) {
   for (size_t i = 0; i < count; ++i) {
@@ -64,7 +66,7 @@ MonoReader::MonoReader(SndAudioFile& audio, int rate) : audio_(audio), rate_(rat
   ratio_ = static_cast<double>(rate) / std::max(1, audio.info.samplerate);
   if (audio.info.samplerate != rate) {
     int error = 0;
-    resampler_ = src_new(RESAMPLER, 1, &error);
+    resampler_ = src_new(audio.info.samplerate < rate ? UPSAMPLER : DOWNSAMPLER, 1, &error);
   }
 }
 
