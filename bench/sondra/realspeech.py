@@ -259,6 +259,10 @@ def scores(run):
         names = [f"{item.source} {item.part}" if item.source == "prompts" else item.source]
         if item.source == "prompts" and len(words(item.reference)) >= 3:
             names.append(f"prompts {item.part} >=3 words")
+        # Fragments ("...has joined") are not written as sentences, and no
+        # formatter should make them so.
+        if item.source == "prompts" and is_formatted(item.reference):
+            names.append(f"prompts {item.part} sentences")
         if item.part == "held-out":
             names.append("held-out pooled")
         for name in names:
@@ -266,11 +270,18 @@ def scores(run):
     return lines
 
 
+def sort_key(line):
+    name = line[0]
+    for suffix in (" >=3 words", " sentences"):
+        name = name.removesuffix(suffix)
+    return ORDER.index(name), line[0]
+
+
 def report(run):
     lines = [f"{'set':<28} {'utt':>4} {'words':>5} {'WER norm':>9} {'WER written':>12} {'formatted':>10} "
              f"{'RTF wall':>9} {'RTF cpu':>8}"]
     cased = {r.item.source for r in run.results if r.item.cased}
-    for name, s in sorted(scores(run).items(), key=lambda line: ORDER.index(line[0].split(" >=")[0])):
+    for name, s in sorted(scores(run).items(), key=sort_key):
         written = f"{s.written_wer():>11.1f}%" if name.split()[0] in cased else f"{'-':>12}"
         lines.append(f"{name:<28} {s.utterances:>4} {s.words:>5} {s.wer():>8.1f}% {written} "
                      f"{100.0 * s.formatted / max(1, s.utterances):>9.0f}% "

@@ -82,4 +82,12 @@ std::string repairUTF8(std::string_view bytes) {
   return repaired;
 }
 
+std::string lowerASCII(std::string_view bytes) {
+  std::string out(bytes);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
 }  // namespace nolari::TextEncoding

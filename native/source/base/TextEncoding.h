@@ -12,4 +12,7 @@ namespace nolari::TextEncoding {
 bool isValidUTF8(std::string_view bytes);
 std::string repairUTF8(std::string_view bytes);
 
+// Lower case for the ASCII letters only; other bytes, UTF-8 included, are kept.
+std::string lowerASCII(std::string_view bytes);
+
 }  // namespace nolari::TextEncoding

@@ -5,6 +5,8 @@
 #include <limits>
 #include <string_view>
 
+#include "base/TextEncoding.h"
+
 namespace nolari::platform {
 
 namespace {
@@ -19,14 +21,6 @@ constexpr size_t MAX_NAME_WORDS = 12;
 
 bool isOneOf(std::string_view word, std::initializer_list<std::string_view> set) {
   return std::find(set.begin(), set.end(), word) != set.end();
-}
-
-std::string lowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
 }
 
 void capitalise(std::string& word) {
@@ -142,7 +136,7 @@ SpeechTextFormatter::SpeechTextFormatter(const std::vector<std::string>& context
     if (forms.empty() || forms.size() > MAX_NAME_WORDS) continue;
     std::vector<std::string> key;
     key.reserve(forms.size());
-    for (const std::string& form : forms) key.push_back(lowerAscii(form));
+    for (const std::string& form : forms) key.push_back(TextEncoding::lowerASCII(form));
     longestName_ = std::max(longestName_, forms.size());
     // The first spelling given wins.
     names_.emplace(std::move(key), std::move(forms));

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <utility>
 
+#include "base/TextEncoding.h"
 #include "platform/SpeechTextFormatter.h"
 #include "platform/sndfile/AudioReader.h"
 
@@ -59,15 +60,9 @@ constexpr size_t MAX_CONTEXT_PHRASES = 2000;
 constexpr size_t MAX_PHRASE_WORDS = 12;
 constexpr size_t MAX_WORD_LETTERS = 40;
 
-std::string lowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 // "en_US", "EN-us" and "en" all name the US English model.
 bool namesEnglish(const std::string& localeId) {
-  std::string normal = lowerAscii(localeId);
+  std::string normal = TextEncoding::lowerASCII(localeId);
   std::replace(normal.begin(), normal.end(), '_', '-');
   return normal == "en-us" || normal == "en";
 }

@@ -6,6 +6,7 @@
 #include <whisper.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -13,6 +14,7 @@
 
 #include "base/FileInput.h"
 #include "base/NolariLogger.h"
+#include "base/TextEncoding.h"
 #include "platform/sndfile/AudioReader.h"
 
 namespace nolari::platform {
@@ -35,15 +37,9 @@ constexpr std::size_t MAX_PROMPT_BYTES = 1000;
 constexpr double MAX_STEPS_PER_SECOND = 40.0;
 constexpr long MIN_STEPS = 100;
 
-std::string lowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 // "en_US", "EN-us" and "en" all name English; "de-DE" names "de".
 std::string primaryLanguage(const std::string& localeId) {
-  std::string normal = lowerAscii(localeId);
+  std::string normal = TextEncoding::lowerASCII(localeId);
   return normal.substr(0, normal.find_first_of("-_"));
 }
 
