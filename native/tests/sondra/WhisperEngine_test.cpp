@@ -61,14 +61,24 @@ nolari::test::SondraClient whisperSondra(const TempDir& dir, const std::string& 
   GTEST_SKIP() << "this build has no whisper engine (scripts/deps.sh builds its library)"
 #endif
 
+// A WAV of `text` spoken by flite at 16 kHz, or nothing when it cannot be made.
+std::string spoken(const TempDir& dir, const std::string& text) {
+  std::string speech = dir.file("speech.wav");
+  std::string command = "flite -voice kal16 -t '";
+  command += text;
+  command += "' -o '";
+  command += speech;
+  command += "'";
+  return std::system(command.c_str()) == 0 ? speech : std::string();
+}
+
 }  // namespace
 
 TEST(WhisperEngine, TranscribesIntoSegmentsWithinTheAudioAndKeepsItsMemory) {
   SKIP_WITHOUT_WHISPER();
   TempDir dir;
-  const std::string speech = dir.file("speech.wav");
-  const std::string command = "flite -voice kal16 -t 'Open the calendar.' -o '" + speech + "'";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string speech = spoken(dir, "Open the calendar.");
+  ASSERT_FALSE(speech.empty());
   // 16-bit mono at 16 kHz after a 44-byte header.
   const double seconds = static_cast<double>(readAll(speech).size() - 44) / 2 / 16000;
 
@@ -104,9 +114,8 @@ TEST(WhisperEngine, TranscribesIntoSegmentsWithinTheAudioAndKeepsItsMemory) {
 TEST(WhisperEngine, BadModelIsAnsweredPerRequestAndAFixedOneIsLoaded) {
   SKIP_WITHOUT_WHISPER();
   TempDir dir;
-  const std::string speech = dir.file("speech.wav");
-  const std::string command = "flite -voice kal16 -t 'Yes.' -o '" + speech + "'";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string speech = spoken(dir, "Yes.");
+  ASSERT_FALSE(speech.empty());
   const std::string good = readAll(tinyModel());
   // Where the vocabulary ends: past the magic, the header and the mel filters,
   // then a count and each token's length and bytes.
