@@ -114,12 +114,14 @@ shot 1-recording
 wait "$player"
 xdotool keyup space
 wait_for '"state":"transcribing"' "$out/parent.log" 50
+# The blob takes a moment to turn to its new state.
+sleep 0.4
 shot 2-transcribing
 wait_for '"event":"written"\|"event":"write_failed"\|"state":"error"' "$out/parent.log" 600
 shot 3-text
 wait_for '"type":"write_success"' "$out/parent.log" 20
-# The stars come 0.2 s after write_success.
-sleep 0.8
+# The stars come 0.2 s after write_success and fade in.
+sleep 1.5
 shot 4-stars
 
 kill "$parent_pid"
