@@ -104,6 +104,8 @@ parent_pid=$!
 pids+=($parent_pid)
 wait_for 'dictation_space_hold_updated' "$out/parent.log" 100
 wait_for '← tarnet' "$out/parent.log" 100
+# A benchmark's hook, given the parent's process id, to measure the programs at rest.
+if [[ -n "${DICTATION_ROAD_AT_REST:-}" ]]; then "$DICTATION_ROAD_AT_REST" "$parent_pid"; fi
 
 xdotool keydown space
 wait_for '"event":"recording"' "$out/parent.log" 100
