@@ -71,7 +71,7 @@ double AlsaRecorder::blockLevel(const int16_t* samples, size_t count) {
     const double value = samples[i] / 32768.0;
     sum += value * value;
   }
-  const double db = 20.0 * std::log10(std::max(std::sqrt(sum / count), 1e-9));
+  const double db = 20.0 * std::log10(std::max(std::sqrt(sum / static_cast<double>(count)), 1e-9));
   return std::clamp((db + 50.0) / 40.0, 0.0, 1.0);
 }
 

@@ -10,6 +10,7 @@
 // to it, "← ambrel" came from it; "= " lines are the parent's own reports. It ends
 // on SIGINT or SIGTERM, or when one of the programs exits, and stops them all.
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -18,10 +19,12 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -43,9 +46,18 @@ constexpr std::chrono::milliseconds LEVEL_PERIOD{40};
 constexpr size_t MIN_CONTEXT_WORD = 3;
 constexpr size_t MAX_CONTEXT_WORDS = 64;
 
-volatile std::sig_atomic_t stopRequested = 0;
+// How long a velkit command may take before it counts as failed: an application
+// that does not answer must not hold up the dictation.
+constexpr std::chrono::seconds TOOL_DEADLINE{5};
 
-void requestStop(int) { stopRequested = 1; }
+// The signal handler writes to this pipe, so a signal that comes just before the
+// wait still ends it.
+int stopPipe[2] = {-1, -1};
+
+void requestStop(int) {
+  const char byte = 1;
+  [[maybe_unused]] const auto wrote = ::write(stopPipe[1], &byte, 1);
+}
 
 double millisecondsBetween(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double, std::milli>(to - from).count();
@@ -154,14 +166,14 @@ class Parent {
       return;
     }
     child->closeInput();
-    tools_.push_back({purpose, std::move(child), {}});
+    tools_.push_back({purpose, std::move(child), {}, Clock::now() + TOOL_DEADLINE});
   }
 
   int loop() {
     auto nextLevel = Clock::now();
-    while (stopRequested == 0) {
-      std::vector<pollfd> fds;
-      std::vector<std::string> owners;
+    for (;;) {
+      std::vector<pollfd> fds{{stopPipe[0], POLLIN, 0}};
+      std::vector<std::string> owners{""};
       for (const auto& [name, child] : children_) {
         fds.push_back({child->outputFd(), POLLIN, 0});
         owners.push_back(name);
@@ -183,8 +195,8 @@ class Parent {
         sendTo("ambrel", {{"type", "action_blob_set_audio_level"}, {"level", recorder_.level()}});
         nextLevel = Clock::now() + LEVEL_PERIOD;
       }
-      if (ready <= 0) continue;
-      for (size_t i = 0; i < owners.size(); ++i) {
+      if (fds[0].revents != 0) break;
+      for (size_t i = 1; i < owners.size(); ++i) {
         if (fds[i].revents == 0) continue;
         std::vector<std::string> lines;
         const bool open = children_[owners[i]]->read(lines);
@@ -197,10 +209,16 @@ class Parent {
         }
       }
       for (size_t i = owners.size(); i < fds.size(); ++i) {
-        if (fds[i].revents == 0) continue;
         auto& tool = tools_[i - owners.size()];
-        if (tool.child->read(tool.lines)) continue;
-        tool.child->stop();
+        const bool late = Clock::now() >= tool.deadline;
+        if (fds[i].revents == 0 && !late) continue;
+        if (!late && tool.child->read(tool.lines)) continue;
+        if (late) {
+          report({{"event", "tool_timed_out"}, {"purpose", tool.purpose}});
+          tool.lines.clear();
+        }
+        // A command that gave its answer is ending by itself; a late one is not waited for.
+        tool.child->stop(late ? std::chrono::milliseconds(0) : std::chrono::milliseconds(2000));
         json answer;
         if (!tool.lines.empty()) {
           print("← velkit", tool.lines.front());
@@ -344,6 +362,7 @@ class Parent {
     std::string purpose;
     std::unique_ptr<Child> child;
     std::vector<std::string> lines;
+    Clock::time_point deadline;
   };
 
   std::string programs_;
@@ -384,10 +403,16 @@ int main(int argc, char** argv) {
     if (args[i] == "--space-hold-ms") spaceHoldMs = std::atoi(args[i + 1].c_str());
     if (args[i] == "--work") work = args[i + 1];
   }
+  if (::pipe2(nolari::parent::stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
   struct sigaction action {};
   action.sa_handler = nolari::parent::requestStop;
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
-  return nolari::parent::Parent(args[0], device, spaceHoldMs, work).run();
+  try {
+    return nolari::parent::Parent(args[0], device, spaceHoldMs, work).run();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "dictation_parent: %s\n", error.what());
+    return 1;
+  }
 }
