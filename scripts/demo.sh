@@ -47,8 +47,10 @@ PY
 mkdir -p "$(dirname "$sheet")"
 tiles=()
 for shot in 1-recording 2-transcribing 3-text 4-stars; do
-  # The window, and the blob at the bottom of the screen enlarged below it.
+  # The window, then enlarged below it the strip under the message body, where
+  # the stars come, and the blob at the bottom of the screen.
   convert "$out/$shot.png" \( -clone 0 -crop 680x540+300+250 +repage \) \
+    \( -clone 0 -crop 340x40+320+698 +repage -scale 200% \) \
     \( -clone 0 -crop 240x70+520+954 +repage -scale 283% \) -delete 0 \
     -background '#808080' -gravity center -append -resize 400x "$out/$shot-tile.png"
   tiles+=(-label "${shot#*-}" "$out/$shot-tile.png")

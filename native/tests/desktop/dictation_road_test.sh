@@ -25,9 +25,13 @@ lines = open(sys.argv[1]).read().splitlines()
 field = open(sys.argv[2]).read().strip()
 failures = []
 
-# The recogniser may miss a word; more than one is a fault of the road.
+# The draft stays; the dictation follows it. The recogniser may miss a word;
+# more than one is a fault of the road.
+draft = "Hello Ann,\nare you free for lunch on Friday? "
+if not field.startswith(draft):
+    failures.append(f"the draft is not kept: {field!r}")
 expected = "i will call you back in ten minutes".split()
-heard = re.findall(r"[a-z']+", field.lower())
+heard = re.findall(r"[a-z']+", field[len(draft):].lower())
 missing = [word for word in expected if word not in heard]
 if len(missing) > 1 or len(heard) > len(expected) + 1:
     failures.append(f"the field holds {field!r}")

@@ -317,7 +317,18 @@ class Parent {
              {{"type", "action_blob_state"}, {"state", "info"}, {"message", "No speech"}});
       return;
     }
-    runTool("write", {"write-text", text_});
+    runTool("write", {"write-text", fieldValueWith(text_)});
+  }
+
+  // velkit write-text sets the field's whole value, so the dictation goes after
+  // what the field held when the key went down, the draft kept. The space the
+  // key typed, if it reached the field, separates the two.
+  std::string fieldValueWith(const std::string& text) const {
+    std::string value = context_.value("focused_value", "");
+    if (!value.empty() && std::isspace(static_cast<unsigned char>(value.back())) == 0) {
+      value.push_back(' ');
+    }
+    return value.append(text);
   }
 
   void toolDone(const std::string& purpose, const json& answer) {
