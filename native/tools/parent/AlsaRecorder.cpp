@@ -13,6 +13,8 @@ namespace {
 constexpr snd_pcm_uframes_t BLOCK_FRAMES = AlsaRecorder::RATE / 50;
 // The device's buffer: enough for a loaded machine to fall behind without losing audio.
 constexpr unsigned LATENCY_US = 100000;
+// How long one wait for audio lasts before the recording checks whether it should end.
+constexpr int WAIT_MS = 100;
 // Per block, what the displayed level keeps of the previous one when the sound falls.
 constexpr double FALL = 0.85;
 
@@ -78,6 +80,8 @@ double AlsaRecorder::blockLevel(const int16_t* samples, size_t count) {
 void AlsaRecorder::read() {
   std::vector<int16_t> block(BLOCK_FRAMES);
   while (!stopping_) {
+    // A device that stops delivering must not hold up the end of the recording.
+    if (snd_pcm_wait(pcm_, WAIT_MS) == 0) continue;
     snd_pcm_sframes_t got = snd_pcm_readi(pcm_, block.data(), BLOCK_FRAMES);
     if (got < 0) {
       // An overrun loses a block but not the recording.
