@@ -179,12 +179,14 @@ class Parent {
         owners.push_back(name);
       }
       for (const auto& tool : tools_) fds.push_back({tool.child->outputFd(), POLLIN, 0});
+      std::optional<Clock::time_point> wake;
+      if (recorder_.recording()) wake = nextLevel;
+      for (const auto& tool : tools_) wake = std::min(wake.value_or(tool.deadline), tool.deadline);
       int timeout = -1;
-      if (recorder_.recording()) {
-        timeout = std::max(
-            0, static_cast<int>(
-                   std::chrono::duration_cast<std::chrono::milliseconds>(nextLevel - Clock::now())
-                       .count()));
+      if (wake) {
+        timeout = static_cast<int>(std::max<int64_t>(
+            0,
+            std::chrono::duration_cast<std::chrono::milliseconds>(*wake - Clock::now()).count()));
       }
       const int ready = ::poll(fds.data(), fds.size(), timeout);
       if (ready < 0 && errno != EINTR) {
