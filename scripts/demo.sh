@@ -1,46 +1,61 @@
 #!/usr/bin/env bash
-# Sondra's main job, end to end: a sentence is spoken into a WAV file, the
-# worker is started, and the lines exchanged with it are shown (→ to it, ← from it).
+# The road of one dictation on a headless desktop: space is held over the compose
+# window while a synthesised sentence plays into a virtual microphone, the
+# stand-in parent records it, Sondra transcribes it with the window's words and
+# Velkit writes it into the message body; the stars come under it. Shows the
+# lines exchanged with each program, the screenshots' contact sheet and the times.
 set -euo pipefail
 
-build=${1:?usage: scripts/demo.sh <build dir>}
-sondra=$(cd "$build" && pwd)/native/source/sondra/sondra
-[[ -x "$sondra" ]] || { echo "demo: $sondra is not built" >&2; exit 1; }
-desktop_demo=$(cd "$(dirname "$0")" && pwd)/demo_desktop.sh
-build=$(cd "$build" && pwd)
+build=$(cd "${1:?usage: scripts/demo.sh <build dir>}" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+out=$build/demo
+sheet=$(cd "$here/.." && pwd)/docs/demo/dictation-road.png
+sentence="i will call you back in ten minutes"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-sentence="Please send the quarterly report to Margaret before Friday."
-flite -voice kal16 -t "$sentence" -o "$work/dictation.wav"
-echo "spoken into $work/dictation.wav: \"$sentence\""
-echo
-
-cd "$work"
-coproc SONDRA { exec "$sondra" 2>/dev/null; }
-read -r -t 10 line <&"${SONDRA[0]}"
-echo "← $line"
-
-send() {
-  echo "→ $1"
-  printf '%s\n' "$1" >&"${SONDRA[1]}"
-  read -r -t 60 reply <&"${SONDRA[0]}"
-  echo "← $reply"
-}
-
-send '{"id":"1","op":"ping"}'
-send '{"id":"2","op":"check-permission"}'
-send '{"id":"3","op":"check-locale","locale":"en-US"}'
-send "{\"id\":\"4\",\"op\":\"transcribe\",\"audio_path\":\"$work/dictation.wav\",\"locale\":\"en-US\",\"contextual_strings\":[\"Margaret\"]}"
-transcription=$reply
-
-exec {SONDRA[1]}>&-
+rm -rf "$out"
+echo "spoken into the virtual microphone while space is held: \"$sentence\""
 status=0
-wait "$SONDRA_PID" || status=$?
-echo
-echo "sondra exited with status $status at the end of its input"
+DICTATION_SENTENCE=$sentence bash "$here/dictation_road.sh" "$build" "$out" --shots || status=$?
+if ((status == 77)); then exit 0; fi
 
-# The transcribed text, written into a live application on a headless desktop.
-text=$(printf '%s' "$transcription" | /usr/bin/python3 -c 'import json, sys; r = json.load(sys.stdin); print(r.get("text") or r.get("result", {}).get("text", ""))')
 echo
-bash "$desktop_demo" "$build" "${text:-$sentence}"
+echo "lines exchanged (→ to a program, ← from it, = the parent's own reports; seconds since start):"
+grep -v '"action_blob_set_audio_level"' "$out/parent.log"
+levels=$(grep -c '"action_blob_set_audio_level"' "$out/parent.log" || true)
+echo "(and $levels action_blob_set_audio_level lines to ambrel while recording, e.g.:)"
+grep '"action_blob_set_audio_level"' "$out/parent.log" | sed -n '20,22p'
+echo
+echo "the message body now holds: \"$(cat "$out/field.txt")\""
+((status == 0)) || { echo "demo: the dictation did not reach the field (programs' log: $out/programs.log)"; exit 1; }
+
+/usr/bin/python3 - "$out/parent.log" <<'PY'
+import json, re, sys
+lines = open(sys.argv[1]).read().splitlines()
+def at(pattern):
+    for line in lines:
+        if re.search(pattern, line):
+            return float(line.split()[0]), line
+    return None, None
+up, _ = at(r'← ambrel .*"dictation_ptt_up"')
+_, written = at(r'"event":"written"')
+report = json.loads(written.split("= ", 1)[1])
+print(f"key release (dictation_ptt_up from ambrel) → text in the field: {report['release_to_text_ms']:.0f} ms")
+print(f"sondra's own transcription time for the same audio:           {report['sondra_duration_ms']:.0f} ms")
+print(f"everything else:                                               {report['release_to_text_ms'] - report['sondra_duration_ms']:.0f} ms")
+PY
+
+mkdir -p "$(dirname "$sheet")"
+tiles=()
+for shot in 1-recording 2-transcribing 3-text 4-stars; do
+  # The window, then enlarged below it the strip under the message body, where
+  # the stars come, and the blob at the bottom of the screen.
+  convert "$out/$shot.png" \( -clone 0 -crop 680x540+300+250 +repage \) \
+    \( -clone 0 -crop 340x40+320+698 +repage -scale 200% \) \
+    \( -clone 0 -crop 240x70+520+954 +repage -scale 283% \) -delete 0 \
+    -background '#808080' -gravity center -append -resize 400x "$out/$shot-tile.png"
+  tiles+=(-label "${shot#*-}" "$out/$shot-tile.png")
+done
+montage "${tiles[@]}" -tile 4x1 -geometry +4+4 "$sheet"
+echo
+echo "screenshots: $out/{1-recording,2-transcribing,3-text,4-stars}.png"
+echo "contact sheet: $sheet"

@@ -23,6 +23,9 @@ packages=(
   xvfb x11-utils dbus dbus-x11 at-spi2-core openbox xdotool imagemagick
   # A compositing manager, for the tests that read translucent windows back.
   xcompmgr
+  # The dictation's road: recording through ALSA, and a sound server whose
+  # virtual microphone the tests and `make demo` speak into.
+  libasound2-dev pulseaudio pulseaudio-utils
   python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0
   # The applications the desktop tests write into.
   chromium firefox-esr mousepad featherpad libreoffice-writer libreoffice-gtk3
