@@ -266,9 +266,14 @@ class Parent {
     context_ = json();
     contextPending_ = true;
     transcriptPending_ = false;
+    draft_.reset();
+    draftPending_ = true;
+    writePending_ = false;
     report({{"event", "recording"}, {"dictation", dictationId()}});
     sendTo("ambrel", {{"type", "action_blob_set_dictation_state"}, {"state", "recording"}});
     runTool("context", {"get-context"});
+    // The context's copy of the field's value is shortened; the draft must be whole.
+    runTool("draft", {"get-focused"});
   }
 
   void pttUp() {
@@ -319,14 +324,26 @@ class Parent {
              {{"type", "action_blob_state"}, {"state", "info"}, {"message", "No speech"}});
       return;
     }
-    runTool("write", {"write-text", fieldValueWith(text_)});
+    writePending_ = true;
+    if (!draftPending_) write();
   }
 
   // velkit write-text sets the field's whole value, so the dictation goes after
-  // what the field held when the key went down, the draft kept. The space the
-  // key typed, if it reached the field, separates the two.
+  // what the field held when the key went down, the draft kept. A draft that
+  // could not be read is not overwritten: the ready blob offers the text instead.
+  void write() {
+    writePending_ = false;
+    if (!draft_) {
+      report({{"event", "draft_unread"}, {"text", text_}});
+      sendTo("ambrel", {{"type", "action_blob_state"}, {"state", "ready"}, {"message", text_}});
+      return;
+    }
+    runTool("write", {"write-text", fieldValueWith(text_)});
+  }
+
+  // The space the key typed, if it reached the field, separates the two.
   std::string fieldValueWith(const std::string& text) const {
-    std::string value = context_.value("focused_value", "");
+    std::string value = *draft_;
     if (!value.empty() && std::isspace(static_cast<unsigned char>(value.back())) == 0) {
       value.push_back(' ');
     }
@@ -338,6 +355,14 @@ class Parent {
       context_ = answer.is_object() ? answer : json::object();
       contextPending_ = false;
       if (transcriptPending_) transcribe();
+      return;
+    }
+    if (purpose == "draft") {
+      if (answer.is_object() && answer.contains("value") && answer["value"].is_string()) {
+        draft_ = answer["value"].get<std::string>();
+      }
+      draftPending_ = false;
+      if (writePending_) write();
       return;
     }
     const auto written = Clock::now();
@@ -389,6 +414,9 @@ class Parent {
   json context_;
   bool contextPending_ = false;
   bool transcriptPending_ = false;
+  std::optional<std::string> draft_;
+  bool draftPending_ = false;
+  bool writePending_ = false;
   std::string audioPath_;
   std::string text_;
   double sondraMs_ = -1;
