@@ -247,6 +247,8 @@ class Parent {
       const std::string type = message.value("type", "");
       if (type == "dictation_ptt_down") pttDown();
       if (type == "dictation_ptt_up") pttUp();
+      if (type == "action_blob_click" && message.value("state", "") == "ready") insertHeld();
+      if (type == "action_blob_discard") discardHeld();
     } else if (name == "sondra" && message.value("id", "") == dictationId()) {
       transcribed(message);
     }
@@ -269,6 +271,7 @@ class Parent {
     draft_.reset();
     draftPending_ = true;
     writePending_ = false;
+    held_ = false;
     report({{"event", "recording"}, {"dictation", dictationId()}});
     sendTo("ambrel", {{"type", "action_blob_set_dictation_state"}, {"state", "recording"}});
     runTool("context", {"get-context"});
@@ -324,21 +327,41 @@ class Parent {
              {{"type", "action_blob_state"}, {"state", "info"}, {"message", "No speech"}});
       return;
     }
+    // A dictation goes into the field at once; until it is written the ready
+    // blob holds it, so a write that fails leaves it to insert with a click.
+    held_ = true;
+    sendTo("ambrel", {{"type", "action_blob_state"}, {"state", "ready"}});
     writePending_ = true;
     if (!draftPending_) write();
   }
 
   // velkit write-text sets the field's whole value, so the dictation goes after
   // what the field held when the key went down, the draft kept. A draft that
-  // could not be read is not overwritten: the ready blob offers the text instead.
+  // could not be read is not overwritten.
   void write() {
     writePending_ = false;
     if (!draft_) {
       report({{"event", "draft_unread"}, {"text", text_}});
-      sendTo("ambrel", {{"type", "action_blob_state"}, {"state", "ready"}, {"message", text_}});
       return;
     }
+    writing_ = true;
     runTool("write", {"write-text", fieldValueWith(text_)});
+  }
+
+  // The ready blob's Insert, or a click on it: the field's draft is read again,
+  // since the user may have typed since the key went down.
+  void insertHeld() {
+    if (!held_ || writing_ || draftPending_ || recorder_.recording()) return;
+    draft_.reset();
+    draftPending_ = true;
+    writePending_ = true;
+    runTool("draft", {"get-focused"});
+  }
+
+  void discardHeld() {
+    if (!held_ || writing_) return;
+    held_ = false;
+    sendTo("ambrel", {{"type", "action_blob_state"}, {"state", "idle"}});
   }
 
   // The space the key typed, if it reached the field, separates the two.
@@ -365,6 +388,7 @@ class Parent {
       if (writePending_) write();
       return;
     }
+    writing_ = false;
     const auto written = Clock::now();
     const bool success = answer.is_object() && answer.value("status", "") == "success";
     report({{"event", success ? "written" : "write_failed"},
@@ -372,11 +396,8 @@ class Parent {
             {"release_to_text_ms", millisecondsBetween(released_, written)},
             {"sondra_duration_ms", sondraMs_},
             {"sondra_round_trip_ms", millisecondsBetween(transcribeSent_, transcribeAnswered_)}});
-    if (!success) {
-      // The text is not lost: the ready blob offers it to insert or copy.
-      sendTo("ambrel", {{"type", "action_blob_state"}, {"state", "ready"}, {"message", text_}});
-      return;
-    }
+    if (!success) return;
+    held_ = false;
     sendTo("ambrel", {{"type", "action_blob_state"}, {"state", "success"}, {"message", "Written"}});
     sendTo("ambrel", {{"type", "write_success"},
                       {"task_id", dictationId()},
@@ -417,6 +438,9 @@ class Parent {
   std::optional<std::string> draft_;
   bool draftPending_ = false;
   bool writePending_ = false;
+  bool writing_ = false;
+  // The transcribed text is not in the field yet.
+  bool held_ = false;
   std::string audioPath_;
   std::string text_;
   double sondraMs_ = -1;
