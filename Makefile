@@ -16,7 +16,7 @@ COMPILER_CACHE ?= $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: deps demo test test-plain test-asan release lint tsan bench fuzz gallery build clean
+.PHONY: deps demo demo-sheet test test-plain test-asan release lint tsan bench fuzz gallery build clean
 
 deps:
 	@bash scripts/deps.sh
@@ -47,6 +47,10 @@ build: deps $(BUILD)/CMakeCache.txt
 
 demo: build
 	@bash scripts/demo.sh $(BUILD)
+
+# The demo again, its contact sheet written over the README's.
+demo-sheet: build
+	@DEMO_SHEET=$(CURDIR)/docs/demo/dictation-road.png bash scripts/demo.sh $(BUILD)
 
 test-plain: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -45,7 +45,6 @@ steps = [
     r'→ ambrel .*"state":"transcribing"',
     r'→ sondra .*"op":"transcribe"',
     r'← sondra .*"status":"ok"',
-    r'→ ambrel .*"state":"ready"',
     r'→ velkit "write-text"',
     r'← velkit .*"status":"success"',
     r'= .*"event":"written"',

@@ -327,10 +327,9 @@ class Parent {
              {{"type", "action_blob_state"}, {"state", "info"}, {"message", "No speech"}});
       return;
     }
-    // A dictation goes into the field at once; until it is written the ready
-    // blob holds it, so a write that fails leaves it to insert with a click.
+    // A dictation goes into the field at once. One that cannot is held, and the
+    // ready blob offers it to insert with a click.
     held_ = true;
-    sendTo("ambrel", {{"type", "action_blob_state"}, {"state", "ready"}});
     writePending_ = true;
     if (!draftPending_) write();
   }
@@ -342,6 +341,7 @@ class Parent {
     writePending_ = false;
     if (!draft_) {
       report({{"event", "draft_unread"}, {"text", text_}});
+      offerHeld();
       return;
     }
     writing_ = true;
@@ -357,6 +357,8 @@ class Parent {
     writePending_ = true;
     runTool("draft", {"get-focused"});
   }
+
+  void offerHeld() { sendTo("ambrel", {{"type", "action_blob_state"}, {"state", "ready"}}); }
 
   void discardHeld() {
     if (!held_ || writing_) return;
@@ -396,7 +398,10 @@ class Parent {
             {"release_to_text_ms", millisecondsBetween(released_, written)},
             {"sondra_duration_ms", sondraMs_},
             {"sondra_round_trip_ms", millisecondsBetween(transcribeSent_, transcribeAnswered_)}});
-    if (!success) return;
+    if (!success) {
+      offerHeld();
+      return;
+    }
     held_ = false;
     sendTo("ambrel", {{"type", "action_blob_state"}, {"state", "success"}, {"message", "Written"}});
     sendTo("ambrel", {{"type", "write_success"},
