@@ -22,7 +22,6 @@ class Child {
   Child& operator=(const Child&) = delete;
 
   int outputFd() const { return out_; }
-  pid_t pid() const { return pid_; }
   // False when the program no longer reads its input.
   bool send(const std::string& line);
   void closeInput();
