@@ -99,46 +99,53 @@ std::string serialised(const json& value) {
   return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-void fail(const std::string& description) {
+std::string failed(const std::string& description) {
   NolariLogger::error("JSON serialization failed: " + description);
-  LineWriter::writeToStandardOutput(FAILURE_LINE);
+  return std::string(FAILURE_LINE);
+}
+
+json withType(std::string_view type, const json& payload) {
+  json copy = payload.is_null() ? json::object() : payload;
+  if (copy.is_object()) copy["type"] = type;
+  return copy;
 }
 
 }  // namespace
 
-void emit(const json& object) {
+std::string formatLine(const json& object) {
   // A default-constructed payload is the empty dictionary its caller meant.
-  if (object.is_null()) {
-    LineWriter::writeToStandardOutput("{}\n");
-    return;
-  }
+  if (object.is_null()) return "{}\n";
   if (!object.is_object()) {
-    fail(std::string("top-level ") + object.type_name() + " is not a dictionary");
-    return;
+    return failed(std::string("top-level ") + object.type_name() + " is not a dictionary");
   }
-  if (const auto nonFinite = findNonFinite(object)) {
-    fail(describe(*nonFinite));
-    return;
-  }
+  if (const auto nonFinite = findNonFinite(object)) return failed(describe(*nonFinite));
   std::string line = holdsInvalidText(object) ? serialised(repaired(object)) : serialised(object);
   line += '\n';
-  LineWriter::writeToStandardOutput(line);
+  return line;
 }
 
-void emitTyped(std::string_view type, const json& payload) {
-  json copy = payload.is_null() ? json::object() : payload;
-  if (copy.is_object()) copy["type"] = type;
-  emit(copy);
+std::string formatTypedLine(std::string_view type, const json& payload) {
+  return formatLine(withType(type, payload));
 }
 
-void emitError(std::string_view message) {
+std::string formatErrorLine(std::string_view message) {
   // The writer's escaping without the writer's layout: the space after the
   // colon is part of this line's fixed shape.
   const std::string quoted = serialised(TextEncoding::repairUTF8(message));
   std::string line = "{\"error\": ";
   line += quoted;
   line += "}\n";
-  LineWriter::writeToStandardOutput(line);
+  return line;
+}
+
+void emit(const json& object) { LineWriter::writeToStandardOutput(formatLine(object)); }
+
+void emitTyped(std::string_view type, const json& payload) {
+  LineWriter::writeToStandardOutput(formatTypedLine(type, payload));
+}
+
+void emitError(std::string_view message) {
+  LineWriter::writeToStandardOutput(formatErrorLine(message));
 }
 
 }  // namespace nolari::JSONOutput

@@ -16,4 +16,9 @@ void emitTyped(std::string_view type, const nlohmann::json& payload);
 // {"error": "<message>"} with exactly one space after the colon.
 void emitError(std::string_view message);
 
+// The same lines as text, newline included, for a LineSink to write.
+std::string formatLine(const nlohmann::json& object);
+std::string formatTypedLine(std::string_view type, const nlohmann::json& payload);
+std::string formatErrorLine(std::string_view message);
+
 }  // namespace nolari::JSONOutput
