@@ -13,6 +13,7 @@
 
 #include "DesktopFixture.h"
 #include "platform/x11/EventTaps.h"
+#include "platform/x11/KeyRepeat.h"
 
 // After the test framework: X.h defines None, a name the framework uses.
 #include <X11/XKBlib.h>
@@ -120,7 +121,7 @@ class X11EventTapsTest : public test::DesktopFixture {
 
 TEST_F(X11EventTapsTest, SeesKeysWithTheirFlagsAndRepeatsAndStopsSpaceRepeatingWhileAsked) {
   Seen seen;
-  auto taps = std::make_unique<X11EventTaps>();
+  auto taps = std::make_unique<X11EventTaps>(std::make_shared<X11KeyRepeat>());
   auto keyboard = taps->createKeyboardTap(seen.callback());
   auto mouse = taps->createMouseTap(seen.callback());
   ASSERT_TRUE(keyboard && mouse);
@@ -206,7 +207,7 @@ TEST_F(X11EventTapsTest, ANewKeyboardTapRestoresKeysAProcessLeftWithoutRepeat) {
   XSync(display_, False);
   ASSERT_FALSE(spaceRepeats());
 
-  X11EventTaps taps;
+  X11EventTaps taps(std::make_shared<X11KeyRepeat>());
   Seen seen;
   EXPECT_TRUE(taps.createKeyboardTap(seen.callback()));
   EXPECT_TRUE(spaceRepeats());
@@ -216,7 +217,7 @@ TEST_F(X11EventTapsTest, ANewKeyboardTapRestoresKeysAProcessLeftWithoutRepeat) {
 // "ready", and ends with std::exit (no destructors) when its input closes, or,
 // asked to wait for a signal, only by that signal.
 TEST(X11EventTapsChild, DISABLED_SwallowsSpaceRepeatsUntilItEnds) {
-  X11EventTaps taps;
+  X11EventTaps taps(std::make_shared<X11KeyRepeat>());
   auto keyboard = taps.createKeyboardTap([](const TapEvent&) { return TapAnswer::pass; });
   ASSERT_TRUE(keyboard);
   keyboard->setRepeatsSwallowed(49, true);
