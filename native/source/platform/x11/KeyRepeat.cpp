@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <random>
 #include <set>
 #include <vector>
 
@@ -24,10 +25,12 @@ namespace nolari::platform {
 
 namespace {
 
-// Pairs of key code and owner token, one pair per claim.
+// Triples of key code, owner token window and the token's mark, one triple
+// per claim.
 constexpr const char* CLAIMS = "_NOLARI_REPEAT_CLAIMS";
-// Set on every token window, so that a window of another client that
-// happens to get a dead token's id is not taken for a live claim.
+// The mark on every token window, a random number: the server reuses the ids
+// of a client that went for the next one, so a window that happens to get a
+// dead token's id, even another process's token, is not taken for it.
 constexpr const char* TOKEN = "_NOLARI_REPEAT_TOKEN";
 constexpr int HANDLED_SIGNALS[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGABRT,
                                    SIGSEGV, SIGBUS, SIGFPE, SIGILL};
@@ -38,11 +41,18 @@ struct KeeperMessage {
   enum Kind : std::uint32_t { token = 1, restore = 2 };
   std::uint32_t kind = 0;
   std::uint32_t window = 0;
+  std::uint32_t mark = 0;
+};
+
+struct Token {
+  unsigned long window = 0;
+  unsigned long mark = 0;
+  friend bool operator==(const Token&, const Token&) = default;
 };
 
 struct Claim {
   unsigned long key = 0;
-  unsigned long owner = 0;
+  Token owner;
 };
 
 // Read by the signal handlers, so plain atomics.
@@ -63,18 +73,23 @@ bool repeats(Display* display, unsigned int keycode) {
   return keycode < 256 && (state.auto_repeats[keycode / 8] >> (keycode % 8)) & 1;
 }
 
-// A token whose window is gone, or is not a token, belongs to a process that
-// has ended.
-bool tokenAlive(Display* display, unsigned long window) {
+// Xlib hands 32-bit property values over in longs, sign-extended.
+unsigned long card32(unsigned long value) { return value & 0xFFFFFFFFUL; }
+
+// A token whose window is gone, or no longer has its mark, belongs to a
+// process that has ended.
+bool tokenAlive(Display* display, const Token& token) {
   Atom type = None;
   int format = 0;
   unsigned long count = 0, remaining = 0;
   unsigned char* data = nullptr;
-  const int status =
-      XGetWindowProperty(display, window, XInternAtom(display, TOKEN, False), 0, 1, False,
-                         AnyPropertyType, &type, &format, &count, &remaining, &data);
+  const bool alive =
+      XGetWindowProperty(display, token.window, XInternAtom(display, TOKEN, False), 0, 1, False,
+                         XA_CARDINAL, &type, &format, &count, &remaining, &data) == Success &&
+      data && format == 32 && count == 1 &&
+      card32(*reinterpret_cast<const unsigned long*>(data)) == token.mark;
   if (data) XFree(data);
-  return status == Success && type != None;
+  return alive;
 }
 
 std::vector<Claim> readClaims(Display* display, Atom claims) {
@@ -83,11 +98,13 @@ std::vector<Claim> readClaims(Display* display, Atom claims) {
   unsigned long count = 0, remaining = 0;
   unsigned char* data = nullptr;
   std::vector<Claim> found;
-  if (XGetWindowProperty(display, DefaultRootWindow(display), claims, 0, 4096, False,
-                         XA_CARDINAL, &type, &format, &count, &remaining, &data) == Success &&
+  if (XGetWindowProperty(display, DefaultRootWindow(display), claims, 0, 4096, False, XA_CARDINAL,
+                         &type, &format, &count, &remaining, &data) == Success &&
       data && format == 32) {
     const auto* values = reinterpret_cast<const unsigned long*>(data);
-    for (unsigned long i = 0; i + 1 < count; i += 2) found.push_back({values[i], values[i + 1]});
+    for (unsigned long i = 0; i + 3 <= count; i += 3) {
+      found.push_back({card32(values[i]), {card32(values[i + 1]), card32(values[i + 2])}});
+    }
   }
   if (data) XFree(data);
   return found;
@@ -101,7 +118,8 @@ void writeClaims(Display* display, Atom claims, const std::vector<Claim>& all) {
   std::vector<long> values;
   for (const Claim& claim : all) {
     values.push_back(static_cast<long>(claim.key));
-    values.push_back(static_cast<long>(claim.owner));
+    values.push_back(static_cast<long>(claim.owner.window));
+    values.push_back(static_cast<long>(claim.owner.mark));
   }
   XChangeProperty(display, DefaultRootWindow(display), claims, XA_CARDINAL, 32, PropModeReplace,
                   reinterpret_cast<unsigned char*>(values.data()), static_cast<int>(values.size()));
@@ -112,7 +130,7 @@ void writeClaims(Display* display, Atom claims, const std::vector<Claim>& all) {
 // are checked), lets `change` edit the rest, knowing which keys had claims
 // before, and switches on every key that lost its last claim.
 void settleClaims(
-    Display* display, unsigned long self,
+    Display* display, const Token& self,
     const std::function<void(std::vector<Claim>&, const std::set<unsigned long>&)>& change) {
   XGrabServer(display);
   const Atom claims = XInternAtom(display, CLAIMS, False);
@@ -184,7 +202,7 @@ int endKeeper(Display*) { ::_exit(0); }
 [[noreturn]] void keep(int commands, int answers) {
   XSetErrorHandler(ignoreErrors);
   XSetIOErrorHandler(endKeeper);
-  unsigned long token = 0;
+  Token token;
   for (;;) {
     KeeperMessage message;
     ssize_t got;
@@ -193,12 +211,12 @@ int endKeeper(Display*) { ::_exit(0); }
     } while (got < 0 && errno == EINTR);
     const bool ended = got != sizeof message;
     if (!ended && message.kind == KeeperMessage::token) {
-      token = message.window;
+      token = {message.window, message.mark};
       continue;
     }
-    if (token != 0) {
+    if (token.window != 0) {
       if (Display* display = XOpenDisplay(nullptr)) {
-        settleClaims(display, 0, [token](std::vector<Claim>& all, const std::set<unsigned long>&) {
+        settleClaims(display, {}, [token](std::vector<Claim>& all, const std::set<unsigned long>&) {
           std::erase_if(all, [token](const Claim& claim) { return claim.owner == token; });
         });
         XCloseDisplay(display);
@@ -290,14 +308,16 @@ Display* X11KeyRepeat::displayLocked() {
   display_ = X11Desktop::openDisplay();
   if (!display_) return nullptr;
   XSetWindowAttributes attributes{};
-  token_ = XCreateWindow(display_, DefaultRootWindow(display_), -1, -1, 1, 1, 0, 0, InputOnly,
-                         CopyFromParent, 0, &attributes);
-  const long pid = ::getpid();
-  XChangeProperty(display_, token_, XInternAtom(display_, TOKEN, False), XA_CARDINAL, 32,
-                  PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+  tokenWindow_ = XCreateWindow(display_, DefaultRootWindow(display_), -1, -1, 1, 1, 0, 0, InputOnly,
+                               CopyFromParent, 0, &attributes);
+  tokenMark_ = std::random_device()();
+  const long mark = static_cast<long>(tokenMark_);
+  XChangeProperty(display_, tokenWindow_, XInternAtom(display_, TOKEN, False), XA_CARDINAL, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(&mark), 1);
   XSync(display_, False);
   if (keeper_ >= 0) {
-    const KeeperMessage message{KeeperMessage::token, static_cast<std::uint32_t>(token_)};
+    const KeeperMessage message{KeeperMessage::token, static_cast<std::uint32_t>(tokenWindow_),
+                                tokenMark_};
     [[maybe_unused]] ssize_t written = ::write(keeper_, &message, sizeof message);
   }
   return display_;
@@ -307,18 +327,18 @@ bool X11KeyRepeat::suppress(unsigned int keycode) {
   std::lock_guard lock(mutex_);
   Display* display = displayLocked();
   if (!display) return false;
+  const Token self{tokenWindow_, tokenMark_};
   if (off_.contains(keycode)) return true;
   bool claimed = false;
-  settleClaims(display, token_,
-               [&](std::vector<Claim>& all, const std::set<unsigned long>& before) {
-                 // Claimed before, by a live process or a dead one, the key
-                 // is off in place of a repeat that was on.
-                 if (before.contains(keycode) || repeats(display, keycode)) {
-                   setRepeat(display, keycode, false);
-                   all.push_back({keycode, token_});
-                   claimed = true;
-                 }
-               });
+  settleClaims(display, self, [&](std::vector<Claim>& all, const std::set<unsigned long>& before) {
+    // Claimed before, by a live process or a dead one, the key is off in
+    // place of a repeat that was on.
+    if (before.contains(keycode) || repeats(display, keycode)) {
+      setRepeat(display, keycode, false);
+      all.push_back({keycode, self});
+      claimed = true;
+    }
+  });
   off_[keycode] = claimed;
   if (claimed) claimsHeld = true;
   return true;
@@ -333,10 +353,10 @@ void X11KeyRepeat::restore(unsigned int keycode) {
   claimsHeld = std::any_of(off_.begin(), off_.end(), [](const auto& key) { return key.second; });
   Display* display = displayLocked();
   if (!display || !claimed) return;
-  settleClaims(display, token_, [&](std::vector<Claim>& all, const std::set<unsigned long>&) {
-    std::erase_if(all, [&](const Claim& claim) {
-      return claim.owner == token_ && claim.key == keycode;
-    });
+  const Token self{tokenWindow_, tokenMark_};
+  settleClaims(display, self, [&](std::vector<Claim>& all, const std::set<unsigned long>&) {
+    std::erase_if(all,
+                  [&](const Claim& claim) { return claim.owner == self && claim.key == keycode; });
   });
 }
 
@@ -347,8 +367,9 @@ void X11KeyRepeat::restoreAll() {
   claimsHeld = false;
   Display* display = displayLocked();
   if (!display) return;
-  settleClaims(display, token_, [&](std::vector<Claim>& all, const std::set<unsigned long>&) {
-    std::erase_if(all, [&](const Claim& claim) { return claim.owner == token_; });
+  const Token self{tokenWindow_, tokenMark_};
+  settleClaims(display, self, [&](std::vector<Claim>& all, const std::set<unsigned long>&) {
+    std::erase_if(all, [&](const Claim& claim) { return claim.owner == self; });
   });
 }
 
@@ -356,7 +377,8 @@ void X11KeyRepeat::recoverAbandoned() {
   std::lock_guard lock(mutex_);
   Display* display = displayLocked();
   if (!display) return;
-  settleClaims(display, token_, [](std::vector<Claim>&, const std::set<unsigned long>&) {});
+  const Token self{tokenWindow_, tokenMark_};
+  settleClaims(display, self, [](std::vector<Claim>&, const std::set<unsigned long>&) {});
 }
 
 }  // namespace nolari::platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <mutex>
 
@@ -16,7 +17,8 @@ struct _XDisplay;
 // while it is held.
 //
 // Every process that switches a key off claims it on the root window, under
-// a token window of its own that the server destroys with its connection. A
+// a token window of its own (marked with a random number, as window ids are
+// reused) that the server destroys with its connection. A
 // key repeats again when its last live claim goes, so two processes on one
 // display never undo each other's setting, and a process that finds only
 // dead claims on a key switches it back on. A keeper process, forked when the
@@ -54,7 +56,9 @@ class X11KeyRepeat {
 
   std::mutex mutex_;
   _XDisplay* display_ = nullptr;
-  unsigned long token_ = 0;
+  // The token window of this connection and its mark.
+  unsigned long tokenWindow_ = 0;
+  std::uint32_t tokenMark_ = 0;
   // The keys claimed here, each with whether this process switched it off
   // (false: it was off before, by the user's choice or another's claim).
   std::map<unsigned int, bool> off_;
