@@ -9,7 +9,9 @@
 #include <iostream>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "DesktopFixture.h"
 #include "platform/x11/EventTaps.h"
@@ -168,6 +170,11 @@ class X11EventTapsTest : public test::DesktopFixture {
     options.args = {"--gtest_also_run_disabled_tests",
                     "--gtest_filter=X11EventTapsChild.DISABLED_SwallowsSpaceRepeatsUntilItEnds"};
     options.env = desktop_->environment();
+    // Under a sanitizer, SIGSEGV is left to the program, as without one.
+    for (const char* variable : {"ASAN_OPTIONS", "TSAN_OPTIONS"}) {
+      const char* value = std::getenv(variable);
+      options.env[variable] = std::string(value ? value : "") + ":handle_segv=0";
+    }
     options.blockedSignals = blocked;
     auto child = test::RunningProcess::start("/proc/self/exe", options);
     if (!child) return nullptr;
