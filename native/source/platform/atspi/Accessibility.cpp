@@ -24,19 +24,19 @@ using atspi::refOf;
 // Runs one request on the session thread; an unreachable bus refuses it and
 // a request that overruns its bound cannot complete.
 template <class Work>
-AXError request(Work work) {
-  if (!AtspiSession::shared().connect()) return AXErrorCode::apiDisabled;
+AXError request(AtspiSession& session, Work work) {
+  if (!session.connect()) return AXErrorCode::apiDisabled;
   auto error = std::make_shared<AXError>(AXErrorCode::cannotComplete);
-  if (!AtspiSession::shared().run([error, work = std::move(work)] { *error = work(); })) {
+  if (!session.run([error, work = std::move(work)] { *error = work(); })) {
     return AXErrorCode::cannotComplete;
   }
   return *error;
 }
 
 template <class Work>
-Answer answer(Work work) {
+Answer answer(AtspiSession& session, Work work) {
   auto out = std::make_shared<Answer>();
-  AXError error = request([out, work = std::move(work)] {
+  AXError error = request(session, [out, work = std::move(work)] {
     *out = work();
     return out->error;
   });
@@ -46,16 +46,18 @@ Answer answer(Work work) {
 
 }  // namespace
 
-AtspiAccessibility::AtspiAccessibility(FrontmostProcess frontmost, ProcessAt processAt,
+AtspiAccessibility::AtspiAccessibility(std::shared_ptr<AtspiSession> session,
+                                       FrontmostProcess frontmost, ProcessAt processAt,
                                        std::shared_ptr<Keyboard> keyboard)
-    : frontmost_(std::move(frontmost)),
+    : session_(std::move(session)),
+      frontmost_(std::move(frontmost)),
       processAt_(std::move(processAt)),
       keyboard_(std::move(keyboard)),
       observers_(std::make_shared<Observers>()) {}
 
 AtspiAccessibility::~AtspiAccessibility() = default;
 
-bool AtspiAccessibility::isProcessTrusted(bool) { return AtspiSession::shared().connect(); }
+bool AtspiAccessibility::isProcessTrusted(bool) { return session_->connect(); }
 
 AXUIElement AtspiAccessibility::createSystemWide() { return AtspiElementRef::systemWide(); }
 
@@ -66,8 +68,9 @@ AXUIElement AtspiAccessibility::createApplication(std::int32_t pid) {
 AXError AtspiAccessibility::copyAttributeValue(const AXUIElement& element,
                                                std::string_view attribute, AXValue& value) {
   if (!refOf(element)) return AXErrorCode::illegalArgument;
-  Answer result = answer([element, name = std::string(attribute), frontmost = frontmost_] {
-    return atspi::readAttribute(*refOf(element), name, frontmost);
+  Answer result = answer(*session_, [session = session_, element, name = std::string(attribute),
+                                     frontmost = frontmost_] {
+    return atspi::readAttribute(*session, *refOf(element), name, frontmost);
   });
   if (result.error == AXErrorCode::success) value = std::move(result.value);
   return result.error;
@@ -84,7 +87,7 @@ AXError AtspiAccessibility::isAttributeSettable(const AXUIElement& element,
     settable = false;
     return AXErrorCode::success;
   }
-  Answer result = answer([element, withKeyboard = keyboard_ != nullptr] {
+  Answer result = answer(*session_, [element, withKeyboard = keyboard_ != nullptr] {
     return atspi::valueSettable(*refOf(element), withKeyboard);
   });
   if (result.error == AXErrorCode::success) settable = *result.value.get<bool>();
@@ -101,10 +104,11 @@ AXError AtspiAccessibility::setAttributeValue(const AXUIElement& element,
   // object, on the caller's thread, and not on the session thread while the
   // process exits.
   std::weak_ptr<Keyboard> keyboard = keyboard_;
-  return request([element, text = *text, frontmost = frontmost_, keyboard] {
-    const auto typing = keyboard.lock();
-    return atspi::writeValue(*refOf(element), text, frontmost, typing.get());
-  });
+  return request(
+      *session_, [session = session_, element, text = *text, frontmost = frontmost_, keyboard] {
+        const auto typing = keyboard.lock();
+        return atspi::writeValue(*session, *refOf(element), text, frontmost, typing.get());
+      });
 }
 
 AXError AtspiAccessibility::copyParameterizedAttributeValue(const AXUIElement& element,
@@ -118,8 +122,9 @@ AXError AtspiAccessibility::copyParameterizedAttributeValue(const AXUIElement& e
       range->length > std::numeric_limits<long>::max() - range->location) {
     return AXErrorCode::illegalArgument;
   }
-  Answer result =
-      answer([element, range = *range] { return atspi::boundsForRange(*refOf(element), range); });
+  Answer result = answer(*session_, [element, range = *range] {
+    return atspi::boundsForRange(*refOf(element), range);
+  });
   if (result.error == AXErrorCode::success) value = std::move(result.value);
   return result.error;
 }
@@ -130,8 +135,9 @@ AXError AtspiAccessibility::copyElementAtPosition(const AXUIElement& element, fl
     return AXErrorCode::illegalArgument;
   }
   auto out = std::make_shared<AXUIElement>();
-  AXError error = request([element, out, x, y, frontmost = frontmost_, processAt = processAt_] {
-    return atspi::elementAt(*refOf(element), static_cast<gint>(std::lround(x)),
+  AXError error = request(*session_, [session = session_, element, out, x, y,
+                                      frontmost = frontmost_, processAt = processAt_] {
+    return atspi::elementAt(*session, *refOf(element), static_cast<gint>(std::lround(x)),
                             static_cast<gint>(std::lround(y)), *out, frontmost, processAt);
   });
   if (error == AXErrorCode::success) found = *out;
@@ -142,15 +148,15 @@ AXError AtspiAccessibility::getPid(const AXUIElement& element, std::int32_t& pid
   const AtspiElementRef* ref = refOf(element);
   if (!ref || ref->kind == Kind::systemWide) return AXErrorCode::illegalArgument;
   auto out = std::make_shared<std::int32_t>(0);
-  AXError error = request([element, out] {
+  AXError error = request(*session_, [session = session_, element, out] {
     const AtspiElementRef& target = *refOf(element);
     if (target.kind == Kind::application) {
-      Ref<AtspiAccessible> app(AtspiSession::shared().applicationOf(target.pid));
+      Ref<AtspiAccessible> app(session->applicationOf(target.pid));
       if (!app) return AXErrorCode::invalidUIElement;
       *out = target.pid;
       return AXErrorCode::success;
     }
-    *out = AtspiSession::shared().processOf(target.object);
+    *out = session->processOf(target.object);
     return *out > 0 ? AXErrorCode::success : AXErrorCode::invalidUIElement;
   });
   if (error == AXErrorCode::success) pid = *out;
@@ -163,8 +169,8 @@ AXError AtspiAccessibility::setMessagingTimeout(const AXUIElement& element, floa
   const AtspiElementRef* ref = refOf(element);
   if (!ref || !std::isfinite(seconds) || seconds < 0) return AXErrorCode::illegalArgument;
   if (ref->kind != Kind::systemWide) return AXErrorCode::notImplemented;
-  if (!AtspiSession::shared().connect()) return AXErrorCode::apiDisabled;
-  AtspiSession::shared().setRequestTimeout(
+  if (!session_->connect()) return AXErrorCode::apiDisabled;
+  session_->setRequestTimeout(
       std::chrono::milliseconds(static_cast<long>(std::lround(seconds * 1000))));
   return AXErrorCode::success;
 }

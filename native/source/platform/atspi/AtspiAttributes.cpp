@@ -16,11 +16,11 @@ constexpr gint MAX_DOCUMENTS = 8;
 
 // The object behind an element, as a new reference; the application element
 // is looked up by its process. nullptr for the system-wide element.
-Ref<AtspiAccessible> objectOf(const AtspiElementRef& ref, AXError& error) {
+Ref<AtspiAccessible> objectOf(AtspiSession& session, const AtspiElementRef& ref, AXError& error) {
   error = AXErrorCode::success;
   if (ref.kind == Kind::object) return Ref<AtspiAccessible>(newRef(ref.object));
   if (ref.kind == Kind::application) {
-    if (auto* app = AtspiSession::shared().applicationOf(ref.pid)) return Ref<AtspiAccessible>(app);
+    if (auto* app = session.applicationOf(ref.pid)) return Ref<AtspiAccessible>(app);
     error = AXErrorCode::invalidUIElement;
   } else {
     error = AXErrorCode::attributeUnsupported;
@@ -167,7 +167,7 @@ Answer documentOfWindow(AtspiAccessible* window) {
   return failed(AXErrorCode::noValue);
 }
 
-Answer labelledBy(AtspiAccessible* object) {
+Answer labelledBy(AtspiSession& session, AtspiAccessible* object) {
   GError* error = nullptr;
   GArray* relations = atspi_accessible_get_relation_set(object, &error);
   if (AXError code = take(error)) {
@@ -181,7 +181,7 @@ Answer labelledBy(AtspiAccessible* object) {
         atspi_relation_get_relation_type(relation) == ATSPI_RELATION_LABELLED_BY &&
         atspi_relation_get_n_targets(relation) > 0) {
       if (AtspiAccessible* label = atspi_relation_get_target(relation, 0)) {
-        answer = {AXErrorCode::success, AtspiElementRef::adopt(label)};
+        answer = {AXErrorCode::success, session.adopt(label)};
       }
     }
     g_object_unref(relation);
@@ -190,35 +190,36 @@ Answer labelledBy(AtspiAccessible* object) {
   return answer;
 }
 
-Answer systemWideAttribute(const std::string& attribute,
+Answer systemWideAttribute(AtspiSession& session, const std::string& attribute,
                            const AtspiAccessibility::FrontmostProcess& frontmost) {
   if (attribute == "AXRole") return {AXErrorCode::success, "AXSystemWide"};
   if (attribute != "AXFocusedApplication" && attribute != "AXFocusedUIElement") {
     return failed(AXErrorCode::attributeUnsupported);
   }
-  const std::int32_t pid = frontmostPid(frontmost);
+  const std::int32_t pid = frontmostPid(session, frontmost);
   if (pid <= 0) return failed(AXErrorCode::noValue);
-  Ref<AtspiAccessible> app(AtspiSession::shared().applicationOf(pid));
+  Ref<AtspiAccessible> app(session.applicationOf(pid));
   if (!app) return failed(AXErrorCode::noValue);
   if (attribute == "AXFocusedApplication") {
     return {AXErrorCode::success, AtspiElementRef::application(pid)};
   }
-  return focusedUnder(app.get());
+  return focusedUnder(session, app.get());
 }
 
 }  // namespace
 
-Answer readAttribute(const AtspiElementRef& ref, const std::string& attribute,
+Answer readAttribute(AtspiSession& session, const AtspiElementRef& ref,
+                     const std::string& attribute,
                      const AtspiAccessibility::FrontmostProcess& frontmost) {
-  if (ref.kind == Kind::systemWide) return systemWideAttribute(attribute, frontmost);
+  if (ref.kind == Kind::systemWide) return systemWideAttribute(session, attribute, frontmost);
   AXError error = AXErrorCode::success;
-  Ref<AtspiAccessible> object = objectOf(ref, error);
+  Ref<AtspiAccessible> object = objectOf(session, ref, error);
   if (!object) return failed(error);
   Facts facts;
   const bool withStates =
       attribute == "AXRole" || attribute == "AXValue" || attribute == "AXFocused";
   if (AXError code = factsOf(object.get(), facts, withStates)) {
-    if (ref.kind == Kind::application) AtspiSession::shared().forgetApplication(ref.pid);
+    if (ref.kind == Kind::application) session.forgetApplication(ref.pid);
     return failed(code);
   }
   GError* gerror = nullptr;
@@ -237,18 +238,18 @@ Answer readAttribute(const AtspiElementRef& ref, const std::string& attribute,
   }
   if (attribute == "AXPlaceholderValue") return objectAttribute(o, "placeholder-text");
   if (attribute == "AXValue") return valueOf(o, facts);
-  if (attribute == "AXParent") return parentOf(o, facts);
+  if (attribute == "AXParent") return parentOf(session, o, facts);
   if (attribute == "AXChildren" || (application && attribute == "AXWindows")) {
-    return childrenOf(o);
+    return childrenOf(session, o);
   }
   if (attribute == "AXFocused") return {AXErrorCode::success, facts.has(ATSPI_STATE_FOCUSED)};
   if (application) {
-    if (attribute == "AXFocusedUIElement") return focusedUnder(o);
-    if (attribute == "AXFocusedWindow") return windowOfApplication(o, true);
-    if (attribute == "AXMainWindow") return windowOfApplication(o, false);
+    if (attribute == "AXFocusedUIElement") return focusedUnder(session, o);
+    if (attribute == "AXFocusedWindow") return windowOfApplication(session, o, true);
+    if (attribute == "AXMainWindow") return windowOfApplication(session, o, false);
     return failed(AXErrorCode::attributeUnsupported);
   }
-  if (attribute == "AXWindow") return windowOf(o);
+  if (attribute == "AXWindow") return windowOf(session, o);
   if (attribute == "AXPosition") return extentsOf(o, true);
   if (attribute == "AXSize") return extentsOf(o, false);
   if (attribute == "AXURL") return urlOf(o, facts);
@@ -259,7 +260,7 @@ Answer readAttribute(const AtspiElementRef& ref, const std::string& attribute,
   }
   if (attribute == "AXSelectedText") return selectedText(o, false);
   if (attribute == "AXSelectedTextRange") return selectedText(o, true);
-  if (attribute == "AXTitleUIElement") return labelledBy(o);
+  if (attribute == "AXTitleUIElement") return labelledBy(session, o);
   return failed(AXErrorCode::attributeUnsupported);
 }
 

@@ -41,8 +41,8 @@ bool windowContains(AtspiAccessible* window, gint x, gint y) {
 
 }  // namespace
 
-AXError elementAt(const AtspiElementRef& ref, gint x, gint y, AXUIElement& found,
-                  const AtspiAccessibility::FrontmostProcess& frontmost,
+AXError elementAt(AtspiSession& session, const AtspiElementRef& ref, gint x, gint y,
+                  AXUIElement& found, const AtspiAccessibility::FrontmostProcess& frontmost,
                   const AtspiAccessibility::ProcessAt& processAt) {
   std::vector<Ref<AtspiAccessible>> starts;
   if (ref.kind == Kind::object) {
@@ -52,22 +52,22 @@ AXError elementAt(const AtspiElementRef& ref, gint x, gint y, AXUIElement& found
     // application in front first, then those of the others.
     std::vector<Ref<AtspiAccessible>> apps;
     if (ref.kind == Kind::application) {
-      if (auto* app = AtspiSession::shared().applicationOf(ref.pid)) apps.emplace_back(app);
+      if (auto* app = session.applicationOf(ref.pid)) apps.emplace_back(app);
       if (apps.empty()) return AXErrorCode::invalidUIElement;
     } else {
       // The application whose window is on top there first, else the one in
       // front. Over this program's own windows no application's element is.
       const auto under = processAt ? processAt(x, y) : std::nullopt;
       if (under == ::getpid()) return AXErrorCode::noValue;
-      const std::int32_t front = under.value_or(frontmostPid(frontmost));
-      if (auto* app = front > 0 ? AtspiSession::shared().applicationOf(front) : nullptr) {
+      const std::int32_t front = under.value_or(frontmostPid(session, frontmost));
+      if (auto* app = front > 0 ? session.applicationOf(front) : nullptr) {
         apps.emplace_back(app);
       }
       Ref<AtspiAccessible> desktop(atspi_get_desktop(0));
       const gint count = desktop ? atspi_accessible_get_child_count(desktop.get(), nullptr) : 0;
       for (gint i = 0; i < count; ++i) {
         Ref<AtspiAccessible> app(atspi_accessible_get_child_at_index(desktop.get(), i, nullptr));
-        if (app && AtspiSession::shared().processOf(app.get()) != front) {
+        if (app && session.processOf(app.get()) != front) {
           apps.push_back(std::move(app));
         }
       }
@@ -81,9 +81,9 @@ AXError elementAt(const AtspiElementRef& ref, gint x, gint y, AXUIElement& found
     }
   }
   for (auto& start : starts) {
-    Ref<AtspiAccessible> deepest = shownSelfOrAncestor(deepestAt(std::move(start), x, y));
+    Ref<AtspiAccessible> deepest = shownSelfOrAncestor(session, deepestAt(std::move(start), x, y));
     if (deepest) {
-      found = AtspiElementRef::adopt(deepest.release());
+      found = session.adopt(deepest.release());
       return AXErrorCode::success;
     }
   }

@@ -71,7 +71,8 @@ struct Facts {
 // Attributes (AtspiAttributes.cpp).
 AXError factsOf(AtspiAccessible* object, Facts& facts, bool withStates);
 Answer valueOf(AtspiAccessible* object, const Facts& facts);
-Answer readAttribute(const AtspiElementRef& ref, const std::string& attribute,
+Answer readAttribute(AtspiSession& session, const AtspiElementRef& ref,
+                     const std::string& attribute,
                      const AtspiAccessibility::FrontmostProcess& frontmost);
 
 // Text (AtspiText.cpp).
@@ -84,23 +85,24 @@ std::optional<std::vector<Ref<AtspiAccessible>>> matchesUnder(
     AtspiAccessible* scope, std::initializer_list<AtspiStateType> states,
     std::initializer_list<AtspiRole> roles, gint count, AXError& code, bool lacking = false,
     bool childrenOnly = false);
-Ref<AtspiAccessible> shownSelfOrAncestor(Ref<AtspiAccessible> object);
-Answer childrenOf(AtspiAccessible* object);
-Answer parentOf(AtspiAccessible* object, const Facts& facts);
-Answer windowOf(AtspiAccessible* object);
-Answer windowOfApplication(AtspiAccessible* app, bool activeOnly);
-Answer focusedUnder(AtspiAccessible* app);
-std::int32_t frontmostPid(const AtspiAccessibility::FrontmostProcess& frontmost);
+Ref<AtspiAccessible> shownSelfOrAncestor(AtspiSession& session, Ref<AtspiAccessible> object);
+Answer childrenOf(AtspiSession& session, AtspiAccessible* object);
+Answer parentOf(AtspiSession& session, AtspiAccessible* object, const Facts& facts);
+Answer windowOf(AtspiSession& session, AtspiAccessible* object);
+Answer windowOfApplication(AtspiSession& session, AtspiAccessible* app, bool activeOnly);
+Answer focusedUnder(AtspiSession& session, AtspiAccessible* app);
+std::int32_t frontmostPid(AtspiSession& session,
+                          const AtspiAccessibility::FrontmostProcess& frontmost);
 
 // Writing (AtspiWriting.cpp).
 Answer valueSettable(const AtspiElementRef& ref, bool withKeyboard);
-AXError writeValue(const AtspiElementRef& ref, const std::string& value,
+AXError writeValue(AtspiSession& session, const AtspiElementRef& ref, const std::string& value,
                    const AtspiAccessibility::FrontmostProcess& frontmost,
                    AtspiAccessibility::Keyboard* keyboard);
 
 // Hit testing (AtspiHitTest.cpp).
-AXError elementAt(const AtspiElementRef& ref, gint x, gint y, AXUIElement& found,
-                  const AtspiAccessibility::FrontmostProcess& frontmost,
+AXError elementAt(AtspiSession& session, const AtspiElementRef& ref, gint x, gint y,
+                  AXUIElement& found, const AtspiAccessibility::FrontmostProcess& frontmost,
                   const AtspiAccessibility::ProcessAt& processAt);
 
 }  // namespace atspi
@@ -127,7 +129,7 @@ class AtspiObserver : public ScheduledObserver {
 struct AtspiAccessibility::Observers {
   ObserverSet<AtspiObserver> all;
 
-  void deliver(AtspiAccessible* source);
+  void deliver(AtspiSession& session, AtspiAccessible* source);
 };
 
 }  // namespace nolari::platform

@@ -30,23 +30,23 @@ bool processRuns(std::int32_t pid) { return ::kill(pid, 0) == 0 || errno == EPER
 
 }  // namespace
 
-void AtspiAccessibility::Observers::deliver(AtspiAccessible* source) {
+void AtspiAccessibility::Observers::deliver(AtspiSession& session, AtspiAccessible* source) {
   if (all.empty()) return;
-  const auto watching = all.of(AtspiSession::shared().processOf(source));
+  const auto watching = all.of(session.processOf(source));
   if (watching.empty()) return;
   // A focus event from a left-out view tells of the view that shows it.
   atspi::Ref<AtspiAccessible> shown =
-      atspi::shownSelfOrAncestor(atspi::Ref<AtspiAccessible>(atspi::newRef(source)));
+      atspi::shownSelfOrAncestor(session, atspi::Ref<AtspiAccessible>(atspi::newRef(source)));
   for (const auto& observer : watching) {
     if (!observer->watchesFocus() || !observer->isScheduled()) continue;
-    observer->post(AtspiElementRef::adopt(atspi::newRef(shown.get())), FOCUS_CHANGED);
+    observer->post(session.adopt(atspi::newRef(shown.get())), FOCUS_CHANGED);
   }
 }
 
 AXError AtspiAccessibility::createObserver(std::int32_t pid, AXObserverCallback callback,
                                            std::shared_ptr<AXObserver>& observer) {
   if (pid <= 0 || !callback) return AXErrorCode::illegalArgument;
-  if (!AtspiSession::shared().connect()) return AXErrorCode::apiDisabled;
+  if (!session_->connect()) return AXErrorCode::apiDisabled;
   auto created = std::make_shared<AtspiObserver>(pid, std::move(callback));
   observers_->all.add(created);
   observer = std::move(created);
@@ -78,9 +78,10 @@ AXError AtspiAccessibility::addNotification(AXObserver& observer, const AXUIElem
   if (pid != watched->pid) return AXErrorCode::illegalArgument;
   if (watched->watchesFocus()) return AXErrorCode::notificationAlreadyRegistered;
   // Notices for every observer come from one bus listener, registered once.
+  // The session calls the listener itself, so the session is there for it.
   std::weak_ptr<Observers> observers = observers_;
-  if (!AtspiSession::shared().listenForFocus([observers](AtspiAccessible* source) {
-        if (auto live = observers.lock()) live->deliver(source);
+  if (!session_->listenForFocus([observers, session = session_.get()](AtspiAccessible* source) {
+        if (auto live = observers.lock()) live->deliver(*session, source);
       })) {
     return AXErrorCode::cannotComplete;
   }

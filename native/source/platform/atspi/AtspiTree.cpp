@@ -79,8 +79,8 @@ constexpr const char* LAYOUT_VIEWS_TOOLKIT = "Chromium";
 // How many left-out views deep their children are looked for.
 constexpr int MAX_LAYOUT_DEPTH = 32;
 
-bool leavesOutLayoutViews(AtspiAccessible* object) {
-  return AtspiSession::shared().toolkitOf(object) == LAYOUT_VIEWS_TOOLKIT;
+bool leavesOutLayoutViews(AtspiSession& session, AtspiAccessible* object) {
+  return session.toolkitOf(object) == LAYOUT_VIEWS_TOOLKIT;
 }
 
 bool isLayoutRole(AtspiRole role) {
@@ -127,8 +127,8 @@ bool isLeftOut(AtspiAccessible* object) {
 }  // namespace
 
 // The object itself, or when it is left out its nearest ancestor that is not.
-Ref<AtspiAccessible> shownSelfOrAncestor(Ref<AtspiAccessible> object) {
-  if (!object || !leavesOutLayoutViews(object.get())) return object;
+Ref<AtspiAccessible> shownSelfOrAncestor(AtspiSession& session, Ref<AtspiAccessible> object) {
+  if (!object || !leavesOutLayoutViews(session, object.get())) return object;
   for (int step = 0; step < MAX_PARENT_STEPS && isLeftOut(object.get()); ++step) {
     Ref<AtspiAccessible> parent(atspi_accessible_get_parent(object.get(), nullptr));
     if (!parent) break;
@@ -171,8 +171,8 @@ AXError childrenList(AtspiAccessible* object, gint count, bool view,
 // and no focus to take, and only those are asked for their names (without
 // that interface nothing is left out). A left-out view that cannot be read
 // adds nothing; only the object's own children fail the request.
-AXError appendChildren(AtspiAccessible* object, gint count, bool view, int depth,
-                       AXArray& children) {
+AXError appendChildren(AtspiSession& session, AtspiAccessible* object, gint count, bool view,
+                       int depth, AXArray& children) {
   std::vector<Ref<AtspiAccessible>> own;
   if (AXError code = childrenList(object, count, view, own)) {
     return depth == 0 ? code : AXErrorCode::success;
@@ -191,10 +191,10 @@ AXError appendChildren(AtspiAccessible* object, gint count, bool view, int depth
         std::any_of(candidates.begin(), candidates.end(),
                     [&](const auto& match) { return match.get() == child.get(); });
     if (candidate && isUnnamed(child.get())) {
-      appendChildren(child.get(), -1, true, depth + 1, children);
+      appendChildren(session, child.get(), -1, true, depth + 1, children);
       continue;
     }
-    children.emplace_back(AtspiElementRef::adopt(child.release()));
+    children.emplace_back(session.adopt(child.release()));
   }
   return AXErrorCode::success;
 }
@@ -202,14 +202,14 @@ AXError appendChildren(AtspiAccessible* object, gint count, bool view, int depth
 }  // namespace
 
 // A page's children are all the page's, so only a view's are looked at.
-Answer childrenOf(AtspiAccessible* object) {
+Answer childrenOf(AtspiSession& session, AtspiAccessible* object) {
   GError* error = nullptr;
   const gint count = atspi_accessible_get_child_count(object, &error);
   if (AXError code = take(error)) return failed(code);
   if (count <= 0) return {AXErrorCode::success, AXArray{}};
-  const bool view = leavesOutLayoutViews(object) && isBrowserView(object);
+  const bool view = leavesOutLayoutViews(session, object) && isBrowserView(object);
   AXArray children;
-  if (AXError code = appendChildren(object, count, view, 0, children)) return failed(code);
+  if (AXError code = appendChildren(session, object, count, view, 0, children)) return failed(code);
   return {AXErrorCode::success, std::move(children)};
 }
 
@@ -223,22 +223,22 @@ bool isApplication(AtspiAccessible* object) {
 
 // The parent, except that applications have none: above them is the bus's
 // desktop, which stands for no element of the model.
-Answer parentOf(AtspiAccessible* object, const Facts& facts) {
+Answer parentOf(AtspiSession& session, AtspiAccessible* object, const Facts& facts) {
   if (facts.role == ATSPI_ROLE_APPLICATION) return failed(AXErrorCode::noValue);
   GError* error = nullptr;
   Ref<AtspiAccessible> parent(atspi_accessible_get_parent(object, &error));
   if (AXError code = take(error)) return failed(code);
   if (!parent) return failed(AXErrorCode::noValue);
-  parent = shownSelfOrAncestor(std::move(parent));
+  parent = shownSelfOrAncestor(session, std::move(parent));
   if (atspi_accessible_get_role(parent.get(), nullptr) == ATSPI_ROLE_DESKTOP_FRAME) {
     return failed(AXErrorCode::noValue);
   }
-  return {AXErrorCode::success, AtspiElementRef::adopt(parent.release())};
+  return {AXErrorCode::success, session.adopt(parent.release())};
 }
 
 // The window holding an object: the ancestor (or the object itself) that is
 // a child of its application.
-Answer windowOf(AtspiAccessible* object) {
+Answer windowOf(AtspiSession& session, AtspiAccessible* object) {
   Ref<AtspiAccessible> current(newRef(object));
   for (int step = 0; step < MAX_PARENT_STEPS; ++step) {
     GError* error = nullptr;
@@ -246,7 +246,7 @@ Answer windowOf(AtspiAccessible* object) {
     if (AXError code = take(error)) return failed(code);
     if (!parent) return failed(AXErrorCode::noValue);
     if (isApplication(parent.get())) {
-      return {AXErrorCode::success, AtspiElementRef::adopt(current.release())};
+      return {AXErrorCode::success, session.adopt(current.release())};
     }
     current = std::move(parent);
   }
@@ -255,7 +255,7 @@ Answer windowOf(AtspiAccessible* object) {
 
 // The window an application shows in front: the active one, or for the main
 // window, failing that, the first one showing.
-Answer windowOfApplication(AtspiAccessible* app, bool activeOnly) {
+Answer windowOfApplication(AtspiSession& session, AtspiAccessible* app, bool activeOnly) {
   GError* error = nullptr;
   const gint count = atspi_accessible_get_child_count(app, &error);
   if (AXError code = take(error)) return failed(code);
@@ -266,14 +266,14 @@ Answer windowOfApplication(AtspiAccessible* app, bool activeOnly) {
     if (!window) continue;
     Ref<AtspiStateSet> states(atspi_accessible_get_state_set(window.get()));
     if (atspi_state_set_contains(states.get(), ATSPI_STATE_ACTIVE)) {
-      return {AXErrorCode::success, AtspiElementRef::adopt(window.release())};
+      return {AXErrorCode::success, session.adopt(window.release())};
     }
     if (!showing && atspi_state_set_contains(states.get(), ATSPI_STATE_SHOWING)) {
       showing = std::move(window);
     }
   }
   if (activeOnly || !showing) return failed(AXErrorCode::noValue);
-  return {AXErrorCode::success, AtspiElementRef::adopt(showing.release())};
+  return {AXErrorCode::success, session.adopt(showing.release())};
 }
 
 namespace {
@@ -297,7 +297,7 @@ bool isFocus(AtspiStateSet* states) {
 // Without the collection interface: a breadth-first walk over the showing
 // objects; once the focus is found only its own subtree is searched further,
 // for a focused part of it.
-Answer focusedByWalk(AtspiAccessible* window) {
+Answer focusedByWalk(AtspiSession& session, AtspiAccessible* window) {
   std::deque<Ref<AtspiAccessible>> queue;
   queue.emplace_back(newRef(window));
   Ref<AtspiAccessible> focus;
@@ -319,7 +319,7 @@ Answer focusedByWalk(AtspiAccessible* window) {
     }
   }
   if (!focus) return failed(AXErrorCode::noValue);
-  return {AXErrorCode::success, AtspiElementRef::adopt(focus.release())};
+  return {AXErrorCode::success, session.adopt(focus.release())};
 }
 
 }  // namespace
@@ -330,8 +330,8 @@ Answer focusedByWalk(AtspiAccessible* window) {
 // documents of windows in the background), and a focused editor may hold
 // focused parts. One request through the collection interface where the
 // toolkit offers it.
-Answer focusedUnder(AtspiAccessible* app) {
-  Answer window = windowOfApplication(app, true);
+Answer focusedUnder(AtspiSession& session, AtspiAccessible* app) {
+  Answer window = windowOfApplication(session, app, true);
   if (window.error == AXErrorCode::invalidUIElement) return window;
   const auto* windowRef =
       window.error ? nullptr : (*window.value.get<AXUIElement>()).as<AtspiElementRef>();
@@ -342,7 +342,7 @@ Answer focusedUnder(AtspiAccessible* app) {
   if (code == AXErrorCode::invalidUIElement) return failed(code);
   if (!matches) {
     if (!windowRef) return failed(AXErrorCode::noValue);
-    return focusedByWalk(windowRef->object);
+    return focusedByWalk(session, windowRef->object);
   }
   if (matches->empty()) return failed(AXErrorCode::noValue);
   std::size_t deepest = 0;
@@ -356,20 +356,21 @@ Answer focusedUnder(AtspiAccessible* app) {
       }
     }
   }
-  return {AXErrorCode::success, AtspiElementRef::adopt((*matches)[deepest].release())};
+  return {AXErrorCode::success, session.adopt((*matches)[deepest].release())};
 }
 
 // The application in front: the window system's answer, else the first
 // application with an active window.
-std::int32_t frontmostPid(const AtspiAccessibility::FrontmostProcess& frontmost) {
+std::int32_t frontmostPid(AtspiSession& session,
+                          const AtspiAccessibility::FrontmostProcess& frontmost) {
   if (auto pid = frontmost()) return *pid;
   Ref<AtspiAccessible> desktop(atspi_get_desktop(0));
   if (!desktop) return 0;
   const gint count = atspi_accessible_get_child_count(desktop.get(), nullptr);
   for (gint i = 0; i < count; ++i) {
     Ref<AtspiAccessible> app(atspi_accessible_get_child_at_index(desktop.get(), i, nullptr));
-    if (app && windowOfApplication(app.get(), true).error == AXErrorCode::success) {
-      return AtspiSession::shared().processOf(app.get());
+    if (app && windowOfApplication(session, app.get(), true).error == AXErrorCode::success) {
+      return session.processOf(app.get());
     }
   }
   return 0;

@@ -158,16 +158,16 @@ bool selectWhole(AtspiText* text, Keyboard& keyboard) {
 
 // Keys reach a field only while it has the keyboard focus in the active
 // window of the application in front.
-bool hasKeyboardFocus(AtspiAccessible* object, const Facts& facts,
+bool hasKeyboardFocus(AtspiSession& session, AtspiAccessible* object, const Facts& facts,
                       const AtspiAccessibility::FrontmostProcess& frontmost) {
   if (!facts.has(ATSPI_STATE_FOCUSED)) return false;
-  Answer window = windowOf(object);
+  Answer window = windowOf(session, object);
   if (window.error) return false;
   const auto* ref = window.value.get<AXUIElement>()->as<AtspiElementRef>();
   Ref<AtspiStateSet> states(atspi_accessible_get_state_set(ref->object));
   if (!atspi_state_set_contains(states.get(), ATSPI_STATE_ACTIVE)) return false;
   const auto front = frontmost();
-  return !front || *front == AtspiSession::shared().processOf(object);
+  return !front || *front == session.processOf(object);
 }
 
 std::string utf8Of(std::u32string_view chars) {
@@ -200,8 +200,8 @@ AXError typeOver(AtspiAccessible* object, AtspiText* text, const Facts& facts,
 
 // Gecko accepts text over the bus and drops it; asking would only cost the
 // wait for text that never comes.
-bool dropsEditedText(AtspiAccessible* object) {
-  return AtspiSession::shared().toolkitOf(object) == "Gecko";
+bool dropsEditedText(AtspiSession& session, AtspiAccessible* object) {
+  return session.toolkitOf(object) == "Gecko";
 }
 
 }  // namespace
@@ -209,7 +209,7 @@ bool dropsEditedText(AtspiAccessible* object) {
 // A write counts only once the field reads back what was written: some
 // toolkits accept text over the bus and drop it. Those, and toolkits without
 // the bus's editing, are typed into instead.
-AXError writeValue(const AtspiElementRef& ref, const std::string& value,
+AXError writeValue(AtspiSession& session, const AtspiElementRef& ref, const std::string& value,
                    const AtspiAccessibility::FrontmostProcess& frontmost, Keyboard* keyboard) {
   if (ref.kind != Kind::object) return AXErrorCode::attributeUnsupported;
   AtspiAccessible* object = ref.object;
@@ -224,7 +224,7 @@ AXError writeValue(const AtspiElementRef& ref, const std::string& value,
   Ref<AtspiText> text(atspi_accessible_get_text_iface(object));
 
   Ref<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(object));
-  if (editable && !dropsEditedText(object)) {
+  if (editable && !dropsEditedText(session, object)) {
     GError* error = nullptr;
     const gboolean accepted =
         atspi_editable_text_set_text_contents(editable.get(), value.c_str(), &error);
@@ -237,7 +237,7 @@ AXError writeValue(const AtspiElementRef& ref, const std::string& value,
       return AXErrorCode::success;
     }
   }
-  if (!keyboard || !hasKeyboardFocus(object, facts, frontmost)) {
+  if (!keyboard || !hasKeyboardFocus(session, object, facts, frontmost)) {
     return AXErrorCode::cannotComplete;
   }
   // Return in a single-line field sends its form or opens an address; a line
