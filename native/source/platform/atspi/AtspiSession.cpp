@@ -141,11 +141,15 @@ std::chrono::milliseconds AtspiSession::waitLimit() const {
   return 4 * (requestTimeout_.count() ? requestTimeout_ : DEFAULT_REQUEST_TIMEOUT) + 1000ms;
 }
 
+namespace {
+
 // The source that watches a session's queue, with the session it serves.
 struct QueueSource {
   GSource base;
   AtspiSession* session;
 };
+
+}  // namespace
 
 // The thread holds the session for as long as it runs: the library's state
 // and the events it delivers live as long.
