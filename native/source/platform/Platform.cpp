@@ -10,6 +10,7 @@
 #include "base/JSONInput.h"
 #include "platform/asio/RunLoop.h"
 #include "platform/atspi/Accessibility.h"
+#include "platform/atspi/AtspiSession.h"
 #include "platform/pocketsphinx/Speech.h"
 #include "platform/sim/Accessibility.h"
 #include "platform/sim/ControlChannel.h"
@@ -163,17 +164,20 @@ std::unique_ptr<Speech> speechEngine(const PlatformEnvironment& environment, std
 
 // The real desktop on Linux: the accessibility bus, the X window system (also
 // for the event taps, for typing and for the agent's windows) and the
-// on-device speech engine.
+// on-device speech engine. The bus session and the display connection are
+// shared by the areas that use them, each holding them as long as it lives.
 bool connectLinux(Platform& platform, PlatformNeeds needs, const PlatformEnvironment& environment,
                   std::string& error) {
   // First, while the process has one thread and no display: it forks.
   auto keyRepeat = needs.eventTaps ? std::make_shared<X11KeyRepeat>() : nullptr;
   if (needs.desktop) {
+    auto session = std::make_shared<AtspiSession>();
+    auto desktop = std::make_shared<X11Desktop>();
     platform.accessibility = std::make_unique<AtspiAccessibility>(
-        &X11Workspace::frontmostProcess,
-        [](int x, int y) { return X11Desktop::shared().processAt(x, y); },
+        session, [desktop] { return desktop->activeProcess(); },
+        [desktop](int x, int y) { return desktop->processAt(x, y); },
         std::make_shared<X11TypingKeyboard>());
-    platform.workspace = std::make_unique<X11Workspace>(*platform.runLoop);
+    platform.workspace = std::make_unique<X11Workspace>(*platform.runLoop, desktop);
   }
   if (needs.eventTaps) platform.eventTaps = std::make_unique<X11EventTaps>(std::move(keyRepeat));
   if (needs.speech) {

@@ -7,6 +7,7 @@
 #include "DesktopFixture.h"
 #include "platform/asio/RunLoop.h"
 #include "platform/atspi/Accessibility.h"
+#include "platform/atspi/AtspiSession.h"
 #include "platform/x11/Workspace.h"
 #include "platform/x11/X11Desktop.h"
 
@@ -59,7 +60,12 @@ AXUIElement findByRole(Accessibility& ax, const AXUIElement& root, const std::st
 }
 
 // The bus connection lasts as long as the process, so the tests of one
-// process share a desktop.
+// process share a desktop and a session.
+std::shared_ptr<AtspiSession> busSession() {
+  static const auto session = std::make_shared<AtspiSession>();
+  return session;
+}
+
 class LinuxBackendTest : public test::DesktopFixture {
  protected:
   void SetUp() override {
@@ -69,8 +75,10 @@ class LinuxBackendTest : public test::DesktopFixture {
 };
 
 TEST_F(LinuxBackendTest, ReadsTheComposeWindowThroughTheSystemWideElement) {
-  AtspiAccessibility ax(&X11Workspace::frontmostProcess,
-                        [](int x, int y) { return X11Desktop::shared().processAt(x, y); });
+  auto x11 = std::make_shared<X11Desktop>();
+  AtspiAccessibility ax(
+      busSession(), [x11] { return x11->activeProcess(); },
+      [x11](int x, int y) { return x11->processAt(x, y); });
   ASSERT_TRUE(ax.isProcessTrusted(false));
   AXUIElement systemWide = ax.createSystemWide();
   EXPECT_EQ(text(ax, systemWide, "AXRole"), "AXSystemWide");
@@ -132,10 +140,12 @@ TEST_F(LinuxBackendTest, ReadsTheComposeWindowThroughTheSystemWideElement) {
 }
 
 TEST_F(LinuxBackendTest, WritesHitTestsAndFollowsFocus) {
-  AtspiAccessibility ax(&X11Workspace::frontmostProcess,
-                        [](int x, int y) { return X11Desktop::shared().processAt(x, y); });
+  auto x11 = std::make_shared<X11Desktop>();
+  AtspiAccessibility ax(
+      busSession(), [x11] { return x11->activeProcess(); },
+      [x11](int x, int y) { return x11->processAt(x, y); });
   AsioRunLoop loop;
-  X11Workspace workspace(loop);
+  X11Workspace workspace(loop, x11);
 
   auto front = workspace.frontmostApplication();
   ASSERT_TRUE(front);
@@ -213,7 +223,7 @@ TEST_F(X11WorkspaceTest, ADisplayThatGoesAwayGivesEmptyAnswers) {
   if (IsSkipped() || HasFatalFailure()) return;
   desktop_->exportEnvironment();
   AsioRunLoop loop;
-  X11Workspace workspace(loop);
+  X11Workspace workspace(loop, std::make_shared<X11Desktop>());
   ASSERT_TRUE(workspace.frontmostApplication());
   ASSERT_EQ(workspace.screens().size(), 1u);
   const Point pointer = workspace.mouseLocation();

@@ -408,7 +408,7 @@ TEST_F(X11WindowingTest, ActivatesAnApplicationBehindTheActiveOne) {
       {"/usr/bin/python3", test::composerScript(), "subject"}, {}, error);
   ASSERT_NE(second, 0) << error;
   AsioRunLoop loop;
-  X11Workspace workspace(loop);
+  X11Workspace workspace(loop, std::make_shared<X11Desktop>());
   RunningApplication behind;
   behind.pid = desktop_->composerPid();
   ASSERT_NE(desktop_->activeWindowPid(), behind.pid);
@@ -463,7 +463,7 @@ TEST_F(X11WindowingTest, TellsOfScreenChangesAndWakeAndKeepsTheUserDefaultsInAFi
   });
 
   // Two monitors where there was one: a notice, then two screens.
-  X11Workspace workspace(*platform.runLoop);
+  X11Workspace workspace(*platform.runLoop, std::make_shared<X11Desktop>());
   ASSERT_EQ(workspace.screens().size(), 1U);
   const Window root = DefaultRootWindow(display_);
   XRRScreenResources* resources = XRRGetScreenResources(display_, root);

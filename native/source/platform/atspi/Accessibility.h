@@ -23,6 +23,8 @@
 
 namespace nolari::platform {
 
+class AtspiSession;
+
 class AtspiAccessibility : public Accessibility {
  public:
   // Which process owns the window in front, as the window system tells; the
@@ -53,9 +55,10 @@ class AtspiAccessibility : public Accessibility {
     virtual void restore() = 0;
   };
 
-  // Without a keyboard, fields are written through the bus alone.
-  AtspiAccessibility(FrontmostProcess frontmost, ProcessAt processAt,
-                     std::shared_ptr<Keyboard> keyboard = nullptr);
+  // Every request goes through `session`. Without a keyboard, fields are
+  // written through the bus alone.
+  AtspiAccessibility(std::shared_ptr<AtspiSession> session, FrontmostProcess frontmost,
+                     ProcessAt processAt, std::shared_ptr<Keyboard> keyboard = nullptr);
   ~AtspiAccessibility() override;
 
   bool isProcessTrusted(bool prompt) override;
@@ -82,6 +85,7 @@ class AtspiAccessibility : public Accessibility {
 
  private:
   struct Observers;
+  std::shared_ptr<AtspiSession> session_;
   FrontmostProcess frontmost_;
   ProcessAt processAt_;
   std::shared_ptr<Keyboard> keyboard_;

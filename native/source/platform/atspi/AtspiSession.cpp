@@ -104,11 +104,12 @@ AXUIElement AtspiElementRef::application(std::int32_t pid) {
   return AXUIElement(std::move(ref));
 }
 
-AXUIElement AtspiElementRef::adopt(AtspiAccessible* object) {
+AXUIElement AtspiSession::adopt(AtspiAccessible* object) {
   if (!object) return {};
   auto ref = std::make_shared<AtspiElementRef>();
-  ref->kind = Kind::object;
+  ref->kind = AtspiElementRef::Kind::object;
   ref->object = object;
+  ref->session = shared_from_this();
   const AtspiObject* base = ATSPI_OBJECT(object);
   if (base->app && base->app->bus_name) ref->busName = base->app->bus_name;
   if (base->path) ref->path = base->path;
@@ -116,7 +117,7 @@ AXUIElement AtspiElementRef::adopt(AtspiAccessible* object) {
 }
 
 AtspiElementRef::~AtspiElementRef() {
-  if (object) AtspiSession::shared().release(object);
+  if (object) session->release(object);
 }
 
 bool AtspiElementRef::isSameElement(const AXElementRef& other) const {
@@ -135,40 +136,49 @@ bool AtspiElementRef::isSameElement(const AXElementRef& other) const {
 
 // --- Session -----------------------------------------------------------------
 
-AtspiSession& AtspiSession::shared() {
-  // Lives as long as the process: its thread and the library's state do.
-  static AtspiSession* session = new AtspiSession();
-  return *session;
-}
-
 std::chrono::milliseconds AtspiSession::waitLimit() const {
   // One piece of work makes a few requests; the bound leaves room for them.
   return 4 * (requestTimeout_.count() ? requestTimeout_ : DEFAULT_REQUEST_TIMEOUT) + 1000ms;
 }
 
+namespace {
+
+// The source that watches a session's queue, with the session it serves.
+struct QueueSource {
+  GSource base;
+  AtspiSession* session;
+};
+
+}  // namespace
+
+// The thread holds the session for as long as it runs: the library's state
+// and the events it delivers live as long.
 void AtspiSession::startThread() {
   threadStarted_ = true;
-  std::thread([this] {
+  std::thread([self = shared_from_this()] {
     nameCurrentThread("nolari.atspi");
     {
-      std::lock_guard lock(mutex_);
-      threadId_ = std::this_thread::get_id();
+      std::lock_guard lock(self->mutex_);
+      self->threadId_ = std::this_thread::get_id();
     }
     static GSourceFuncs queueWatch = {
-        [](GSource*, gint* timeout) -> gboolean {
+        [](GSource* source, gint* timeout) -> gboolean {
           *timeout = -1;
-          return AtspiSession::shared().hasWork();
+          return reinterpret_cast<QueueSource*>(source)->session->hasWork();
         },
-        [](GSource*) -> gboolean { return AtspiSession::shared().hasWork(); },
-        [](GSource*, GSourceFunc, gpointer) -> gboolean {
-          AtspiSession::shared().runQueued();
+        [](GSource* source) -> gboolean {
+          return reinterpret_cast<QueueSource*>(source)->session->hasWork();
+        },
+        [](GSource* source, GSourceFunc, gpointer) -> gboolean {
+          reinterpret_cast<QueueSource*>(source)->session->runQueued();
           return G_SOURCE_CONTINUE;
         },
         nullptr,
         nullptr,
         nullptr};
     GMainContext* context = g_main_context_default();
-    GSource* source = g_source_new(&queueWatch, sizeof(GSource));
+    GSource* source = g_source_new(&queueWatch, sizeof(QueueSource));
+    reinterpret_cast<QueueSource*>(source)->session = self.get();
     g_source_attach(source, context);
     GMainLoop* loop = g_main_loop_new(context, FALSE);
     g_main_loop_run(loop);
@@ -302,21 +312,23 @@ bool AtspiSession::listenForFocus(FocusHandler handler) {
     registered = listening_;
   }
   if (registered) return true;
-  if (!run([ok] {
+  // The listener is called on the session thread, which holds the session.
+  if (!run([ok, this] {
         GError* error = nullptr;
         *ok = atspi_event_listener_register_from_callback(
-            [](AtspiEvent* event, void*) {
+            [](AtspiEvent* event, void* data) {
+              auto* session = static_cast<AtspiSession*>(data);
               if (event->detail1 == 1 && event->source) {
                 FocusHandler handler;
                 {
-                  std::lock_guard lock(AtspiSession::shared().mutex_);
-                  handler = AtspiSession::shared().focusHandler_;
+                  std::lock_guard lock(session->mutex_);
+                  handler = session->focusHandler_;
                 }
                 if (handler) handler(event->source);
               }
               g_boxed_free(ATSPI_TYPE_EVENT, event);
             },
-            nullptr, nullptr, FOCUS_EVENT, &error);
+            this, nullptr, FOCUS_EVENT, &error);
         g_clear_error(&error);
       })) {
     return false;

@@ -13,25 +13,29 @@
 
 #include "platform/Accessibility.h"
 
-// The process's one connection to the accessibility bus. The bus library is
-// not thread-safe and delivers events only from a GLib main loop, so all of
-// its calls run on one named thread that runs that loop; other threads hand
-// it work and wait a bounded time for the answer.
+// A connection to the accessibility bus. The bus library is not thread-safe
+// and delivers events only from a GLib main loop, so all of its calls run on
+// one named thread that runs that loop; other threads hand it work and wait a
+// bounded time for the answer. The library keeps its state per process and
+// its loop is the process's default one, so a process makes one session and
+// hands it to whoever needs the bus; once connected, the session lives as long
+// as its thread, that is as long as the process.
 
 typedef struct _AtspiAccessible AtspiAccessible;
 
 namespace nolari::platform {
 
+class AtspiSession;
+
 // An element on the bus: the system-wide element, an application known by its
-// process, or one object of an application (a reference the session holds).
+// process, or one object of an application (a reference held for the session
+// that read it, and dropped on its thread).
 class AtspiElementRef : public AXElementRef {
  public:
   enum class Kind { systemWide, application, object };
 
   static AXUIElement systemWide();
   static AXUIElement application(std::int32_t pid);
-  // Takes over the caller's reference to `object`. Session thread only.
-  static AXUIElement adopt(AtspiAccessible* object);
 
   ~AtspiElementRef() override;
   bool isSameElement(const AXElementRef& other) const override;
@@ -39,13 +43,18 @@ class AtspiElementRef : public AXElementRef {
   Kind kind = Kind::systemWide;
   std::int32_t pid = 0;
   AtspiAccessible* object = nullptr;
+  std::shared_ptr<AtspiSession> session;
   std::string busName;
   std::string path;
 };
 
-class AtspiSession {
+// Made with std::make_shared: its thread and its elements share it.
+class AtspiSession : public std::enable_shared_from_this<AtspiSession> {
  public:
-  static AtspiSession& shared();
+  AtspiSession() = default;
+
+  AtspiSession(const AtspiSession&) = delete;
+  AtspiSession& operator=(const AtspiSession&) = delete;
 
   // Starts the thread and connects to the bus if that is not done yet; whether
   // the bus is reachable. An unreachable bus is asked again after a while.
@@ -58,6 +67,9 @@ class AtspiSession {
 
   // Drops a reference on the session thread, where the library may be used.
   void release(AtspiAccessible* object);
+  // An element of `object`, taking over the caller's reference to it.
+  // Session thread only.
+  AXUIElement adopt(AtspiAccessible* object);
 
   // The time-out of one request on the bus; waits are bounded by a few of them.
   void setRequestTimeout(std::chrono::milliseconds timeout);
@@ -81,7 +93,6 @@ class AtspiSession {
  private:
   enum class State { idle, checking, ready, unreachable };
 
-  AtspiSession() = default;
   void startThread();
   void invoke(std::function<void()> work);
   bool hasWork();

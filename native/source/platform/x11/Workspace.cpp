@@ -45,7 +45,8 @@ Rect toBottomLeft(const Rect& topLeft, double screenHeight) {
 
 }  // namespace
 
-X11Workspace::X11Workspace(RunLoop& mainLoop) : mainLoop_(mainLoop) {}
+X11Workspace::X11Workspace(RunLoop& mainLoop, std::shared_ptr<X11Desktop> desktop)
+    : mainLoop_(mainLoop), desktop_(std::move(desktop)) {}
 
 X11Workspace::~X11Workspace() {
   if (watcher_.joinable()) {
@@ -57,30 +58,29 @@ X11Workspace::~X11Workspace() {
 }
 
 std::optional<RunningApplication> X11Workspace::frontmostApplication() {
-  auto active = X11Desktop::shared().activeWindow();
+  auto active = desktop_->activeWindow();
   if (!active) return std::nullopt;
   return applicationFrom(*active);
 }
 
 bool X11Workspace::activate(const RunningApplication& app) {
-  return X11Desktop::shared().activate(app.pid, std::chrono::seconds(1));
+  return desktop_->activate(app.pid, std::chrono::seconds(1));
 }
 
 std::optional<RunningApplication> X11Workspace::runningApplication(std::int32_t pid) {
   if (pid <= 0) return std::nullopt;
-  if (auto window = X11Desktop::shared().windowOfProcess(pid)) return applicationFrom(*window);
+  if (auto window = desktop_->windowOfProcess(pid)) return applicationFrom(*window);
   return processOnly(pid);
 }
 
 // The work area is one rectangle over the whole root; each monitor's visible
 // part is its share of it.
 std::vector<Screen> X11Workspace::screens() {
-  auto& desktop = X11Desktop::shared();
-  auto root = desktop.screenFrame();
+  auto root = desktop_->screenFrame();
   if (!root) return {};
-  auto monitors = desktop.monitors();
+  auto monitors = desktop_->monitors();
   if (monitors.empty()) monitors.push_back(*root);
-  const auto area = desktop.workArea();
+  const auto area = desktop_->workArea();
   std::vector<Screen> screens;
   for (const Rect& monitor : monitors) {
     Rect visible = monitor;
@@ -104,8 +104,8 @@ std::optional<Screen> X11Workspace::mainScreen() {
 }
 
 Point X11Workspace::mouseLocation() {
-  auto frame = X11Desktop::shared().screenFrame();
-  auto pointer = X11Desktop::shared().pointer();
+  auto frame = desktop_->screenFrame();
+  auto pointer = desktop_->pointer();
   if (!frame || !pointer) return {};
   return {pointer->x, frame->size.height - pointer->y};
 }
@@ -117,12 +117,6 @@ Workspace::ObserverToken X11Workspace::addActivationObserver(ActivationHandler h
 }
 
 void X11Workspace::removeActivationObserver(ObserverToken token) { activation_->remove(token); }
-
-std::optional<std::int32_t> X11Workspace::frontmostProcess() {
-  auto active = X11Desktop::shared().activeWindow();
-  if (!active) return std::nullopt;
-  return active->pid;
-}
 
 void X11Workspace::startWatching() {
   if (watcher_.joinable()) return;

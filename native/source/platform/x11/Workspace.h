@@ -8,6 +8,7 @@
 #include "platform/Notices.h"
 #include "platform/RunLoop.h"
 #include "platform/Workspace.h"
+#include "platform/x11/X11Desktop.h"
 
 // The desktop's workspace on X11. The frontmost application is the owner of
 // the window manager's active window (_NET_ACTIVE_WINDOW with _NET_WM_PID);
@@ -23,7 +24,7 @@ namespace nolari::platform {
 
 class X11Workspace : public Workspace {
  public:
-  explicit X11Workspace(RunLoop& mainLoop);
+  X11Workspace(RunLoop& mainLoop, std::shared_ptr<X11Desktop> desktop);
   ~X11Workspace() override;
 
   X11Workspace(const X11Workspace&) = delete;
@@ -40,16 +41,13 @@ class X11Workspace : public Workspace {
   ObserverToken addActivationObserver(ActivationHandler handler) override;
   void removeActivationObserver(ObserverToken token) override;
 
-  // The process owning the active window; nothing when no window is active.
-  // Safe from any thread, with or without a workspace.
-  static std::optional<std::int32_t> frontmostProcess();
-
  private:
   using ActivationNotices = NoticeHandlers<std::optional<RunningApplication>>;
   void startWatching();
   void watch();
 
   RunLoop& mainLoop_;
+  std::shared_ptr<X11Desktop> desktop_;
   std::shared_ptr<ActivationNotices> activation_ = ActivationNotices::make();
   std::thread watcher_;
   int wakeFd_ = -1;

@@ -135,10 +135,7 @@ std::optional<X11WindowFacts> factsOf(Display* display, Window window) {
 
 }  // namespace
 
-X11Desktop& X11Desktop::shared() {
-  static X11Desktop* desktop = new X11Desktop();
-  return *desktop;
-}
+X11Desktop::~X11Desktop() { closeDisplay(display_); }
 
 Display* X11Desktop::openDisplay() {
   const char* name = std::getenv("DISPLAY");
@@ -220,6 +217,12 @@ Display* X11Desktop::displayLocked() {
 
 std::optional<X11WindowFacts> X11Desktop::activeWindow() {
   return ask([](Display* display) { return activeWindowOn(display); });
+}
+
+std::optional<std::int32_t> X11Desktop::activeProcess() {
+  auto active = activeWindow();
+  if (!active) return std::nullopt;
+  return active->pid;
 }
 
 // The server answers which child holds a point with the windows' stacking and

@@ -13,6 +13,8 @@
 // the active window and its process, top-level windows by process, the screens
 // and the pointer. Every answer is read afresh from the server. Without a
 // display every answer is empty; a display that goes away is reconnected.
+// One connection, opened on first use from DISPLAY and shared by whoever was
+// handed it; safe from any thread.
 
 struct _XDisplay;
 
@@ -28,10 +30,15 @@ struct X11WindowFacts {
 
 class X11Desktop {
  public:
-  // The process's connection, opened on first use from DISPLAY.
-  static X11Desktop& shared();
+  X11Desktop() = default;
+  ~X11Desktop();
+
+  X11Desktop(const X11Desktop&) = delete;
+  X11Desktop& operator=(const X11Desktop&) = delete;
 
   std::optional<X11WindowFacts> activeWindow();
+  // The process owning the active window; nothing when no window is active.
+  std::optional<std::int32_t> activeProcess();
   // The first top-level window the window manager lists for the process.
   std::optional<X11WindowFacts> windowOfProcess(std::int32_t pid);
   // The root window's size, and the window manager's work area within it,
@@ -65,7 +72,6 @@ class X11Desktop {
   static void logErrorsOf(_XDisplay* display, const std::string& source);
 
  private:
-  X11Desktop() = default;
   _XDisplay* displayLocked();
   // Asks on the shared connection; a request that finds the server gone is
   // asked once more on a new connection, as the server may have been replaced.
