@@ -27,14 +27,16 @@
 
 namespace nolari {
 
+// Lines written or waiting to be: past either bound a new line is dropped. A
+// line arriving when nothing waits is always kept, however long.
+struct QueuedLineLimits {
+  std::size_t bytes = 4u * 1024 * 1024;
+  std::size_t lines = 65536;
+};
+
 class QueuedLineSink final : public LineSink {
  public:
-  // Lines written or waiting to be: past either bound a new line is dropped.
-  // A line arriving when nothing waits is always kept, however long.
-  struct Limits {
-    std::size_t bytes = 4u * 1024 * 1024;
-    std::size_t lines = 65536;
-  };
+  using Limits = QueuedLineLimits;
   // The longest the destructor waits for waiting lines to be written.
   static constexpr std::chrono::milliseconds EXIT_WAIT{1000};
 
