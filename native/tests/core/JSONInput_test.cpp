@@ -43,16 +43,18 @@ TEST(JSONInput, TheDepthLimitCountsOpenContainersOnly) {
 TEST(JSONInput, ErrorsSayWhatCameFirst) {
   // The text goes wrong before it goes too deep: the syntax error is reported.
   EXPECT_EQ(errorOf("[1 2" + nested(1000)),
-            "syntax error while parsing array - unexpected number literal; expected ']'");
+            "parse error at line 1, column 4: syntax error while parsing array - unexpected "
+            "number literal; expected ']'");
   // Too deep before anything else is wrong: the depth, however the text ends.
   EXPECT_EQ(errorOf(nested(300) + "x"), "nested deeper than 256 levels");
   EXPECT_EQ(errorOf(std::string(1 << 20, '[')), "nested deeper than 256 levels");
   EXPECT_EQ(errorOf(std::string("{\"a\":1}\0", 8)), "a NUL byte in the text");
   EXPECT_EQ(errorOf("{\"a\":1} x"),
-            "syntax error while parsing value - unexpected 'x'; expected end of input");
+            "parse error at line 1, column 9: syntax error while parsing value - invalid "
+            "literal; last read: '1} x'; expected end of input");
   EXPECT_EQ(errorOf(""),
-            "syntax error while parsing value - unexpected end of input; expected "
-            "'[', '{', or a literal");
+            "parse error at line 1, column 1: syntax error while parsing value - unexpected end "
+            "of input; expected '[', '{', or a literal");
 }
 
 TEST(JSONInput, DocumentsComeOutAsTheLibraryReadsThem) {
