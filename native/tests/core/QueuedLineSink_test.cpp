@@ -90,6 +90,7 @@ TEST_F(QueuedLineSinkTest, LinesFromSeveralThreadsComeOutWholeAndInOrderOnceTheR
   {
     QueuedLineSink sink(fds_[1], "test pipe", {.bytes = 64u << 20, .lines = 1u << 20});
     std::vector<std::thread> writers;
+    writers.reserve(WRITERS);
     for (int writer = 0; writer < WRITERS; ++writer) {
       writers.emplace_back([&sink, writer, lengthOf] {
         for (int number = 0; number < LINES; ++number) {
