@@ -31,6 +31,8 @@ struct ProcessOptions {
   std::string cwd;
   std::string stdinData;
   std::chrono::milliseconds timeout{20000};
+  // Blocked in the child, as a parent that blocked them would leave them.
+  std::vector<int> blockedSignals;
 };
 
 // Writes `stdinData`, closes stdin and collects both output streams at once, so
