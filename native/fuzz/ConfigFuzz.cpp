@@ -10,6 +10,7 @@
 #include "FuzzSupport.h"
 #include "ambrel/AgentFixture.h"
 #include "ambrel/agent/Ambrel.h"
+#include "base/LineSink.h"
 #include "core/NolariConfig.h"
 #include "platform/Platform.h"
 #include "support/VirtualRunLoop.h"
@@ -34,7 +35,9 @@ void takeUp(const NolariConfig& config) {
   auto agent =
       ambrel::Ambrel::create(*desktop.accessibility, *desktop.workspace, taps, *desktop.windowing,
                              loop, config, [](std::string_view, const nlohmann::json&) {});
-  auto observer = std::make_shared<FocusObserver>(*desktop.accessibility, *desktop.workspace, loop);
+  StandardOutputSink output;
+  auto observer =
+      std::make_shared<FocusObserver>(*desktop.accessibility, *desktop.workspace, loop, output);
   observer->start(config);
   // Past the longest retry delay.
   loop.advance(25h);

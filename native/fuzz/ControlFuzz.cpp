@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "FuzzSupport.h"
+#include "base/LineSink.h"
 #include "core/NolariConfig.h"
 #include "platform/Platform.h"
 #include "platform/sim/Control.h"
@@ -25,7 +26,9 @@ using namespace std::chrono_literals;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   platform::Platform desktop;
   platform::VirtualRunLoop& loop = fuzz::connectMailCompose(desktop);
-  auto observer = std::make_shared<FocusObserver>(*desktop.accessibility, *desktop.workspace, loop);
+  StandardOutputSink output;
+  auto observer =
+      std::make_shared<FocusObserver>(*desktop.accessibility, *desktop.workspace, loop, output);
   NolariConfig config;
   config.observer.focusRetryDelays = {0.05, 0.2};
   observer->start(config);

@@ -13,7 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "FuzzSupport.h"
-#include "base/JSONOutput.h"
+#include "base/LineSink.h"
 #include "platform/sim/Speech.h"
 #include "sondra/RequestHandler.h"
 #include "sondra/RequestLoop.h"
@@ -83,8 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const nlohmann::json script = speechScript();
   platform::VirtualRunLoop loop;
   platform::SimSpeech speech(loop, script);
-  sondra::RequestHandler handler(speech, loop,
-                                 [](const nlohmann::json& line) { JSONOutput::emit(line); });
+  StandardOutputSink output;
+  sondra::RequestHandler handler(speech, loop, output);
   for (const sondra::FramedLine& line : lines) {
     if (!line.overlong && sondra::trimBlanks(line.text).empty()) continue;
     int finished = 0;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "FuzzSupport.h"
+#include "base/LineSink.h"
 #include "base/TextEncoding.h"
 #include "core/AXReadCache.h"
 #include "platform/Platform.h"
@@ -59,6 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 1; i < pieces.size() && i <= 2; ++i) {
     args.push_back(TextEncoding::repairUTF8(pieces[i]));
   }
-  Velkit::run(args, connect);
+  StandardOutputSink output;
+  Velkit::run(args, connect, output);
   return 0;
 }

@@ -8,17 +8,18 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/JSONInput.h"
+
 // The parent's commands: bytes cut into lines, lines decoded into command
 // objects, and the typed reading of a command's members. Each step is a small
 // function of its own so that it can be tested with a string in.
 
 namespace nolari::ambrel {
 
-// A line longer than this is dropped up to its line feed, with one log line:
-// without a limit one writer that never ends its line would take all memory.
-// Commands are a few hundred bytes; a command list with long texts stays far
-// below it.
-inline constexpr std::size_t MAX_COMMAND_LINE_BYTES = 8u * 1024 * 1024;
+// A line longer than this is dropped up to its line feed, with one log line,
+// and the next line is read: without a limit one writer that never ends its
+// line would take all memory.
+inline constexpr std::size_t MAX_COMMAND_LINE_BYTES = JSONInput::MAX_LINE_BYTES;
 
 // Cuts a byte stream into command lines at each line feed (the only
 // separator). A line that is not UTF-8 is dropped; the others are trimmed of
