@@ -4,6 +4,11 @@
 # fuzzers and the stand-in parent stay in the build folder.
 include(GNUInstallDirs)
 
+# Installing and packing take what is built and build nothing themselves (the
+# Makefile's `package` builds first), so that the package test can pack the
+# build folder while other tests use it.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
 # The whisper engine, when this build has it, is linked into the programs
 # statically, so the programs are all there is to install; its model file is
 # the user's, named at run time by NOLARI_SPEECH_MODEL. The default engine's

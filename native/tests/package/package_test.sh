@@ -74,28 +74,37 @@ first_line() {
   printf '%s\n' "$line"
 }
 
+# The line is a JSON object with the members of the pattern ("*": any value)
+# and no others.
 expect() {
   local what=$1 got=$2 pattern=$3
-  [[ $got =~ $pattern ]] || fail "$what: got '$got', expected /$pattern/"
+  /usr/bin/python3 -c '
+import json, sys
+got, want = json.loads(sys.argv[1]), json.loads(sys.argv[2])
+sys.exit(not (isinstance(got, dict) and got.keys() == want.keys()
+              and all(w == "*" or got[k] == w for k, w in want.items())))
+' "$got" "$pattern" 2>/dev/null || fail "$what: got '$got', expected $pattern"
   echo "$what: $got"
 }
 
 sondra=$(printf '{"id":"1","op":"ping"}\n' | timeout 60 "$bin/sondra" 2>"$scratch/sondra.err") ||
   fail "sondra failed: $(cat "$scratch/sondra.err")"
-expect "sondra startup" "$(sed -n 1p <<<"$sondra")" '^\{"type":"status","event":"startup","ready":true,'
-expect "sondra ping" "$(sed -n 2p <<<"$sondra")" '^\{"id":"1","type":"response","status":"ok","pong":true\}$'
+expect "sondra startup" "$(sed -n 1p <<<"$sondra")" '{"type":"status","event":"startup","ready":true,"supports":"*"}'
+expect "sondra ping" "$(sed -n 2p <<<"$sondra")" '{"id":"1","type":"response","status":"ok","pong":true}'
 [[ $(wc -l <<<"$sondra") == 2 ]] || fail "sondra wrote more than two lines: $sondra"
 
 # The whisper engine is in the binary when the build has it: its model is
 # checked only on a transcription, so Sondra starts on a missing one.
 if [[ $whisper == ON ]]; then
-  line=$(timeout 60 env NOLARI_SPEECH_ENGINE=whisper NOLARI_SPEECH_MODEL="$work/none.bin" "$bin/sondra" </dev/null 2>&1 | head -n 1)
-  expect "sondra on the whisper engine" "$line" '"event":"startup"'
+  line=$(env NOLARI_SPEECH_ENGINE=whisper NOLARI_SPEECH_MODEL="$work/none.bin" timeout 60 "$bin/sondra" \
+    </dev/null 2>"$scratch/whisper.err" | head -n 1 || true)
+  [[ -n $line ]] || fail "sondra does not start on the whisper engine: $(cat "$scratch/whisper.err")"
+  expect "sondra on the whisper engine" "$line" '{"type":"status","event":"startup","ready":true,"supports":"*"}'
 fi
 
 velkit=$(env "${sim[@]}" timeout 20 "$bin/velkit" check-permissions 2>"$scratch/velkit.err") ||
   fail "velkit check-permissions failed: $(cat "$scratch/velkit.err")"
-expect "velkit check-permissions" "$velkit" '^\{"trusted": ?true\}$'
+expect "velkit check-permissions" "$velkit" '{"trusted":true}'
 
-expect "tarnet" "$(first_line tarnet "${sim[@]}")" '^\{"type":"status","event":"started"\}$'
-expect "ambrel" "$(first_line ambrel "${sim[@]}")" '^\{"type":"status","event":"startup","trusted":true,"pid":[0-9]+\}$'
+expect "tarnet" "$(first_line tarnet "${sim[@]}")" '{"type":"status","event":"started"}'
+expect "ambrel" "$(first_line ambrel "${sim[@]}")" '{"type":"status","event":"startup","trusted":true,"pid":"*"}'

@@ -58,6 +58,29 @@ def why(validator_, value):
     return (where + ": " if where else "") + error.message
 
 
+DISCRIMINATORS = ("type", "event", "op", "status")
+
+
+def explain(schema, value):
+    """Why a line fails a schema that dispatches on its words: what the definition
+    with the line's type, event, op and status words, nearest to admitting it, says;
+    or that none has them."""
+    if not isinstance(value, dict):
+        return "not a JSON object"
+    candidates = []
+    for ref in schema.get("oneOf", []):
+        name = ref["$ref"].rsplit("/", 1)[1]
+        props = schema["$defs"][name].get("properties", {})
+        fixed = {k: p["const"] for k, p in props.items() if k in DISCRIMINATORS and "const" in p}
+        if fixed and all(value.get(k) == v for k, v in fixed.items()):
+            check = validator(schema, name)
+            candidates.append((len(list(check.iter_errors(value))), name, check))
+    if not candidates:
+        return "no line kind of the schema has its " + "/".join(DISCRIMINATORS) + " words"
+    _, name, check = min(candidates, key=lambda candidate: candidate[0])
+    return f"as {name}: " + why(check, value)
+
+
 def kind_of(schema, value):
     """The name of the one definition of the schema that admits the value."""
     for ref in schema.get("oneOf", schema.get("anyOf", [])):
@@ -119,7 +142,10 @@ def check_lines(build_dir, schema_dir):
                 except ValueError:
                     failures.append(f"{test}: {program} {direction}: not JSON: {text}")
                     continue
-                problem = why(out_check if direction == "out" else in_check, value)
+                check = out_check if direction == "out" else in_check
+                problem = why(check, value)
+                if problem and "oneOf" in check.schema:
+                    problem = explain(check.schema, value)
                 if problem:
                     failures.append(f"{test}: {program} {direction}: {text}\n    {problem}")
                     continue
