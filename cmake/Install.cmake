@@ -33,9 +33,10 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 # The libraries the binaries link, as dpkg-shlibdeps finds them; then what the
-# programs open at run time: the default speech engine's English model, and the
-# desktop's accessibility bus and the overlay's font, which a desktop brings.
+# programs open at run time: the default speech engine's English model; and
+# what a desktop brings, which the programs do without: the accessibility bus,
+# the overlay's font and the schemas of the display settings it follows.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "pocketsphinx-en-us")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "at-spi2-core, fonts-lato")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "at-spi2-core, fonts-lato, gsettings-desktop-schemas")
 include(CPack)

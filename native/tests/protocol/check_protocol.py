@@ -5,6 +5,8 @@
       native/tests/support/LineLog.h) and validates every line each program
       wrote against its output schema, and every line or command line sent by
       a transcript not marked `input: malformed` against the command schemas.
+      The simulated desktop's answers to its control channel, which share a
+      program's standard output, are held to sim-replies.schema.json here.
   check_protocol.py readme <README.md> <schema dir>
       Compares the README's protocol tables with the schemas: each table links
       its schema, and the commands, events, operations and codes they name are
@@ -107,6 +109,7 @@ def run_tests(build_dir, log_dir):
 
 
 def check_lines(build_dir, schema_dir):
+    sim_replies = validator(load(os.path.dirname(os.path.abspath(__file__)), "sim-replies.schema.json"))
     outputs, inputs = {}, {}
     for program, (out_name, in_name) in SCHEMAS.items():
         outputs[program] = load(schema_dir, out_name)
@@ -130,6 +133,8 @@ def check_lines(build_dir, schema_dir):
                     problem = why(validator(out_schema, "arguments"), args)
                     if problem:
                         failures.append(f"{test}: velkit {json.dumps(args)}: {problem}")
+                    else:
+                        counts[program][1] += 1
             else:
                 out_check = validator(out_schema)
             in_check = validator(in_schema) if in_schema else None
@@ -144,6 +149,8 @@ def check_lines(build_dir, schema_dir):
                     continue
                 check = out_check if direction == "out" else in_check
                 problem = why(check, value)
+                if problem and direction == "out" and sim_replies.is_valid(value):
+                    continue
                 if problem and "oneOf" in check.schema:
                     problem = explain(check.schema, value)
                 if problem:
