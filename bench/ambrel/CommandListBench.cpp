@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "AgentFixture.h"
-#include "ambrel/CommandListPanel.h"
+#include "ambrel/panels/CommandListPanel.h"
 #include "platform/cairo/TextMeasure.h"
 #include "support/SimPlatform.h"
 #include "support/VirtualRunLoop.h"

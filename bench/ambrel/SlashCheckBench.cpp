@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ambrel/SlashCommand.h"
+#include "ambrel/agent/SlashCommand.h"
 #include "support/SimPlatform.h"
 
 namespace {

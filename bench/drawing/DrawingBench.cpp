@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "ambrel/ActionBlobView.h"
-#include "ambrel/DesignTokens.h"
-#include "ambrel/HelpCardView.h"
-#include "ambrel/HelpContent.h"
+#include "ambrel/blob/ActionBlobView.h"
+#include "ambrel/blob/DesignTokens.h"
+#include "ambrel/panels/HelpCardView.h"
+#include "ambrel/panels/HelpContent.h"
 #include "platform/cairo/Render.h"
 #include "platform/cairo/TextMeasure.h"
 

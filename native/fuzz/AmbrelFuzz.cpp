@@ -13,7 +13,7 @@
 
 #include "FuzzSupport.h"
 #include "ambrel/AgentFixture.h"
-#include "ambrel/Ambrel.h"
+#include "ambrel/agent/Ambrel.h"
 #include "platform/Platform.h"
 #include "support/VirtualRunLoop.h"
 

@@ -9,7 +9,7 @@
 
 #include "FuzzSupport.h"
 #include "ambrel/AgentFixture.h"
-#include "ambrel/Ambrel.h"
+#include "ambrel/agent/Ambrel.h"
 #include "core/NolariConfig.h"
 #include "platform/Platform.h"
 #include "support/VirtualRunLoop.h"

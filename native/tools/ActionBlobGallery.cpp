@@ -13,12 +13,12 @@
 #include <utility>
 #include <vector>
 
-#include "ambrel/ActionBlobView.h"
-#include "ambrel/CommandListView.h"
-#include "ambrel/DesignTokens.h"
-#include "ambrel/FeedbackView.h"
-#include "ambrel/HelpCardView.h"
-#include "ambrel/HelpContent.h"
+#include "ambrel/agent/FeedbackView.h"
+#include "ambrel/blob/ActionBlobView.h"
+#include "ambrel/blob/DesignTokens.h"
+#include "ambrel/panels/CommandListView.h"
+#include "ambrel/panels/HelpCardView.h"
+#include "ambrel/panels/HelpContent.h"
 #include "platform/DisplayList.h"
 #include "platform/cairo/Render.h"
 #include "platform/cairo/TextMeasure.h"

@@ -7,7 +7,7 @@
 #include <csignal>
 #include <string>
 
-#include "ambrel/Ambrel.h"
+#include "ambrel/agent/Ambrel.h"
 #include "base/JSONOutput.h"
 #include "base/NolariLogger.h"
 #include "core/NolariConfig.h"

@@ -22,6 +22,7 @@
 #include "platform/whisper/Speech.h"
 #endif
 #include "platform/x11/EventTaps.h"
+#include "platform/x11/KeyRepeat.h"
 #include "platform/x11/Windowing.h"
 #include "platform/x11/Workspace.h"
 #include "platform/x11/X11Desktop.h"
@@ -165,6 +166,8 @@ std::unique_ptr<Speech> speechEngine(const PlatformEnvironment& environment, std
 // on-device speech engine.
 bool connectLinux(Platform& platform, PlatformNeeds needs, const PlatformEnvironment& environment,
                   std::string& error) {
+  // First, while the process has one thread and no display: it forks.
+  auto keyRepeat = needs.eventTaps ? std::make_shared<X11KeyRepeat>() : nullptr;
   if (needs.desktop) {
     platform.accessibility = std::make_unique<AtspiAccessibility>(
         &X11Workspace::frontmostProcess,
@@ -172,7 +175,7 @@ bool connectLinux(Platform& platform, PlatformNeeds needs, const PlatformEnviron
         std::make_shared<X11TypingKeyboard>());
     platform.workspace = std::make_unique<X11Workspace>(*platform.runLoop);
   }
-  if (needs.eventTaps) platform.eventTaps = std::make_unique<X11EventTaps>();
+  if (needs.eventTaps) platform.eventTaps = std::make_unique<X11EventTaps>(std::move(keyRepeat));
   if (needs.speech) {
     platform.speech = speechEngine(environment, error);
     if (!platform.speech) return false;

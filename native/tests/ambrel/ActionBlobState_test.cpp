@@ -1,4 +1,4 @@
-#include "ambrel/ActionBlobState.h"
+#include "ambrel/blob/ActionBlobState.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ambrel/ActionBlobView.h"
+#include "ambrel/blob/ActionBlobView.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "ambrel/DesignTokens.h"
+#include "ambrel/blob/DesignTokens.h"
 #include "platform/cairo/TextMeasure.h"
 
 // The blob's frames laid out with the real text engine, checked through what

@@ -2,14 +2,14 @@
 // a terminal state lingers and how hover stretches it, with a recording fake
 // of the windowing area.
 
-#include "ambrel/ActionBlobWindow.h"
+#include "ambrel/blob/ActionBlobWindow.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 
 #include "AgentFixture.h"
-#include "ambrel/DesignTokens.h"
+#include "ambrel/blob/DesignTokens.h"
 #include "support/SimPlatform.h"
 #include "support/VirtualRunLoop.h"
 

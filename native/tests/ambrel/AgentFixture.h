@@ -15,7 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "ambrel/Ambrel.h"
+#include "ambrel/agent/Ambrel.h"
 #include "platform/EventTaps.h"
 #include "platform/Windowing.h"
 #include "support/SimPlatform.h"

@@ -8,8 +8,8 @@
 #include <limits>
 
 #include "AgentFixture.h"
-#include "ambrel/Ambrel.h"
-#include "ambrel/HoverHighlight.h"
+#include "ambrel/agent/Ambrel.h"
+#include "ambrel/agent/HoverHighlight.h"
 
 namespace nolari {
 namespace {

@@ -1,7 +1,7 @@
 // The agent on virtual time with fake taps: the exact event lines, in order,
 // at the exact moments.
 
-#include "ambrel/Ambrel.h"
+#include "ambrel/agent/Ambrel.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

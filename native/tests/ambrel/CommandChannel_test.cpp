@@ -1,4 +1,4 @@
-#include "ambrel/CommandChannel.h"
+#include "ambrel/agent/CommandChannel.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -2,7 +2,7 @@
 // keyboard and the mouse move through it and pick a row, every way it goes,
 // and the "show_list" command that shows it.
 
-#include "ambrel/CommandListPanel.h"
+#include "ambrel/panels/CommandListPanel.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,8 +10,8 @@
 #include <chrono>
 
 #include "AgentFixture.h"
-#include "ambrel/DesignTokens.h"
-#include "ambrel/PanelPlacement.h"
+#include "ambrel/blob/DesignTokens.h"
+#include "ambrel/panels/PanelPlacement.h"
 #include "support/CaptureFd.h"
 #include "support/SimPlatform.h"
 #include "support/VirtualRunLoop.h"

@@ -1,4 +1,4 @@
-#include "ambrel/DesignTokens.h"
+#include "ambrel/blob/DesignTokens.h"
 
 #include <gtest/gtest.h>
 

@@ -8,9 +8,9 @@
 #include <nlohmann/json.hpp>
 
 #include "AgentFixture.h"
-#include "ambrel/DesignTokens.h"
-#include "ambrel/HelpCardView.h"
-#include "ambrel/HelpContent.h"
+#include "ambrel/blob/DesignTokens.h"
+#include "ambrel/panels/HelpCardView.h"
+#include "ambrel/panels/HelpContent.h"
 #include "support/CaptureFd.h"
 
 // The help card's texts, its layout with text five points a character and

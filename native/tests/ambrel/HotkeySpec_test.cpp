@@ -1,4 +1,4 @@
-#include "ambrel/HotkeySpec.h"
+#include "ambrel/agent/HotkeySpec.h"
 
 #include <gtest/gtest.h>
 

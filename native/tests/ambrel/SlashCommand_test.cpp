@@ -1,4 +1,4 @@
-#include "ambrel/SlashCommand.h"
+#include "ambrel/agent/SlashCommand.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <chrono>
 
 #include "AgentFixture.h"
-#include "ambrel/Ambrel.h"
+#include "ambrel/agent/Ambrel.h"
 #include "support/CaptureFd.h"
 
 namespace nolari {

@@ -76,6 +76,28 @@ class AmbrelDesktopTest : public DesktopFixture {
            ((state.auto_repeats[key / 8] >> (key % 8)) & 1);
   }
 
+  // Whether the key's repeat is `on` within a time.
+  bool repeatIsWithin(KeySym keysym, bool on, std::chrono::milliseconds timeout) {
+    for (auto deadline = std::chrono::steady_clock::now() + timeout;
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(20ms)) {
+      if (repeats(keysym) == on) return true;
+    }
+    return repeats(keysym) == on;
+  }
+
+  // Ambrel once it reported space hold on; null when it did not.
+  std::unique_ptr<RunningProcess> startWithSpaceHold() {
+    auto ambrel = desktop_->start("ambrel", {});
+    if (!ambrel) return nullptr;
+    auto next = lineReader(*ambrel);
+    ambrel->writeLine(R"({"type":"dictation_set_space_hold","enabled":true})");
+    for (json line = next(10s); line.is_object(); line = next(10s)) {
+      if (line.value("event", "") == "dictation_space_hold_updated") return ambrel;
+    }
+    ADD_FAILURE() << ambrel->stderrText();
+    return nullptr;
+  }
+
   // The body's text once the window shows it ending with `last`; "" at the deadline.
   std::string bodyEndingWith(char last) {
     while (auto report = desktop_->nextComposerReport(5s)) {
@@ -169,6 +191,26 @@ TEST_F(AmbrelDesktopTest, HotkeyAndSpaceHoldPressOnceHoweverLongHeldAndSpaceRepe
   EXPECT_EQ(ended.termSignal, SIGTERM) << ended.err;
   EXPECT_EQ(ended.out, "");
   EXPECT_TRUE(repeats(XK_space));
+}
+
+// Each agent claims the space while its space hold is on: the second one's
+// end, even by SIGKILL, leaves the first one's setting, and the first one's
+// SIGKILL gives the space its repeat back.
+TEST_F(AmbrelDesktopTest, TwoAgentsKeepTheSpaceFromRepeatingUntilTheLastOneEndsEvenBySigkill) {
+  if (IsSkipped() || HasFatalFailure()) return;
+  ASSERT_TRUE(repeats(XK_space));
+  // The agent reads commands before its keyboard tap exists.
+  auto first = startWithSpaceHold();
+  ASSERT_TRUE(first);
+  EXPECT_TRUE(repeatIsWithin(XK_space, false, 5s));
+  auto second = startWithSpaceHold();
+  ASSERT_TRUE(second);
+  second->kill(SIGKILL);
+  second->wait(10s);
+  EXPECT_FALSE(repeatIsWithin(XK_space, true, 500ms));
+  first->kill(SIGKILL);
+  EXPECT_EQ(first->wait(10s).termSignal, SIGKILL);
+  EXPECT_TRUE(repeatIsWithin(XK_space, true, 5s));
 }
 
 TEST_F(AmbrelDesktopTest, BlobShowsAtTheBottomCentreTakesAClickAndLeavesTheFocusAlone) {

@@ -9,16 +9,20 @@
 #include <iostream>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "DesktopFixture.h"
 #include "platform/x11/EventTaps.h"
+#include "platform/x11/KeyRepeat.h"
 
 // After the test framework: X.h defines None, a name the framework uses.
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 // The X11 taps in this process, with keys and pointer moves from xdotool on a
@@ -114,13 +118,83 @@ class X11EventTapsTest : public test::DesktopFixture {
     return (state.auto_repeats[space_ / 8] >> (space_ % 8)) & 1;
   }
 
+  bool spaceRepeatsWithin(std::chrono::milliseconds timeout) {
+    for (auto deadline = std::chrono::steady_clock::now() + timeout;
+         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(20ms)) {
+      if (spaceRepeats()) return true;
+    }
+    return spaceRepeats();
+  }
+
+  void switchSpaceRepeat(bool on) {
+    XKeyboardControl control{};
+    control.key = static_cast<int>(space_);
+    control.auto_repeat_mode = on ? AutoRepeatModeOn : AutoRepeatModeOff;
+    XChangeKeyboardControl(display_, KBKey | KBAutoRepeatMode, &control);
+    XSync(display_, False);
+  }
+
+  // A window marked as a process's token, as the key-repeat guard makes one,
+  // with the mark `TOKEN_MARK`.
+  static constexpr long TOKEN_MARK = 1;
+  static Window tokenWindow(Display* display) {
+    XSetWindowAttributes attributes{};
+    const Window window = XCreateWindow(display, DefaultRootWindow(display), -1, -1, 1, 1, 0, 0,
+                                        InputOnly, CopyFromParent, 0, &attributes);
+    const long pid = 1;
+    XChangeProperty(display, window, XInternAtom(display, "_NOLARI_REPEAT_TOKEN", False),
+                    XA_CARDINAL, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(&pid),
+                    1);
+    XSync(display, False);
+    return window;
+  }
+
+  // Claims of the space key under these tokens, in place of all claims.
+  void claimSpace(const std::vector<Window>& tokens) {
+    std::vector<long> claims;
+    for (Window token : tokens) {
+      claims.push_back(static_cast<long>(space_));
+      claims.push_back(static_cast<long>(token));
+      claims.push_back(TOKEN_MARK);
+    }
+    XChangeProperty(display_, DefaultRootWindow(display_),
+                    XInternAtom(display_, "_NOLARI_REPEAT_CLAIMS", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<unsigned char*>(claims.data()),
+                    static_cast<int>(claims.size()));
+    XSync(display_, False);
+  }
+
+  // The child test below, once it said it swallows space repeats.
+  std::unique_ptr<test::RunningProcess> startChild(const std::vector<int>& blocked) {
+    test::ProcessOptions options;
+    options.args = {"--gtest_also_run_disabled_tests",
+                    "--gtest_filter=X11EventTapsChild.DISABLED_SwallowsSpaceRepeatsUntilItEnds"};
+    options.env = desktop_->environment();
+    // Under a sanitizer, SIGSEGV is left to the program, as without one.
+    for (const char* variable : {"ASAN_OPTIONS", "TSAN_OPTIONS"}) {
+      const char* value = std::getenv(variable);
+      options.env[variable] = std::string(value ? value : "") + ":handle_segv=0";
+    }
+    options.blockedSignals = blocked;
+    auto child = test::RunningProcess::start("/proc/self/exe", options);
+    if (!child) return nullptr;
+    std::optional<std::string> line;
+    while ((line = child->readLine(10s)) && *line != "ready") {
+    }
+    if (!line) {
+      ADD_FAILURE() << child->stderrText();
+      return nullptr;
+    }
+    return child;
+  }
+
   Display* display_ = nullptr;
   unsigned int space_ = 0;
 };
 
 TEST_F(X11EventTapsTest, SeesKeysWithTheirFlagsAndRepeatsAndStopsSpaceRepeatingWhileAsked) {
   Seen seen;
-  auto taps = std::make_unique<X11EventTaps>();
+  auto taps = std::make_unique<X11EventTaps>(std::make_shared<X11KeyRepeat>());
   auto keyboard = taps->createKeyboardTap(seen.callback());
   auto mouse = taps->createMouseTap(seen.callback());
   ASSERT_TRUE(keyboard && mouse);
@@ -193,61 +267,140 @@ TEST_F(X11EventTapsTest, SeesKeysWithTheirFlagsAndRepeatsAndStopsSpaceRepeatingW
   EXPECT_TRUE(spaceRepeats());
 }
 
-TEST_F(X11EventTapsTest, ANewKeyboardTapRestoresKeysAProcessLeftWithoutRepeat) {
-  // What a process that was killed while swallowing space repeats leaves.
-  XKeyboardControl off{};
-  off.key = static_cast<int>(space_);
-  off.auto_repeat_mode = AutoRepeatModeOff;
-  XChangeKeyboardControl(display_, KBKey | KBAutoRepeatMode, &off);
-  long keys[] = {static_cast<long>(space_)};
-  XChangeProperty(display_, DefaultRootWindow(display_),
-                  XInternAtom(display_, "_NOLARI_REPEAT_OFF", False), XA_CARDINAL, 32,
-                  PropModeReplace, reinterpret_cast<unsigned char*>(keys), 1);
-  XSync(display_, False);
+TEST_F(X11EventTapsTest, ANewKeyboardTapRestoresKeysOnlyProcessesThatEndedLeftWithoutRepeat) {
+  // What a process that was killed while swallowing space repeats leaves: the
+  // key off, claimed under a token window that went with its connection.
+  Display* gone = XOpenDisplay(nullptr);
+  ASSERT_TRUE(gone);
+  const Window deadToken = tokenWindow(gone);
+  XCloseDisplay(gone);
+  switchSpaceRepeat(false);
+  claimSpace({deadToken});
   ASSERT_FALSE(spaceRepeats());
+  {
+    X11EventTaps taps(std::make_shared<X11KeyRepeat>());
+    Seen seen;
+    EXPECT_TRUE(taps.createKeyboardTap(seen.callback()));
+    EXPECT_TRUE(spaceRepeats());
+  }
 
-  X11EventTaps taps;
-  Seen seen;
-  EXPECT_TRUE(taps.createKeyboardTap(seen.callback()));
-  EXPECT_TRUE(spaceRepeats());
+  // A claim of a process still running stays: the key stays off after a new
+  // tap, and after that tap's own claim comes and goes.
+  const Window liveToken = tokenWindow(display_);
+  switchSpaceRepeat(false);
+  claimSpace({liveToken});
+  {
+    X11EventTaps taps(std::make_shared<X11KeyRepeat>());
+    Seen seen;
+    auto keyboard = taps.createKeyboardTap(seen.callback());
+    ASSERT_TRUE(keyboard);
+    EXPECT_FALSE(spaceRepeats());
+    keyboard->setRepeatsSwallowed(49, true);
+    keyboard->setRepeatsSwallowed(49, false);
+    EXPECT_FALSE(spaceRepeats());
+  }
+  EXPECT_FALSE(spaceRepeats());
+  claimSpace({});
+  switchSpaceRepeat(true);
+
+  // A key the user had switched off is left off.
+  switchSpaceRepeat(false);
+  {
+    X11EventTaps taps(std::make_shared<X11KeyRepeat>());
+    Seen seen;
+    auto keyboard = taps.createKeyboardTap(seen.callback());
+    ASSERT_TRUE(keyboard);
+    keyboard->setRepeatsSwallowed(49, true);
+  }
+  EXPECT_FALSE(spaceRepeats());
+  switchSpaceRepeat(true);
 }
 
-// Run by the test below in a process of its own: swallows space repeats, says
-// "ready", and ends with std::exit (no destructors) when its input closes, or,
-// asked to wait for a signal, only by that signal.
+// Run by the tests below in a process of its own: swallows space repeats, says
+// "ready", and ends with std::exit (no destructors) when its input closes, or
+// aborts when it reads "abort".
 TEST(X11EventTapsChild, DISABLED_SwallowsSpaceRepeatsUntilItEnds) {
-  X11EventTaps taps;
+  const rlimit noCore{0, 0};
+  ::setrlimit(RLIMIT_CORE, &noCore);
+  X11EventTaps taps(std::make_shared<X11KeyRepeat>());
   auto keyboard = taps.createKeyboardTap([](const TapEvent&) { return TapAnswer::pass; });
   ASSERT_TRUE(keyboard);
   keyboard->setRepeatsSwallowed(49, true);
   std::cout << "ready" << std::endl;
-  if (std::getenv("NOLARI_TEST_WAIT_FOR_SIGNAL")) {
-    for (;;) ::pause();
-  }
   std::string line;
   std::getline(std::cin, line);
+  if (line == "abort") std::abort();
   std::exit(0);
 }
 
-TEST_F(X11EventTapsTest, SpaceRepeatsAgainAfterTheProcessEndsByExitOrBySignal) {
-  for (bool bySignal : {true, false}) {
-    test::ProcessOptions options;
-    options.args = {"--gtest_also_run_disabled_tests",
-                    "--gtest_filter=X11EventTapsChild.DISABLED_SwallowsSpaceRepeatsUntilItEnds"};
-    options.env = desktop_->environment();
-    if (bySignal) options.env["NOLARI_TEST_WAIT_FOR_SIGNAL"] = "1";
-    auto child = test::RunningProcess::start("/proc/self/exe", options);
+TEST_F(X11EventTapsTest, SpaceRepeatsAgainHoweverTheProcessEnds) {
+  const std::vector<int> ending = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
+  struct Case {
+    std::string how;
+    int signal;  // 0: an exit; SIGABRT: by std::abort
+    bool spaceHeld;
+    std::vector<int> blocked;
+  };
+  for (const Case& end :
+       std::vector<Case>{{"exit", 0, false, {}},
+                         {"SIGTERM", SIGTERM, false, {}},
+                         {"SIGTERM blocked by the parent", SIGTERM, false, ending},
+                         {"SIGSEGV", SIGSEGV, false, {}},
+                         {"abort", SIGABRT, false, {}},
+                         {"SIGKILL", SIGKILL, false, {}},
+                         {"SIGKILL with the space held", SIGKILL, true, {}}}) {
+    SCOPED_TRACE(end.how);
+    auto child = startChild(end.blocked);
     ASSERT_TRUE(child);
-    std::optional<std::string> line;
-    while ((line = child->readLine(10s)) && *line != "ready") {
-    }
-    ASSERT_TRUE(line) << child->stderrText();
     EXPECT_FALSE(spaceRepeats());
-    if (bySignal) child->kill(SIGTERM);
+    if (end.spaceHeld) xdotool({"keydown", "space"});
+    if (end.signal == SIGABRT) {
+      child->writeLine("abort");
+    } else if (end.signal != 0) {
+      child->kill(end.signal);
+    }
     const auto result = child->wait(10s);
-    EXPECT_EQ(result.termSignal, bySignal ? SIGTERM : 0) << result.err;
-    EXPECT_TRUE(spaceRepeats()) << (bySignal ? "after SIGTERM" : "after exit");
+    EXPECT_EQ(result.termSignal, end.signal) << result.err;
+    if (end.spaceHeld) xdotool({"keyup", "space"});
+    // Every end but SIGKILL waits for the keeper before the process goes.
+    if (end.signal == SIGKILL) {
+      EXPECT_TRUE(spaceRepeatsWithin(5s));
+    } else {
+      EXPECT_TRUE(spaceRepeats());
+    }
+    switchSpaceRepeat(true);
   }
+}
+
+TEST_F(X11EventTapsTest, TwoProcessesOnOneDisplayKeepTheSpaceOffUntilTheLastOneEnds) {
+  auto first = startChild({});
+  auto second = startChild({});
+  ASSERT_TRUE(first && second);
+  EXPECT_FALSE(spaceRepeats());
+  second->kill(SIGKILL);
+  second->wait(10s);
+  EXPECT_FALSE(spaceRepeatsWithin(500ms)) << "the second one's end undid the first one's";
+  // A tap made now leaves the first one's claim, and the held space does not
+  // repeat.
+  Seen seen;
+  auto taps = std::make_unique<X11EventTaps>(std::make_shared<X11KeyRepeat>());
+  auto keyboard = taps->createKeyboardTap(seen.callback());
+  ASSERT_TRUE(keyboard);
+  keyboard->setEnabled(true);
+  std::thread keyThread([keyboard] { keyboard->run(); });
+  for (int i = 0; i < 50 && !seen.waitFor(100ms, [](const auto& k) { return hasKeyUp(k, 53); });
+       ++i) {
+    xdotool({"key", "Escape"});
+  }
+  xdotool({"keydown", "space", "sleep", "0.6", "keyup", "space"});
+  ASSERT_TRUE(seen.waitFor(5s, [](const auto& k) { return hasKeyUp(k, 49); }));
+  EXPECT_EQ(repeats(seen.takeKeys()), 0U);
+
+  first->kill(SIGTERM);
+  first->wait(10s);
+  EXPECT_TRUE(spaceRepeats());
+  taps.reset();
+  keyThread.join();
 }
 
 }  // namespace

@@ -143,6 +143,9 @@ std::unique_ptr<RunningProcess> RunningProcess::start(const std::string& path,
   }
 
   const char* cwd = options.cwd.empty() ? nullptr : options.cwd.c_str();
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  for (int signal : options.blockedSignals) sigaddset(&blocked, signal);
   pid_t pid = ::fork();
   if (pid == 0) {
     // Only async-signal-safe calls from here to exec.
@@ -150,9 +153,7 @@ std::unique_ptr<RunningProcess> RunningProcess::start(const std::string& path,
     ::dup2(outPipe[1], STDOUT_FILENO);
     ::dup2(errPipe[1], STDERR_FILENO);
     ::signal(SIGPIPE, SIG_DFL);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::sigprocmask(SIG_SETMASK, &blocked, nullptr);
     int failure = 0;
     if (cwd != nullptr && ::chdir(cwd) != 0) {
       failure = errno;

@@ -33,6 +33,8 @@ struct ProcessOptions {
   std::string cwd;
   std::string stdinData;
   std::chrono::milliseconds timeout{20000};
+  // Blocked in the child, as a parent that blocked them would leave them.
+  std::vector<int> blockedSignals;
   // The lines sent are meant as well-formed commands (see LineLog.h).
   bool wellFormedInput = false;
 };

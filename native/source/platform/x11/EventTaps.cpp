@@ -63,8 +63,10 @@ X11ModifierRoles x11ModifierRoles(Display* display, std::bitset<256>& modifierKe
   return roles;
 }
 
-std::shared_ptr<X11EventTap> X11EventTap::make(Kind kind, TapCallback callback) {
-  std::shared_ptr<X11EventTap> tap(new X11EventTap(kind, std::move(callback)));
+std::shared_ptr<X11EventTap> X11EventTap::make(Kind kind, TapCallback callback,
+                                               std::shared_ptr<X11KeyRepeat> keyRepeat) {
+  std::shared_ptr<X11EventTap> tap(
+      new X11EventTap(kind, std::move(callback), std::move(keyRepeat)));
   if (!tap->connect()) return nullptr;
   return tap;
 }
@@ -94,7 +96,7 @@ bool X11EventTap::connect() {
 }
 
 X11EventTap::~X11EventTap() {
-  for (const auto& [key, keycode] : repeatOff_) X11KeyRepeat::shared().restore(keycode);
+  for (const auto& [key, keycode] : repeatOff_) keyRepeat_->restore(keycode);
   if (control_ && context_) {
     XRecordDisableContext(control_, context_);
     XRecordFreeContext(control_, context_);
@@ -115,15 +117,15 @@ void X11EventTap::setRepeatsSwallowed(KeyCode key, bool swallowed) {
   std::lock_guard lock(mutex_);
   if (!swallowed) {
     if (auto it = repeatOff_.find(key); it != repeatOff_.end()) {
-      X11KeyRepeat::shared().restore(it->second);
+      keyRepeat_->restore(it->second);
       repeatOff_.erase(it);
     }
     return;
   }
-  if (repeatOff_.contains(key)) return;
+  if (!keyRepeat_ || repeatOff_.contains(key)) return;
   const unsigned long keysym = x11KeysymForKeyCode(key);
   const unsigned int keycode = keysym == NoSymbol ? 0 : XKeysymToKeycode(control_, keysym);
-  if (keycode != 0 && X11KeyRepeat::shared().suppress(keycode)) repeatOff_[key] = keycode;
+  if (keycode != 0 && keyRepeat_->suppress(keycode)) repeatOff_[key] = keycode;
 }
 
 void X11EventTap::run() {
@@ -170,6 +172,9 @@ void X11EventTap::deliver(int type, unsigned int keycode, unsigned int state, in
   callback_(event);
 }
 
+X11EventTaps::X11EventTaps(std::shared_ptr<X11KeyRepeat> keyRepeat)
+    : keyRepeat_(std::move(keyRepeat)) {}
+
 X11EventTaps::~X11EventTaps() {
   std::lock_guard lock(mutex_);
   for (const auto& weak : made_) {
@@ -178,12 +183,12 @@ X11EventTaps::~X11EventTaps() {
 }
 
 std::shared_ptr<EventTap> X11EventTaps::createKeyboardTap(TapCallback callback) {
-  X11KeyRepeat::shared().recoverAbandoned();
-  return keep(X11EventTap::make(X11EventTap::Kind::keyboard, std::move(callback)));
+  keyRepeat_->recoverAbandoned();
+  return keep(X11EventTap::make(X11EventTap::Kind::keyboard, std::move(callback), keyRepeat_));
 }
 
 std::shared_ptr<EventTap> X11EventTaps::createMouseTap(TapCallback callback) {
-  return keep(X11EventTap::make(X11EventTap::Kind::mouse, std::move(callback)));
+  return keep(X11EventTap::make(X11EventTap::Kind::mouse, std::move(callback), nullptr));
 }
 
 std::shared_ptr<EventTap> X11EventTaps::keep(std::shared_ptr<X11EventTap> tap) {

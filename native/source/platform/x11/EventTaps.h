@@ -15,7 +15,8 @@
 // client, on a connection of the tap's own. RECORD only listens, so a
 // keyboard tap cannot swallow a key: a callback's answer is ignored, and a key
 // whose repeats the callback swallows has its auto-repeat switched off on the
-// server instead (see KeyRepeat.h). X has no notice of a tap turned off.
+// server instead, by the key-repeat guard the taps are made with (see
+// KeyRepeat.h). X has no notice of a tap turned off.
 //
 // Key presses of a key that is already down are its auto-repeats. Modifier
 // keys only change the flags of other keys' events and are not delivered
@@ -24,6 +25,8 @@
 struct _XDisplay;
 
 namespace nolari::platform {
+
+class X11KeyRepeat;
 
 // The unshifted symbol of an X key code, asked afresh: the mapping changes
 // while a program runs (xdotool borrows spare key codes for the symbols it
@@ -38,8 +41,10 @@ class X11EventTap : public EventTap {
  public:
   enum class Kind { keyboard, mouse };
 
-  // Null without a display or without the RECORD extension.
-  static std::shared_ptr<X11EventTap> make(Kind kind, TapCallback callback);
+  // Null without a display or without the RECORD extension. `keyRepeat` may
+  // be null for a tap that never stops a key repeating.
+  static std::shared_ptr<X11EventTap> make(Kind kind, TapCallback callback,
+                                           std::shared_ptr<X11KeyRepeat> keyRepeat);
   // Restores the repeats it switched off.
   ~X11EventTap() override;
 
@@ -52,13 +57,15 @@ class X11EventTap : public EventTap {
   void stop();
 
  private:
-  X11EventTap(Kind kind, TapCallback callback) : kind_(kind), callback_(std::move(callback)) {}
+  X11EventTap(Kind kind, TapCallback callback, std::shared_ptr<X11KeyRepeat> keyRepeat)
+      : kind_(kind), callback_(std::move(callback)), keyRepeat_(std::move(keyRepeat)) {}
   bool connect();
   void deliver(int type, unsigned int keycode, unsigned int state, int rootX, int rootY);
   friend struct X11RecordReceiver;
 
   const Kind kind_;
   const TapCallback callback_;
+  const std::shared_ptr<X11KeyRepeat> keyRepeat_;
   _XDisplay* control_ = nullptr;
   _XDisplay* data_ = nullptr;
   unsigned long context_ = 0;
@@ -76,6 +83,9 @@ class X11EventTap : public EventTap {
 
 class X11EventTaps : public EventTaps {
  public:
+  // The keyboard taps stop keys repeating through `keyRepeat`, which they
+  // keep as long as they live.
+  explicit X11EventTaps(std::shared_ptr<X11KeyRepeat> keyRepeat);
   // The taps' threads return from `run`.
   ~X11EventTaps() override;
 
@@ -85,6 +95,7 @@ class X11EventTaps : public EventTaps {
  private:
   std::shared_ptr<EventTap> keep(std::shared_ptr<X11EventTap> tap);
 
+  const std::shared_ptr<X11KeyRepeat> keyRepeat_;
   std::mutex mutex_;
   std::vector<std::weak_ptr<X11EventTap>> made_;
 };
