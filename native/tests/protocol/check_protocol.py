@@ -95,17 +95,22 @@ def kind_of(schema, value):
 def run_tests(build_dir, log_dir):
     env = dict(os.environ, NOLARI_TEST_LINE_LOG=log_dir)
     runs = []
-    for program, test_filter in RUNS.items():
-        binary = os.path.join(build_dir, "native", "tests", program, program + "_tests")
-        runs.append((program, subprocess.Popen(
-            [binary, "--gtest_filter=" + test_filter, "--gtest_brief=1"], env=env,
-            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace")))
-    for program, process in runs:
-        output, _ = process.communicate()
-        # The tests report their own failures; the lines they logged are checked all the same.
-        if process.returncode != 0:
-            print(f"note: {program}_tests failed, so some runs may have logged fewer lines:\n"
-                  + output[-2000:])
+    with tempfile.TemporaryDirectory(prefix="protocol-runs-") as output_dir:
+        for program, test_filter in RUNS.items():
+            binary = os.path.join(build_dir, "native", "tests", program, program + "_tests")
+            # Into a file each, so that no run waits on a pipe another one fills.
+            output = open(os.path.join(output_dir, program), "w+", encoding="utf-8", errors="replace")
+            runs.append((program, output, subprocess.Popen(
+                [binary, "--gtest_filter=" + test_filter, "--gtest_brief=1"], env=env,
+                stdout=output, stderr=subprocess.STDOUT)))
+        for program, output, process in runs:
+            process.wait()
+            # The tests report their own failures; the lines they logged are checked all the same.
+            if process.returncode != 0:
+                output.seek(0)
+                print(f"note: {program}_tests failed, so some runs may have logged fewer lines:\n"
+                      + output.read()[-2000:])
+            output.close()
 
 
 def check_lines(build_dir, schema_dir):
