@@ -16,7 +16,7 @@ COMPILER_CACHE ?= $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: deps demo demo-sheet test test-plain test-asan release lint tsan bench fuzz gallery build clean
+.PHONY: deps demo demo-sheet test test-plain test-asan release lint tsan bench fuzz gallery build package clean
 
 deps:
 	@bash scripts/deps.sh
@@ -44,6 +44,11 @@ $(FUZZ_BUILD)/CMakeCache.txt: Makefile $(WHISPER_STAMP)
 
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
+
+# The Debian package of the four programs (nolari-native_<version>_<arch>.deb),
+# into the build folder.
+package: build
+	cmake --build $(BUILD) --target package
 
 demo: build
 	@bash scripts/demo.sh $(BUILD)

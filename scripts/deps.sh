@@ -23,6 +23,9 @@ packages=(
   xvfb x11-utils dbus dbus-x11 at-spi2-core openbox xdotool imagemagick
   # A compositing manager, for the tests that read translucent windows back.
   xcompmgr
+  # `make package`: the libraries the binaries need, found by dpkg-shlibdeps
+  # (which reads them with file and readelf), and the protocol check's validator.
+  dpkg-dev file binutils python3-jsonschema
   # The dictation's road: recording through ALSA, and a sound server whose
   # virtual microphone the tests and `make demo` speak into.
   libasound2-dev pulseaudio pulseaudio-utils

@@ -5,10 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <functional>
 #include <thread>
+
+#include "support/LineLog.h"
 
 extern char** environ;
 
@@ -182,6 +185,7 @@ std::unique_ptr<RunningProcess> RunningProcess::start(const std::string& path,
   process->out_ = outPipe[0];
   process->err_ = errPipe[0];
   process->ioTimeout_ = options.timeout;
+  process->lineLog_ = LineLog::open(path, options.args, options.wellFormedInput);
   if (got > 0) {
     process->reap(true);
     errno = failure;
@@ -222,6 +226,7 @@ void RunningProcess::writePending() {
 
 bool RunningProcess::writeRaw(std::string_view bytes) {
   if (in_ < 0) return false;
+  if (lineLog_) lineLog_->sent(bytes);
   pendingIn_.append(bytes);
   Pump::until(*this, Clock::now() + ioTimeout_, [this] { return pendingIn_.empty() || in_ < 0; });
   return in_ >= 0 && pendingIn_.empty();
@@ -251,11 +256,13 @@ std::optional<std::string> RunningProcess::readLine(std::chrono::milliseconds ti
   if (newline != std::string::npos) {
     std::string line = outBuffer_.substr(0, newline);
     outBuffer_.erase(0, newline + 1);
+    if (lineLog_) lineLog_->received(line);
     return line;
   }
   if (out_ < 0 && !outBuffer_.empty()) {
     std::string rest;
     rest.swap(outBuffer_);
+    if (lineLog_) lineLog_->received(rest);
     return rest;
   }
   return std::nullopt;
@@ -289,6 +296,13 @@ ProcessResult RunningProcess::wait(std::chrono::milliseconds timeout) {
   if (WIFSIGNALED(status_)) result.termSignal = WTERMSIG(status_);
   result.out = outBuffer_;
   result.err = errBuffer_;
+  if (lineLog_) {
+    for (auto start = outBuffer_.begin(); start != outBuffer_.end();) {
+      auto feed = std::find(start, outBuffer_.end(), '\n');
+      lineLog_->received(std::string_view(start, feed));
+      start = feed == outBuffer_.end() ? feed : feed + 1;
+    }
+  }
   outBuffer_.clear();
   return result;
 }
@@ -314,6 +328,7 @@ ProcessResult runProcess(const std::string& path, const ProcessOptions& options)
     return result;
   }
   process->pendingIn_ = options.stdinData;
+  if (process->lineLog_) process->lineLog_->sent(options.stdinData);
   return process->wait(options.timeout);
 }
 

@@ -16,6 +16,8 @@
 
 namespace nolari::test {
 
+class LineLog;
+
 struct ProcessResult {
   int exitStatus = -1;  // -1 when the child was killed by a signal or never reaped
   int termSignal = 0;
@@ -33,6 +35,8 @@ struct ProcessOptions {
   std::chrono::milliseconds timeout{20000};
   // Blocked in the child, as a parent that blocked them would leave them.
   std::vector<int> blockedSignals;
+  // The lines sent are meant as well-formed commands (see LineLog.h).
+  bool wellFormedInput = false;
 };
 
 // Writes `stdinData`, closes stdin and collects both output streams at once, so
@@ -86,6 +90,7 @@ class RunningProcess {
   std::chrono::milliseconds ioTimeout_{20000};
   bool reaped_ = false;
   int status_ = 0;
+  std::unique_ptr<LineLog> lineLog_;
 };
 
 // The path of one of the built programs.

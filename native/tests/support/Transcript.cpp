@@ -97,6 +97,7 @@ struct Transcript {
   std::string speech;
   std::vector<std::string> files;
   bool control = false;
+  bool malformedInput = false;
   std::vector<Run> runs;
 };
 
@@ -151,6 +152,8 @@ Transcript parse(const std::string& path, const std::string& dir) {
       transcript.speech = rest;
     } else if (head == "file:") {
       transcript.files.push_back(rest);
+    } else if (head == "input:" && rest == "malformed") {
+      transcript.malformedInput = true;
     } else if (head == "define:") {
       const auto gap = rest.find(' ');
       defined["$" + rest.substr(0, gap)] = gap == std::string::npos ? "" : rest.substr(gap + 1);
@@ -322,6 +325,7 @@ void runTranscript(const std::string& program, const std::string& fileName) {
   ProcessOptions options;
   options.cwd = dir.path();
   options.timeout = EXIT_TIMEOUT;
+  options.wellFormedInput = !transcript.malformedInput;
   // Only what the transcript asks for reaches the program.
   options.unsetEnv = {"NOLARI_PLATFORM",   "NOLARI_SIM_SCENE",   "NOLARI_SIM_CONTROL",
                       "NOLARI_SIM_COUNTS", "NOLARI_CONFIG_PATH", "NOLARI_SPEECH_SCRIPT"};
