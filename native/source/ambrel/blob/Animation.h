@@ -59,8 +59,6 @@ class Animator {
   // Ends an animation without a last frame; its completion learns it did not
   // finish. An unknown or finished id is ignored.
   void cancel(Id id);
-  bool isRunning(Id id) const { return running_.contains(id); }
-  bool idle() const { return running_.empty(); }
 
  private:
   struct Running {

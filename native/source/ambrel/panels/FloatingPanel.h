@@ -78,9 +78,6 @@ class FloatingPanel : public std::enable_shared_from_this<FloatingPanel> {
   bool isAnimatingOut() const { return isAnimatingOut_; }
   // Where the current or last showing placed the panel.
   const PanelPlacement& placement() const { return placement_; }
-  const std::optional<platform::RunningApplication>& previousApplication() const {
-    return previousApp_;
-  }
   platform::OverlayWindow& window() { return *window_; }
 
  private:
