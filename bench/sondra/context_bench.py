@@ -53,9 +53,10 @@ def ask_ok(sondra, path, strings=None):
     request = {"op": "transcribe", "audio_path": path}
     if strings is not None:
         request["contextual_strings"] = strings
+    cpu = sondra.cpu_seconds()
     reply, elapsed = sondra.ask(request)
     assert reply.get("status") == "ok", reply
-    return reply, elapsed
+    return reply, elapsed, sondra.cpu_seconds() - cpu
 
 
 def first_request(program, workdir, path, processes):
@@ -66,7 +67,7 @@ def first_request(program, workdir, path, processes):
         sondra = Sondra(program, workdir)
         _, ping = sondra.ask({"op": "ping"})
         time.sleep(max(0.0, 3.0 - (time.monotonic() - sondra.started)))
-        _, first = ask_ok(sondra, path)
+        first = ask_ok(sondra, path)[1]
         warm = statistics.median(ask_ok(sondra, path)[1] for _ in range(3))
         rows.append((sondra.startup_ms, ping * 1000, first, warm))
         sondra.close()
@@ -79,7 +80,7 @@ def flood(program, workdir, path, count, rng):
     samples = []
     worst = 0.0
     for i in range(count):
-        _, elapsed = ask_ok(sondra, path, field_context(rng))
+        elapsed = ask_ok(sondra, path, field_context(rng))[1]
         worst = max(worst, elapsed)
         if i == 0 or (i + 1) % max(1, count // 10) == 0:
             samples.append((i + 1, sondra.resident_memory_mb()))
@@ -111,6 +112,7 @@ def main():
         ask_ok(sondra, files[0])
         ask_ok(sondra, files[0], seen)
         times = {"none": [], "seen": [], "new": []}
+        cpus = {"none": [], "seen": [], "new": []}
         for _ in range(args.rounds):
             for path in files:
                 order = ["none", "seen", "new"]
@@ -119,7 +121,9 @@ def main():
                     strings = {"none": None, "seen": seen, "new": None}[kind]
                     if kind == "new":
                         strings = field_context(rng)
-                    times[kind].append(ask_ok(sondra, path, strings)[1])
+                    _, wall, cpu = ask_ok(sondra, path, strings)
+                    times[kind].append(wall)
+                    cpus[kind].append(cpu)
         with_names, without = Tally(), Tally()
         for path, text, names in rare:
             without.add(text, ask_ok(sondra, path)[0]["text"])
@@ -134,12 +138,13 @@ def main():
           f"{min(audio):.1f}-{max(audio):.1f} s, {args.rounds} rounds, one process; "
           f"load average {os.getloadavg()[0]:.1f} on {os.cpu_count()} cores")
     base = statistics.median(times["none"])
-    print(f"{'requests':<34} {'p50 ms':>7} {'max ms':>7} {'p50 x':>6} {'max x':>6}")
+    cpu_base = statistics.median(cpus["none"])
+    print(f"{'requests':<26} {'p50 ms':>7} {'max ms':>7} {'p50 x':>6} {'max x':>6} {'CPU p50 ms':>11} {'CPU x':>6}")
     labels = {"none": "no contextual strings", "seen": "a set seen before", "new": "a new set each request"}
     for kind, label in labels.items():
-        p50, worst = statistics.median(times[kind]), max(times[kind])
-        print(f"{label:<34} {p50 * 1000:>7.0f} {worst * 1000:>7.0f} {p50 / base:>6.2f} "
-              f"{worst / statistics.median(times['none']):>6.2f}")
+        p50, worst, cpu = statistics.median(times[kind]), max(times[kind]), statistics.median(cpus[kind])
+        print(f"{label:<26} {p50 * 1000:>7.0f} {worst * 1000:>7.0f} {p50 / base:>6.2f} {worst / base:>6.2f} "
+              f"{cpu * 1000:>11.0f} {cpu / cpu_base:>6.2f}")
     firsts = sorted(first, key=lambda row: row[2])
     startup, ping, first_ms, warm = firsts[len(firsts) // 2]
     print(f"first request 3 s after start (median of {len(first)} processes): {first_ms * 1000:.0f} ms, "

@@ -108,12 +108,11 @@ class PocketSpeech::Engine {
     std::string dict = modelDir + "/cmudict-en-us.dict";
     // Whole-file decoding: with silence removal on, words after a pause get
     // early times. No language model here: the one search is built below.
-    cmd_ln_t* config =
-        cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-dict", dict.c_str(),
-                    "-remove_silence", "no", "-logfn", "/dev/null",
-                    // Narrower beams than the engine's defaults: about a third faster
-                    // at the same accuracy on dictation.
-                    "-maxhmmpf", "3000", "-maxwpf", "5", nullptr);
+    cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-dict",
+                                   dict.c_str(), "-remove_silence", "no", "-logfn", "/dev/null",
+                                   // Narrower beams than the engine's defaults: about a third
+                                   // faster at the same accuracy on dictation.
+                                   "-maxhmmpf", "3000", "-maxwpf", "5", nullptr);
     if (!config) {
       error = "speech model configuration rejected for " + modelDir;
       return nullptr;
@@ -145,7 +144,8 @@ class PocketSpeech::Engine {
     // Mapped once to the main model's own words, the set takes words of its own.
     const auto mainWords = static_cast<int32>(ngram_model_get_counts(engine->mainLm_)[0]);
     std::vector<const char*> words(static_cast<size_t>(mainWords));
-    for (int32 i = 0; i < mainWords; ++i) words[static_cast<size_t>(i)] = ngram_word(engine->mainLm_, i);
+    for (int32 i = 0; i < mainWords; ++i)
+      words[static_cast<size_t>(i)] = ngram_word(engine->mainLm_, i);
     ngram_model_set_map_words(engine->set_, words.data(), mainWords);
     if (!engine->rebuildSearch()) {
       error = "the recogniser could not build its search";
