@@ -129,32 +129,34 @@ def main():
             without.add(text, ask_ok(sondra, path)[0]["text"])
             with_names.add(text, ask_ok(sondra, path, field_context(rng, names))[0]["text"])
         sondra.close()
+        audio = [duration(path) for path in files]
+        print(f"Contextual strings and the first request: {len(files)} recordings of "
+              f"{min(audio):.1f}-{max(audio):.1f} s, {args.rounds} rounds, one process; "
+              f"load average {os.getloadavg()[0]:.1f} on {os.cpu_count()} cores", flush=True)
+        base = statistics.median(times["none"])
+        cpu_base = statistics.median(cpus["none"])
+        print(f"{'requests':<26} {'p50 ms':>7} {'max ms':>7} {'p50 x':>6} {'max x':>6} {'CPU p50 ms':>11} "
+              f"{'CPU x':>6}")
+        labels = {"none": "no contextual strings", "seen": "a set seen before", "new": "a new set each request"}
+        for kind, label in labels.items():
+            p50, worst, cpu = statistics.median(times[kind]), max(times[kind]), statistics.median(cpus[kind])
+            print(f"{label:<26} {p50 * 1000:>7.0f} {worst * 1000:>7.0f} {p50 / base:>6.2f} {worst / base:>6.2f} "
+                  f"{cpu * 1000:>11.0f} {cpu / cpu_base:>6.2f}")
+        print(f"rare-name sentences, names inside a new set: WER {with_names.wer():.1f}% "
+              f"(without contextual strings {without.wer():.1f}%)", flush=True)
 
         first = first_request(args.sondra, workdir, files[0], args.processes)
-        samples, peak, flood_worst = flood(args.sondra, workdir, files[0], args.flood, rng)
+        firsts = sorted(first, key=lambda row: row[2] / row[3])
+        startup, ping, first_s, warm = firsts[len(firsts) // 2]
+        print(f"first request 3 s after start (median of {len(first)} processes): {first_s * 1000:.0f} ms, "
+              f"{first_s / warm:.2f}x a warm one ({warm * 1000:.0f} ms); worst "
+              f"{firsts[-1][2] / firsts[-1][3]:.2f}x; startup line {startup:.0f} ms, first ping {ping:.1f} ms; "
+              f"load average {os.getloadavg()[0]:.1f}", flush=True)
 
-    audio = [duration(path) for path in files]
-    print(f"Contextual strings and the first request: {len(files)} recordings of "
-          f"{min(audio):.1f}-{max(audio):.1f} s, {args.rounds} rounds, one process; "
-          f"load average {os.getloadavg()[0]:.1f} on {os.cpu_count()} cores")
-    base = statistics.median(times["none"])
-    cpu_base = statistics.median(cpus["none"])
-    print(f"{'requests':<26} {'p50 ms':>7} {'max ms':>7} {'p50 x':>6} {'max x':>6} {'CPU p50 ms':>11} {'CPU x':>6}")
-    labels = {"none": "no contextual strings", "seen": "a set seen before", "new": "a new set each request"}
-    for kind, label in labels.items():
-        p50, worst, cpu = statistics.median(times[kind]), max(times[kind]), statistics.median(cpus[kind])
-        print(f"{label:<26} {p50 * 1000:>7.0f} {worst * 1000:>7.0f} {p50 / base:>6.2f} {worst / base:>6.2f} "
-              f"{cpu * 1000:>11.0f} {cpu / cpu_base:>6.2f}")
-    firsts = sorted(first, key=lambda row: row[2])
-    startup, ping, first_ms, warm = firsts[len(firsts) // 2]
-    print(f"first request 3 s after start (median of {len(first)} processes): {first_ms * 1000:.0f} ms, "
-          f"{first_ms / warm:.2f}x a warm one ({warm * 1000:.0f} ms); worst "
-          f"{max(r[2] / r[3] for r in first):.2f}x; startup line {startup:.0f} ms, first ping {ping:.1f} ms")
-    print(f"rare-name sentences, names inside a new set: WER {with_names.wer():.1f}% "
-          f"(without contextual strings {without.wer():.1f}%)")
-    print(f"flood of {args.flood} new sets: resident MB "
-          + ", ".join(f"{mb:.0f} after {n}" for n, mb in samples)
-          + f"; peak {peak:.0f} MB; slowest request {flood_worst * 1000:.0f} ms")
+        samples, peak, flood_worst = flood(args.sondra, workdir, files[0], args.flood, rng)
+        print(f"flood of {args.flood} new sets: resident MB "
+              + ", ".join(f"{mb:.0f} after {n}" for n, mb in samples)
+              + f"; peak {peak:.0f} MB; slowest request {flood_worst * 1000:.0f} ms")
     return 0
 
 
