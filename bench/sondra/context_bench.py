@@ -59,14 +59,14 @@ def ask_ok(sondra, path, strings=None):
     return reply, elapsed, sondra.cpu_seconds() - cpu
 
 
-def first_request(program, workdir, path, processes):
+def first_request(program, workdir, path, processes, delay):
     """Per fresh process: the startup line's delay, a ping at once, the first
-    transcription 3 s after start, then the same file warm."""
+    transcription `delay` seconds after start, then the same file warm."""
     rows = []
     for _ in range(processes):
         sondra = Sondra(program, workdir)
         _, ping = sondra.ask({"op": "ping"})
-        time.sleep(max(0.0, 3.0 - (time.monotonic() - sondra.started)))
+        time.sleep(max(0.0, delay - (time.monotonic() - sondra.started)))
         first = ask_ok(sondra, path)[1]
         warm = statistics.median(ask_ok(sondra, path)[1] for _ in range(3))
         rows.append((sondra.startup_ms, ping * 1000, first, warm))
@@ -89,12 +89,25 @@ def flood(program, workdir, path, count, rng):
     return samples, peak, worst
 
 
+def report_first(args, workdir, files):
+    first = first_request(args.sondra, workdir, files[0], args.processes, args.first_delay)
+    firsts = sorted(first, key=lambda row: row[2] / row[3])
+    startup, ping, first_s, warm = firsts[len(firsts) // 2]
+    print(f"first request {args.first_delay:.0f} s after start (median of {len(first)} processes): "
+          f"{first_s * 1000:.0f} ms, {first_s / warm:.2f}x a warm one ({warm * 1000:.0f} ms); worst "
+          f"{firsts[-1][2] / firsts[-1][3]:.2f}x; startup line {startup:.0f} ms, first ping {ping:.1f} ms; "
+          f"load average {os.getloadavg()[0]:.1f}", flush=True)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("sondra")
     parser.add_argument("--rounds", type=int, default=3, help="turns over the recordings")
     parser.add_argument("--processes", type=int, default=3, help="fresh processes for the first request")
     parser.add_argument("--flood", type=int, default=1000, help="requests with a new set each")
+    parser.add_argument("--first-delay", type=float, default=3.0,
+                        help="seconds from start to the first request (more on a busy machine)")
+    parser.add_argument("--first-only", action="store_true", help="only the first requests")
     args = parser.parse_args()
     rng = random.Random(7)
 
@@ -108,6 +121,9 @@ def main():
         files = [path for path in files if 1.5 <= duration(path) <= 5.0]
         seen = field_context(rng)
 
+        if args.first_only:
+            report_first(args, workdir, files)
+            return 0
         sondra = Sondra(args.sondra, workdir)
         ask_ok(sondra, files[0])
         ask_ok(sondra, files[0], seen)
@@ -145,13 +161,7 @@ def main():
         print(f"rare-name sentences, names inside a new set: WER {with_names.wer():.1f}% "
               f"(without contextual strings {without.wer():.1f}%)", flush=True)
 
-        first = first_request(args.sondra, workdir, files[0], args.processes)
-        firsts = sorted(first, key=lambda row: row[2] / row[3])
-        startup, ping, first_s, warm = firsts[len(firsts) // 2]
-        print(f"first request 3 s after start (median of {len(first)} processes): {first_s * 1000:.0f} ms, "
-              f"{first_s / warm:.2f}x a warm one ({warm * 1000:.0f} ms); worst "
-              f"{firsts[-1][2] / firsts[-1][3]:.2f}x; startup line {startup:.0f} ms, first ping {ping:.1f} ms; "
-              f"load average {os.getloadavg()[0]:.1f}", flush=True)
+        report_first(args, workdir, files)
 
         samples, peak, flood_worst = flood(args.sondra, workdir, files[0], args.flood, rng)
         print(f"flood of {args.flood} new sets: resident MB "

@@ -133,8 +133,8 @@ class PocketSpeech::Engine {
     // it, the model of the current request's contextual strings, swapped in
     // place. The search wraps the set in one of its own and reads words
     // through it: the set's vocabulary decides which words its tree holds.
-    char mainName[] = "main";
-    char* names[1] = {mainName};
+    std::string mainName = MAIN_MODEL;
+    char* names[1] = {mainName.data()};
     ngram_model_t* models[1] = {engine->mainLm_};
     engine->set_ = ngram_model_set_init(config, models, names, nullptr, 1);
     if (!engine->set_) {
@@ -162,6 +162,7 @@ class PocketSpeech::Engine {
     cmd_ln_free_r(config_);
   }
 
+  // Whether the engine holds more words of its own than it should keep.
   bool full() const { return addedWords_ > MAX_ADDED_WORDS; }
 
   // The first decode pays for pages and tables touched the first time: a
