@@ -1,5 +1,6 @@
 #include "platform/pocketsphinx/Speech.h"
 
+#include <malloc.h>
 #include <pocketsphinx.h>
 #include <sphinxbase/ngram_model.h>
 #include <unistd.h>
@@ -587,8 +588,12 @@ void PocketSpeech::prepare(const std::string& localeId) {
 
 std::optional<std::string> PocketSpeech::loadEngine() {
   if (engine_ && !engine_->full()) return std::nullopt;
-  // The old engine goes first: two at once would double the memory.
-  engine_.reset();
+  // The old engine goes first, its pages back to the system: two at once
+  // would double the memory.
+  if (engine_) {
+    engine_.reset();
+    malloc_trim(0);
+  }
   if (!modelPresent()) return "the US English speech model is missing from " + modelDir_;
   std::string error;
   engine_ = Engine::load(modelDir_, error);
