@@ -81,6 +81,11 @@ class Speech {
   virtual std::optional<std::string> analyze(SpeechAudioFile& file, const std::string& localeId,
                                              const std::vector<std::string>& contextualStrings,
                                              const ResultHandler& onResult) = 0;
+
+  // Makes the recogniser for `localeId` ready ahead of the first analysis: a
+  // model loaded, its pages touched. May take seconds; runs on any thread, and
+  // an analysis that comes meanwhile waits for it. Nothing to do by default.
+  virtual void prepare(const std::string& localeId) { (void)localeId; }
 };
 
 }  // namespace nolari::platform

@@ -8,6 +8,7 @@
 #include "platform/Platform.h"
 #include "sondra/RequestHandler.h"
 #include "sondra/RequestLoop.h"
+#include "sondra/SpeechWarmUp.h"
 
 // The transcription worker: requests on standard input, one JSON object per
 // line, answered strictly one after another on standard output.
@@ -30,6 +31,7 @@ int main() {
 
   StandardOutputSink output;
   output.emit(sondra::RequestHandler::startupLine());
+  sondra::SpeechWarmUp warmUp(*platform.speech, *platform.runLoop, "en-US");
 
   sondra::RequestHandler handler(*platform.speech, *platform.runLoop, output);
   platform.runLoop->startThread("sondra.requests", [&] {
@@ -41,6 +43,7 @@ int main() {
       finished.get_future().wait();
     });
     // End of input, and the last request is finished.
+    warmUp.wait();
     platform.runLoop->stop();
   });
   platform.runLoop->run();

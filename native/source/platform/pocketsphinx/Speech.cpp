@@ -1,5 +1,6 @@
 #include "platform/pocketsphinx/Speech.h"
 
+#include <malloc.h>
 #include <pocketsphinx.h>
 #include <sphinxbase/ngram_model.h>
 #include <unistd.h>
@@ -10,8 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <list>
 #include <map>
 #include <set>
 #include <sstream>
@@ -51,10 +50,16 @@ constexpr double PHRASE_PAUSE_SECONDS = 0.5;
 constexpr double ONSET_REACH_SECONDS = 0.3;
 // Weight of the phrase model built from contextual strings beside the main one.
 constexpr float CONTEXT_WEIGHT = 0.15f;
-// Each blended search holds its own copy of the search tree, about 45 MB with
-// the US English model: a few callers alternating their phrase sets are served
-// without a rebuild, within about 180 MB.
-constexpr size_t CONTEXT_CACHE_SIZE = 4;
+// Every word a set brings beyond the main model stays in the dictionary and in
+// the search's tree. Past this many, the engine is loaded afresh before the
+// next request, so that memory stays bounded however many sets come.
+constexpr size_t MAX_ADDED_WORDS = 3000;
+// The names of the two models in the search's set.
+constexpr const char* MAIN_MODEL = "main";
+constexpr const char* CONTEXT_MODEL = "context";
+constexpr const char* SEARCH = "dictation";
+// Warming up decodes this long a stretch of faint noise.
+constexpr double PRIMING_SECONDS = 1.0;
 // Bounds on what contextual strings may add, so that a huge list stays quick.
 constexpr size_t MAX_CONTEXT_PHRASES = 2000;
 constexpr size_t MAX_PHRASE_WORDS = 12;
@@ -92,15 +97,6 @@ std::vector<std::string> phraseWords(const std::string& phrase) {
   return words;
 }
 
-// A search built for one set of contextual strings.
-struct ContextSearch {
-  // The set's words, phrase by phrase.
-  std::string key;
-  std::string name;
-  // The set's words that the main dictionary lacks.
-  std::set<std::string> extraWords;
-};
-
 }  // namespace
 
 // The loaded model, the decoder and the phrase models built for contextual
@@ -112,13 +108,12 @@ class PocketSpeech::Engine {
     std::string lm = modelDir + "/en-us.lm.bin";
     std::string dict = modelDir + "/cmudict-en-us.dict";
     // Whole-file decoding: with silence removal on, words after a pause get
-    // early times.
-    cmd_ln_t* config =
-        cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-lm", lm.c_str(), "-dict",
-                    dict.c_str(), "-remove_silence", "no", "-logfn", "/dev/null",
-                    // Narrower beams than the engine's defaults: about a third faster
-                    // at the same accuracy on dictation.
-                    "-maxhmmpf", "3000", "-maxwpf", "5", nullptr);
+    // early times. No language model here: the one search is built below.
+    cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-dict",
+                                   dict.c_str(), "-remove_silence", "no", "-logfn", "/dev/null",
+                                   // Narrower beams than the engine's defaults: about a third
+                                   // faster at the same accuracy on dictation.
+                                   "-maxhmmpf", "3000", "-maxwpf", "5", nullptr);
     if (!config) {
       error = "speech model configuration rejected for " + modelDir;
       return nullptr;
@@ -129,30 +124,69 @@ class PocketSpeech::Engine {
       error = "speech model could not be loaded from " + modelDir;
       return nullptr;
     }
-    auto engine = std::unique_ptr<Engine>(new Engine(config, decoder, dict));
-    ngram_model_t* defaultSet = ps_get_lm(decoder, "_default");
-    if (defaultSet) {
-      ngram_model_set_iter_t* it = ngram_model_set_iter(defaultSet);
-      if (it) {
-        const char* name = nullptr;
-        engine->mainLm_ = ngram_model_retain(ngram_model_set_iter_model(it, &name));
-        ngram_model_set_iter_free(it);
-      }
+    auto engine = std::unique_ptr<Engine>(new Engine(config, decoder));
+    engine->mainLm_ = ngram_model_read(config, lm.c_str(), NGRAM_AUTO, ps_get_logmath(decoder));
+    if (!engine->mainLm_) {
+      error = "speech language model could not be read from " + lm;
+      return nullptr;
+    }
+    // One search for every request, over a set of the main model and, beside
+    // it, the model of the current request's contextual strings, swapped in
+    // place. The search wraps the set in one of its own and reads words
+    // through it: the set's vocabulary decides which words its tree holds.
+    std::string mainName = MAIN_MODEL;
+    char* names[1] = {mainName.data()};
+    ngram_model_t* models[1] = {engine->mainLm_};
+    engine->set_ = ngram_model_set_init(config, models, names, nullptr, 1);
+    if (!engine->set_) {
+      error = "the recogniser could not build its search";
+      return nullptr;
+    }
+    // Mapped once to the main model's own words, the set takes words of its own.
+    const auto mainWords = static_cast<int32>(ngram_model_get_counts(engine->mainLm_)[0]);
+    std::vector<const char*> words(static_cast<size_t>(mainWords));
+    for (int32 i = 0; i < mainWords; ++i)
+      words[static_cast<size_t>(i)] = ngram_word(engine->mainLm_, i);
+    ngram_model_set_map_words(engine->set_, words.data(), mainWords);
+    if (!engine->rebuildSearch()) {
+      error = "the recogniser could not build its search";
+      return nullptr;
     }
     return engine;
   }
 
   ~Engine() {
-    if (mainLm_) ngram_model_free(mainLm_);
+    // The search holds its own reference to the set, and the set to its models.
     ps_free(decoder_);
+    if (set_) ngram_model_free(set_);
+    if (mainLm_) ngram_model_free(mainLm_);
     cmd_ln_free_r(config_);
+  }
+
+  // Whether the engine holds more words of its own than it should keep.
+  bool full() const { return addedWords_ > MAX_ADDED_WORDS; }
+
+  // The first decode pays for pages and tables touched the first time: a
+  // stretch of faint noise pays it here, and a word through the letter-to-sound
+  // rules loads the synthesiser's lexicon.
+  void warmUp() {
+    pronounce("warm");
+    std::vector<int16_t> noise(static_cast<size_t>(PRIMING_SECONDS * MODEL_RATE));
+    uint32_t state = 1;
+    for (int16_t& sample : noise) {
+      state = state * 1664525u + 1013904223u;
+      sample = static_cast<int16_t>(static_cast<int>(state >> 24) - 128);
+    }
+    if (ps_start_utt(decoder_) < 0) return;
+    ps_process_raw(decoder_, noise.data(), noise.size(), FALSE, TRUE);
+    ps_end_utt(decoder_);
   }
 
   std::optional<std::string> analyze(SndAudioFile& audio,
                                      const std::vector<std::string>& contextualStrings,
                                      const ResultHandler& onResult) {
-    if (ps_set_search(decoder_, searchFor(contextualStrings).c_str()) < 0) {
-      return "the recogniser could not select its language model";
+    if (!useContext(contextualStrings)) {
+      return std::string("the recogniser could not select its language model");
     }
     MonoReader reader(audio, MODEL_RATE);
     if (!reader.resamplerReady()) return std::string("cannot resample audio from its rate");
@@ -216,8 +250,7 @@ class PocketSpeech::Engine {
   }
 
  private:
-  Engine(cmd_ln_t* config, ps_decoder_t* decoder, std::string dictionaryPath)
-      : config_(config), decoder_(decoder), dictionaryPath_(std::move(dictionaryPath)) {}
+  Engine(cmd_ln_t* config, ps_decoder_t* decoder) : config_(config), decoder_(decoder) {}
 
   std::optional<std::vector<TimedWord>> decodeUtterance(const std::vector<int16_t>& samples,
                                                         double offset) {
@@ -287,10 +320,11 @@ class PocketSpeech::Engine {
     return frame;
   }
 
-  // The search for a set of contextual strings: the main model alone when there
-  // are none, otherwise the main model blended with a small model of the
-  // phrases, built once per set and kept for the next requests.
-  std::string searchFor(const std::vector<std::string>& contextualStrings) {
+  // The search biased toward a set of contextual strings: the main model alone
+  // when there are none, otherwise the main model blended with a small model of
+  // the phrases. The phrase model is swapped inside the set, which costs a few
+  // milliseconds; only words the search's tree lacks make it rebuild the tree.
+  bool useContext(const std::vector<std::string>& contextualStrings) {
     std::vector<std::vector<std::string>> phrases;
     std::string key;
     for (const std::string& phrase : contextualStrings) {
@@ -304,51 +338,99 @@ class PocketSpeech::Engine {
       key += '\n';
       phrases.push_back(std::move(words));
     }
-    if (phrases.empty() || !mainLm_) return "_default";
-    for (auto it = cache_.begin(); it != cache_.end(); ++it) {
-      if (it->key == key) {
-        cache_.splice(cache_.begin(), cache_, it);
-        return cache_.front().name;
+    if (key == contextKey_) return true;
+    contextKey_.clear();
+    dropContext();
+    if (!phrases.empty()) {
+      // Words the dictionary lacks get a pronunciation; a phrase with a word
+      // that has none is left out.
+      std::map<std::string, std::string> fresh;
+      std::vector<std::vector<std::string>> usable;
+      for (auto& words : phrases) {
+        std::map<std::string, std::string> own;
+        bool all = true;
+        for (const auto& w : words) {
+          if (own.count(w) || fresh.count(w) || inDictionary(w)) continue;
+          std::string phones = pronounce(w);
+          if (phones.empty()) {
+            all = false;
+            break;
+          }
+          own[w] = phones;
+        }
+        if (!all) continue;
+        fresh.merge(own);
+        usable.push_back(std::move(words));
       }
+      if (!usable.empty() && !addContext(usable, fresh)) return false;
     }
-    // The least recently used search goes before the new one is built, so that
-    // no more than the cache's size are ever held at once.
-    if (cache_.size() >= CONTEXT_CACHE_SIZE) {
-      ps_set_search(decoder_, "_default");
-      ps_unset_search(decoder_, cache_.back().name.c_str());
-      cache_.pop_back();
-    }
-    std::set<std::string> extraWords = addMissingWords(phrases);
-    std::string name = buildSearch(phrases);
-    if (name.empty()) return "_default";
-    cache_.push_front({std::move(key), name, std::move(extraWords)});
-    return name;
+    contextKey_ = std::move(key);
+    return true;
   }
 
-  std::string buildSearch(const std::vector<std::vector<std::string>>& phrases) {
-    std::vector<std::vector<std::string>> known;
-    for (const auto& words : phrases) {
-      bool all = std::all_of(words.begin(), words.end(),
-                             [&](const std::string& w) { return inDictionary(w); });
-      if (all) known.push_back(words);
+  // Back to the main model alone.
+  void dropContext() {
+    if (ngram_model_t* old = ngram_model_set_remove(set_, CONTEXT_MODEL, TRUE)) {
+      ngram_model_free(old);
     }
-    if (known.empty()) return "";
-    ngram_model_t* phraseLm = readPhraseModel(known);
-    if (!phraseLm) return "";
-    ngram_model_t* models[2] = {mainLm_, phraseLm};
-    char mainName[] = "main";
-    char contextName[] = "context";
-    char* names[2] = {mainName, contextName};
+    ngram_model_set_select(set_, MAIN_MODEL);
+  }
+
+  bool addContext(const std::vector<std::vector<std::string>>& phrases,
+                  const std::map<std::string, std::string>& fresh) {
+    ngram_model_t* phraseLm = readPhraseModel(phrases);
+    if (!phraseLm) return false;
+    // The search weighed its set's models once, when it was built; a model
+    // added later gets the same weights.
+    int32 logWip = 0;
+    float32 lw = ngram_model_get_weights(mainLm_, &logWip);
+    ngram_model_apply_weights(phraseLm, lw,
+                              static_cast<float32>(logmath_exp(ps_get_logmath(decoder_), logWip)));
+    // The set owns the model from here.
+    ngram_model_set_add(set_, phraseLm, CONTEXT_MODEL, 1.0f, TRUE);
+    // Words enter the set while the phrase model alone is selected, so that
+    // they reach only that model, never the main one, which would keep them
+    // for every request.
+    ngram_model_set_select(set_, CONTEXT_MODEL);
+    std::vector<std::string> newToTree;
+    for (const auto& words : phrases) {
+      for (const auto& w : words) {
+        if (inSet(w) || fresh.count(w)) continue;
+        ngram_model_add_word(set_, w.c_str(), 1.0f);
+        newToTree.push_back(w);
+      }
+    }
+    // A word added to the dictionary enters the set too. The last one rebuilds
+    // the search's tree in place; the tree holds every word of the set,
+    // whichever model is selected.
+    size_t left = fresh.size();
+    bool rebuilt = false;
+    for (const auto& [word, phones] : fresh) {
+      const bool last = --left == 0;
+      if (ps_add_word(decoder_, word.c_str(), phones.c_str(), last ? TRUE : FALSE) >= 0) {
+        rebuilt = last;
+      }
+      newToTree.push_back(word);
+    }
+    const char* names[2] = {MAIN_MODEL, CONTEXT_MODEL};
     const float32 weights[2] = {1.0f - CONTEXT_WEIGHT, CONTEXT_WEIGHT};
-    // The set takes its own reference to each model, and the search its own to
-    // the set: only the search keeps them, and they go with it.
-    ngram_model_t* blended = ngram_model_set_init(config_, models, names, weights, 2);
-    ngram_model_free(phraseLm);
-    if (!blended) return "";
-    std::string name = "context-" + std::to_string(++searchCounter_);
-    int rc = ps_set_lm(decoder_, name.c_str(), blended);
-    ngram_model_free(blended);
-    return rc < 0 ? "" : name;
+    ngram_model_set_interp(set_, names, weights);
+    addedWords_ += newToTree.size();
+    // Words the dictionary had but the tree lacked need the search built anew.
+    if (newToTree.empty() || rebuilt) return true;
+    return rebuildSearch();
+  }
+
+  // Whether the set knows the word: the main model's words and those added.
+  bool inSet(const std::string& word) {
+    int32 wid = ngram_wid(set_, word.c_str());
+    return wid != NGRAM_INVALID_WID && wid != ngram_unknown_wid(set_);
+  }
+
+  // The search built anew over the dictionary and the set as they are now.
+  bool rebuildSearch() {
+    if (ps_set_lm(decoder_, SEARCH, set_) < 0) return false;
+    return ps_set_search(decoder_, SEARCH) >= 0;
   }
 
   bool inDictionary(const std::string& word) {
@@ -359,64 +441,7 @@ class PocketSpeech::Engine {
   }
 
   // Words the dictionary lacks get a pronunciation from the speech synthesiser's
-  // lexicon, which falls back to letter-to-sound rules. They reach the decoder
-  // through a reloaded dictionary: the main dictionary plus the words of every
-  // cached phrase set, so that switching among cached searches needs no reload.
-  // Adding words one by one would also add them to the main language model for
-  // good, which the engine does not survive by the thousand. Returns this set's
-  // words that the main dictionary lacks and the decoder now has.
-  std::set<std::string> addMissingWords(const std::vector<std::vector<std::string>>& phrases) {
-    std::set<std::string> own;
-    std::map<std::string, std::string> fresh;
-    for (const auto& words : phrases) {
-      for (const auto& w : words) {
-        if (own.count(w) || fresh.count(w)) continue;
-        if (extraWords_.count(w)) {
-          own.insert(w);
-        } else if (!inDictionary(w)) {
-          std::string phones = pronounce(w);
-          if (!phones.empty()) fresh[w] = phones;
-        }
-      }
-    }
-    if (fresh.empty()) return own;
-    // Words that only evicted sets used go with this reload.
-    std::map<std::string, std::string> wanted = fresh;
-    for (const ContextSearch& search : cache_) {
-      for (const auto& w : search.extraWords) wanted.emplace(w, extraWords_.at(w));
-    }
-    for (const auto& w : own) wanted.emplace(w, extraWords_.at(w));
-    if (loadDictionary(wanted)) {
-      extraWords_ = std::move(wanted);
-      for (const auto& entry : fresh) own.insert(entry.first);
-    }
-    return own;
-  }
-
-  bool loadDictionary(const std::map<std::string, std::string>& extraWords) {
-    std::ifstream mainDictionary(dictionaryPath_, std::ios::binary);
-    char path[] = "/tmp/sondra-dict-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0 || !mainDictionary) {
-      if (fd >= 0) {
-        ::close(fd);
-        ::unlink(path);
-      }
-      return false;
-    }
-    ::close(fd);
-    bool written = false;
-    {
-      std::ofstream out(path, std::ios::binary | std::ios::trunc);
-      out << mainDictionary.rdbuf();
-      for (const auto& [word, phones] : extraWords) out << "\n" << word << " " << phones << "\n";
-      written = static_cast<bool>(out.flush());
-    }
-    bool loaded = written && ps_load_dict(decoder_, path, nullptr, nullptr) == 0;
-    ::unlink(path);
-    return loaded;
-  }
-
+  // lexicon, which falls back to letter-to-sound rules.
   std::string pronounce(const std::string& word) {
     if (!lexicon_) lexicon_ = cmu_lex_init();
     if (!lexicon_) return "";
@@ -487,16 +512,15 @@ class PocketSpeech::Engine {
 
   cmd_ln_t* config_;
   ps_decoder_t* decoder_;
-  std::string dictionaryPath_;
-  // Words beyond the main dictionary that the decoder's dictionary holds, with
-  // their pronunciations.
-  std::map<std::string, std::string> extraWords_;
   ngram_model_t* mainLm_ = nullptr;
+  // The main model and, while a request has contextual strings, theirs.
+  ngram_model_t* set_ = nullptr;
+  // The words of the set in use, phrase by phrase.
+  std::string contextKey_;
+  // How many words beyond the main model the set and the search's tree hold.
+  size_t addedWords_ = 0;
   // The synthesiser's built-in lexicon, owned by the library.
   cst_lexicon* lexicon_ = nullptr;
-  // Most recently used first.
-  std::list<ContextSearch> cache_;
-  int searchCounter_ = 0;
 };
 
 PocketSpeech::PocketSpeech(std::string modelDir) : modelDir_(std::move(modelDir)) {}
@@ -551,13 +575,30 @@ std::optional<std::string> PocketSpeech::analyze(SpeechAudioFile& file, const st
                                                  const ResultHandler& onResult) {
   if (!namesEnglish(localeId)) return "no speech model is available for locale " + localeId;
   std::lock_guard lock(engineMutex_);
-  if (!engine_) {
-    if (!modelPresent()) return "the US English speech model is missing from " + modelDir_;
-    std::string error;
-    engine_ = Engine::load(modelDir_, error);
-    if (!engine_) return error;
-  }
+  if (auto failure = loadEngine()) return failure;
   return engine_->analyze(static_cast<SndAudioFile&>(file), contextualStrings, onResult);
+}
+
+void PocketSpeech::prepare(const std::string& localeId) {
+  if (!namesEnglish(localeId)) return;
+  std::lock_guard lock(engineMutex_);
+  if (engine_ || loadEngine()) return;
+  engine_->warmUp();
+}
+
+std::optional<std::string> PocketSpeech::loadEngine() {
+  if (engine_ && !engine_->full()) return std::nullopt;
+  // The old engine goes first, its pages back to the system: two at once
+  // would double the memory.
+  if (engine_) {
+    engine_.reset();
+    malloc_trim(0);
+  }
+  if (!modelPresent()) return "the US English speech model is missing from " + modelDir_;
+  std::string error;
+  engine_ = Engine::load(modelDir_, error);
+  if (!engine_) return error;
+  return std::nullopt;
 }
 
 }  // namespace nolari::platform

@@ -32,14 +32,18 @@ class PocketSpeech : public Speech {
   std::optional<std::string> analyze(SpeechAudioFile& file, const std::string& localeId,
                                      const std::vector<std::string>& contextualStrings,
                                      const ResultHandler& onResult) override;
+  void prepare(const std::string& localeId) override;
 
  private:
   class Engine;
   bool modelPresent() const;
+  // The engine loaded, or loaded afresh when it is full. Holds `engineMutex_`.
+  // Returns what failed.
+  std::optional<std::string> loadEngine();
 
   std::string modelDir_;
-  // The engine loads on the first analysis, not at start-up: loading takes about
-  // half a second.
+  // The engine loads when the program prepares it, after start-up, or else on
+  // the first analysis: loading takes about a second.
   std::mutex engineMutex_;
   std::unique_ptr<Engine> engine_;
 };

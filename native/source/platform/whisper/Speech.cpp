@@ -160,7 +160,7 @@ int WhisperSpeech::defaultThreads() {
   return std::clamp(static_cast<int>(hardware / 2), 1, MAX_THREADS);
 }
 
-std::optional<std::string> WhisperSpeech::prepare(bool load) {
+std::optional<std::string> WhisperSpeech::checkModel(bool load) {
   std::string reason;
   const int fd = FileInput::openRegularFile(modelPath_, reason);
   if (fd < 0) {
@@ -215,11 +215,17 @@ std::optional<std::string> WhisperSpeech::prepare(bool load) {
   return failure;
 }
 
+void WhisperSpeech::prepare(const std::string& /*localeId*/) {
+  std::lock_guard lock(mutex_);
+  // What is wrong with the file is told by the analysis that needs it.
+  checkModel(true);
+}
+
 std::optional<std::string> WhisperSpeech::languageOf(const std::string& localeId) {
   std::string language = primaryLanguage(localeId);
   if (language == "en") return language;
   std::lock_guard lock(mutex_);
-  if (prepare(false) || !check_->facts.multilingual) return std::nullopt;
+  if (checkModel(false) || !check_->facts.multilingual) return std::nullopt;
   for (int id = 0; id <= whisper_lang_max_id(); ++id) {
     if (language == whisper_lang_str(id)) return language;
   }
@@ -234,7 +240,7 @@ void WhisperSpeech::requestAuthorization(std::function<void()> completion) { com
 std::vector<std::string> WhisperSpeech::supportedLocales() {
   std::vector<std::string> locales{ENGLISH};
   std::lock_guard lock(mutex_);
-  if (prepare(false) || !check_->facts.multilingual) return locales;
+  if (checkModel(false) || !check_->facts.multilingual) return locales;
   for (int id = 0; id <= whisper_lang_max_id(); ++id) {
     std::string language = whisper_lang_str(id);
     if (language != "en") locales.push_back(language);
@@ -253,7 +259,7 @@ SpeechAssetStatus WhisperSpeech::assetStatus(const std::string& localeId) {
     return SpeechAssetStatus::unsupported;
   }
   std::lock_guard lock(mutex_);
-  return prepare(false) ? SpeechAssetStatus::supported : SpeechAssetStatus::installed;
+  return checkModel(false) ? SpeechAssetStatus::supported : SpeechAssetStatus::installed;
 }
 
 std::unique_ptr<AssetInstallation> WhisperSpeech::assetInstallationRequest(
@@ -265,7 +271,7 @@ std::unique_ptr<AssetInstallation> WhisperSpeech::assetInstallationRequest(
     return nullptr;
   }
   std::lock_guard lock(mutex_);
-  if (auto failure = prepare(false)) {
+  if (auto failure = checkModel(false)) {
     error = *failure;
     error += "; whisper models are not downloaded from here: NOLARI_SPEECH_MODEL names the file";
   }
@@ -284,7 +290,7 @@ std::optional<std::string> WhisperSpeech::analyze(SpeechAudioFile& file,
   auto language = languageOf(localeId);
   if (!language) return "no speech model is available for locale " + localeId;
   std::lock_guard lock(mutex_);
-  if (auto failure = prepare(true)) return failure;
+  if (auto failure = checkModel(true)) return failure;
 
   auto& audio = static_cast<SndAudioFile&>(file);
   MonoReader reader(audio, MODEL_RATE);

@@ -15,7 +15,8 @@ struct whisper_context;
 
 // Speech on whisper.cpp, with a model file the user brings (the legacy ggml
 // format whisper.cpp's own models come in). The file is checked before the
-// engine reads it and loaded on the first analysis; while it is missing or
+// engine reads it and loaded ahead, when the program prepares the engine, or
+// on the first analysis; while it is missing or
 // invalid every analysis fails with what is wrong, and a changed file is tried
 // again.
 
@@ -44,6 +45,8 @@ class WhisperSpeech : public Speech {
   std::optional<std::string> analyze(SpeechAudioFile& file, const std::string& localeId,
                                      const std::vector<std::string>& contextualStrings,
                                      const ResultHandler& onResult) override;
+  // Loads the model file, when it is there and sound.
+  void prepare(const std::string& localeId) override;
 
  private:
   // Which version of the file a check or a load was made on.
@@ -62,7 +65,7 @@ class WhisperSpeech : public Speech {
 
   // The model file checked, or checked again when it changed since; with
   // `load`, also loaded into the engine. Holds `mutex_`. Returns what is wrong.
-  std::optional<std::string> prepare(bool load);
+  std::optional<std::string> checkModel(bool load);
   // The language a locale names in the model ("en" for "en-US"), if it knows it.
   std::optional<std::string> languageOf(const std::string& localeId);
 
