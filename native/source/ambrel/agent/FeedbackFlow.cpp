@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ambrel/agent/CommandChannel.h"
+#include "ambrel/panels/PanelPlacement.h"
 #include "base/NolariLogger.h"
 
 namespace nolari::ambrel {
@@ -17,15 +18,6 @@ using platform::Rect;
 bool usable(const Rect& rect) {
   return rect.isFinite() && rect.size.width > 0 && rect.size.height > 0;
 }
-
-std::string describe(const Rect& rect) {
-  char text[160];
-  std::snprintf(text, sizeof text, "(%g, %g, %g, %g)", rect.origin.x, rect.origin.y,
-                rect.size.width, rect.size.height);
-  return text;
-}
-
-std::string describe(const std::optional<Rect>& rect) { return rect ? describe(*rect) : "nil"; }
 
 // Values from the parent or other applications go into log lines with their
 // control characters and line separators written out, so that no value can
@@ -93,11 +85,11 @@ void FeedbackFlow::writeSucceeded(const nlohmann::json& command) {
   std::optional<Rect> anchor = given ? given : immediate;
   if (!anchor && usable(lastField)) anchor = lastField;
   std::string line = "feedback write_success: immediateAX=";
-  line += describe(immediate);
+  line += describeRect(immediate);
   line += " lastField=";
-  line += describe(lastField);
+  line += describeRect(lastField);
   line += " anchorRect=";
-  line += describe(anchor);
+  line += describeRect(anchor);
   line += " expectedBundleId=";
   line += loggable(expected);
   NolariLogger::info(line);
