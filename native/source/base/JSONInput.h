@@ -18,6 +18,11 @@ namespace nolari::JSONInput {
 // the stack; refusing at this depth also ends a line of a million "[" at once.
 inline constexpr int MAX_DEPTH = 256;
 
+// The longest line a program takes from its parent: far above any real
+// command or request (a command list of 270,000 items is about 8 MB), and
+// still a bound on what one writer that never ends its line can take.
+inline constexpr std::size_t MAX_LINE_BYTES = 64u * 1024 * 1024;
+
 // The document in `text`, or nothing with `error` saying why in words fit for
 // a message: not JSON (the library's message without its exception id),
 // nested deeper than MAX_DEPTH, or holding a NUL byte (the library would end

@@ -25,6 +25,8 @@ std::string& componentSetting() {
 
 bool logToFileSetting = false;
 
+std::atomic<LineSink*> standardErrorSink{nullptr};
+
 std::string utcTimestamp() {
   const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   std::tm parts{};
@@ -129,7 +131,11 @@ void log(std::string_view level, std::string_view message) {
   line += "] ";
   line += TextEncoding::repairUTF8(message);
   line += '\n';
-  LineWriter::writeToStandardError(line);
+  if (LineSink* sink = standardErrorSink.load()) {
+    sink->writeLine(line);
+  } else {
+    LineWriter::writeToStandardError(line);
+  }
   if (logToFileSetting) appendToLogFile(line);
 }
 
@@ -140,6 +146,8 @@ void setComponent(std::string_view component) {
 }
 
 const std::string& component() { return componentSetting(); }
+
+void setStandardErrorSink(LineSink* sink) { standardErrorSink.store(sink); }
 
 void setLogToFile(bool enabled) { logToFileSetting = enabled; }
 

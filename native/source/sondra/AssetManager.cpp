@@ -29,13 +29,14 @@ nlohmann::json errorLine(const std::string& requestId, const std::string& locale
 }
 
 void tick(platform::RunLoop& runLoop, const std::shared_ptr<ProgressTask>& task,
-          const std::string& requestId, const std::string& localeId, const Emit& emit) {
+          const std::string& requestId, const std::string& localeId, LineSink& sink) {
   std::lock_guard lock(task->mutex);
   if (task->cancelled || task->progress->isFinished() || task->progress->isCancelled()) return;
-  emit(progressLine(requestId, localeId, task->progress->fractionCompleted()));
-  task->pending = runLoop.postAfter(PROGRESS_INTERVAL, [&runLoop, task, requestId, localeId, emit] {
-    tick(runLoop, task, requestId, localeId, emit);
-  });
+  sink.emit(progressLine(requestId, localeId, task->progress->fractionCompleted()));
+  task->pending =
+      runLoop.postAfter(PROGRESS_INTERVAL, [&runLoop, task, requestId, localeId, &sink] {
+        tick(runLoop, task, requestId, localeId, sink);
+      });
 }
 
 // Called with the task's lock held.
@@ -80,33 +81,33 @@ std::string localeAssetStatus(platform::Speech& speech, const std::string& local
 }
 
 void installLocaleAsset(platform::Speech& speech, platform::RunLoop& runLoop,
-                        const std::string& localeId, const std::string& requestId, Emit emit,
+                        const std::string& localeId, const std::string& requestId, LineSink& sink,
                         std::function<void()> completion) {
   std::string error;
   std::shared_ptr<platform::AssetInstallation> installation =
       speech.assetInstallationRequest(localeId, error);
   if (!installation) {
-    if (!error.empty()) emit(errorLine(requestId, localeId, error));
+    if (!error.empty()) sink.emit(errorLine(requestId, localeId, error));
     completion();
     return;
   }
   auto task = std::make_shared<ProgressTask>();
   task->progress = installation->progress();
   // The first progress line goes out at once.
-  runLoop.post([&runLoop, task, requestId, localeId, emit] {
-    tick(runLoop, task, requestId, localeId, emit);
+  runLoop.post([&runLoop, task, requestId, localeId, &sink] {
+    tick(runLoop, task, requestId, localeId, sink);
   });
   installation->downloadAndInstall(
-      [installation, task, requestId, localeId, emit = std::move(emit),
+      [installation, task, requestId, localeId, &sink,
        completion = std::move(completion)](const std::optional<std::string>& failure) {
         {
           std::lock_guard lock(task->mutex);
           // Stopped on failure too, so that no progress line follows the response.
           stop(*task);
           if (failure) {
-            emit(errorLine(requestId, localeId, *failure));
+            sink.emit(errorLine(requestId, localeId, *failure));
           } else {
-            emit(progressLine(requestId, localeId, 1.0));
+            sink.emit(progressLine(requestId, localeId, 1.0));
           }
         }
         completion();

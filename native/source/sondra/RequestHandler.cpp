@@ -25,8 +25,8 @@ nlohmann::json RequestHandler::startupLine() {
   return {{"type", "status"}, {"event", "startup"}, {"ready", true}, {"supports", supportedOps()}};
 }
 
-RequestHandler::RequestHandler(platform::Speech& speech, platform::RunLoop& runLoop, Emit emit)
-    : speech_(speech), runLoop_(runLoop), emit_(std::move(emit)) {
+RequestHandler::RequestHandler(platform::Speech& speech, platform::RunLoop& runLoop, LineSink& sink)
+    : speech_(speech), runLoop_(runLoop), sink_(sink) {
   operations_ = {{"ping", &RequestHandler::ping},
                  {"check-permission", &RequestHandler::checkPermission},
                  {"request-permission", &RequestHandler::requestPermission},
@@ -80,7 +80,7 @@ void RequestHandler::checkLocale(const TranscribeRequest& request, const Done& d
 
 void RequestHandler::installLocale(const TranscribeRequest& request, const Done& done) {
   std::string locale = request.locale.value_or(DEFAULT_LOCALE);
-  AssetManager::installLocaleAsset(speech_, runLoop_, locale, request.id, emit_,
+  AssetManager::installLocaleAsset(speech_, runLoop_, locale, request.id, sink_,
                                    [this, request, locale, done] {
                                      respondOk(request, {{"locale", locale}, {"installed", true}});
                                      done();
@@ -119,7 +119,7 @@ void RequestHandler::respondOk(const TranscribeRequest& request, nlohmann::json 
   members["id"] = request.id;
   members["type"] = "response";
   members["status"] = "ok";
-  emit_(members);
+  sink_.emit(members);
 }
 
 void RequestHandler::respondError(const std::string* id, const std::string& code,
@@ -127,7 +127,7 @@ void RequestHandler::respondError(const std::string* id, const std::string& code
   nlohmann::json line = {
       {"type", "response"}, {"status", "error"}, {"code", code}, {"message", message}};
   if (id) line["id"] = *id;
-  emit_(line);
+  sink_.emit(line);
 }
 
 }  // namespace nolari::sondra

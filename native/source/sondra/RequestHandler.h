@@ -7,25 +7,25 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/LineSink.h"
 #include "platform/RunLoop.h"
 #include "platform/Speech.h"
 #include "sondra/TranscribeRequest.h"
 
 // Decodes one request line and runs its operation; each operation writes its
-// own lines through `Emit` and says when it is over through `Done`.
+// own lines to the sink and says when it is over through `Done`.
 
 namespace nolari::sondra {
 
 class RequestHandler {
  public:
-  using Emit = std::function<void(const nlohmann::json&)>;
   using Done = std::function<void()>;
 
   // The operations, in the order the start-up line lists them.
   static const std::vector<std::string>& supportedOps();
   static nlohmann::json startupLine();
 
-  RequestHandler(platform::Speech& speech, platform::RunLoop& runLoop, Emit emit);
+  RequestHandler(platform::Speech& speech, platform::RunLoop& runLoop, LineSink& sink);
 
   // `done` runs exactly once, on any thread, when every line of the request has
   // been written.
@@ -46,7 +46,7 @@ class RequestHandler {
 
   platform::Speech& speech_;
   platform::RunLoop& runLoop_;
-  Emit emit_;
+  LineSink& sink_;
   std::map<std::string, Operation, std::less<>> operations_;
 };
 

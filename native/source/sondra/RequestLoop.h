@@ -7,13 +7,15 @@
 #include <string_view>
 #include <vector>
 
+#include "base/JSONInput.h"
+
 // Standard input cut into request lines, served one after another.
 
 namespace nolari::sondra {
 
 // Lines longer than this are not kept: the rest of such a line is skipped and
 // the line is answered as undecodable.
-inline constexpr std::size_t MAX_LINE_BYTES = 64u * 1024 * 1024;
+inline constexpr std::size_t MAX_LINE_BYTES = JSONInput::MAX_LINE_BYTES;
 
 // One framed line: its text, or the mark of a line that was too long.
 struct FramedLine {

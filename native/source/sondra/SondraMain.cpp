@@ -3,7 +3,7 @@
 #include <csignal>
 #include <future>
 
-#include "base/JSONOutput.h"
+#include "base/LineSink.h"
 #include "base/NolariLogger.h"
 #include "platform/Platform.h"
 #include "sondra/RequestHandler.h"
@@ -28,10 +28,10 @@ int main() {
     return 1;
   }
 
-  JSONOutput::emit(sondra::RequestHandler::startupLine());
+  StandardOutputSink output;
+  output.emit(sondra::RequestHandler::startupLine());
 
-  sondra::RequestHandler handler(*platform.speech, *platform.runLoop,
-                                 [](const nlohmann::json& line) { JSONOutput::emit(line); });
+  sondra::RequestHandler handler(*platform.speech, *platform.runLoop, output);
   platform.runLoop->startThread("sondra.requests", [&] {
     sondra::RequestLoop::run(STDIN_FILENO, [&](const sondra::FramedLine& line) {
       std::promise<void> finished;

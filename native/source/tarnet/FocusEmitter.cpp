@@ -4,7 +4,6 @@
 #include <map>
 #include <vector>
 
-#include "base/JSONOutput.h"
 #include "core/AXHelpers.h"
 #include "core/UnicodeText.h"
 
@@ -142,9 +141,9 @@ json focusInfo(Accessibility& ax, Workspace& workspace, const AXUIElement& eleme
   return info;
 }
 
-void emitFocus(Accessibility& ax, Workspace& workspace, const AXUIElement& element,
+void emitFocus(LineSink& sink, Accessibility& ax, Workspace& workspace, const AXUIElement& element,
                std::int32_t pid) {
-  JSONOutput::emit(focusInfo(ax, workspace, element, pid));
+  sink.emit(focusInfo(ax, workspace, element, pid));
 }
 
 }  // namespace nolari::FocusEmitter

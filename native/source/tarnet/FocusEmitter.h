@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/LineSink.h"
 #include "platform/Accessibility.h"
 #include "platform/Geometry.h"
 #include "platform/Workspace.h"
@@ -48,8 +49,8 @@ FrameSelection selectBestFrameElement(Accessibility& ax, const AXUIElement& star
 // The "focus_info" object for `element` of the application `pid`.
 nlohmann::json focusInfo(Accessibility& ax, Workspace& workspace, const AXUIElement& element,
                          std::int32_t pid);
-// Writes `focusInfo` as one line; every call writes exactly one line.
-void emitFocus(Accessibility& ax, Workspace& workspace, const AXUIElement& element,
+// Writes `focusInfo` to `sink`; every call writes exactly one line.
+void emitFocus(LineSink& sink, Accessibility& ax, Workspace& workspace, const AXUIElement& element,
                std::int32_t pid);
 
 }  // namespace nolari::FocusEmitter

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <string>
 
-#include "base/JSONOutput.h"
 #include "base/NolariLogger.h"
 #include "core/AXFocusResolver.h"
 #include "core/AXHelpers.h"
@@ -36,8 +35,8 @@ platform::Duration retryDelay(double seconds) {
 }  // namespace
 
 FocusObserver::FocusObserver(platform::Accessibility& ax, platform::Workspace& workspace,
-                             platform::RunLoop& runLoop)
-    : ax_(ax), workspace_(workspace), runLoop_(runLoop) {}
+                             platform::RunLoop& runLoop, LineSink& sink)
+    : ax_(ax), workspace_(workspace), runLoop_(runLoop), sink_(sink) {}
 
 FocusObserver::~FocusObserver() {
   if (activationToken_) workspace_.removeActivationObserver(*activationToken_);
@@ -73,8 +72,8 @@ void FocusObserver::focusApp(std::int32_t pid) {
       },
       observer);
   if (created != AXErrorCode::success || !observer) {
-    JSONOutput::emitError("Failed to create observer for pid " + described +
-                          ", code: " + std::to_string(created));
+    sink_.emitError("Failed to create observer for pid " + described +
+                    ", code: " + std::to_string(created));
     return;
   }
 
@@ -83,10 +82,10 @@ void FocusObserver::focusApp(std::int32_t pid) {
   const platform::AXError added = ax_.addNotification(*observer, appElement, FOCUS_CHANGED);
   if (added == AXErrorCode::success) {
     ax_.scheduleObserver(*observer, runLoop_);
-    JSONOutput::emit({{"status", "Observing pid " + described}});
+    sink_.emit({{"status", "Observing pid " + described}});
   } else {
-    JSONOutput::emitError("Failed to add notification for pid " + described +
-                          ", code: " + std::to_string(added));
+    sink_.emitError("Failed to add notification for pid " + described +
+                    ", code: " + std::to_string(added));
   }
 
   // No notice is sent for the focus that already exists when an application
@@ -111,7 +110,7 @@ void FocusObserver::handleFocusChange(const platform::AXUIElement& appElement) {
     focused = AXHelpers::getElementAttribute(ax_, ax_.createApplication(pid), "AXFocusedUIElement");
   }
   if (focused) {
-    FocusEmitter::emitFocus(ax_, workspace_, *focused, pid);
+    FocusEmitter::emitFocus(sink_, ax_, workspace_, *focused, pid);
   } else {
     NolariLogger::debug("No focused element found for pid " + std::to_string(pid));
   }

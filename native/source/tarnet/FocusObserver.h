@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "base/LineSink.h"
 #include "core/NolariConfig.h"
 #include "platform/Accessibility.h"
 #include "platform/RunLoop.h"
@@ -11,7 +12,8 @@
 
 // Follows the user from application to application: watches focus changes in
 // the frontmost application through one accessibility observer, and reports
-// each newly focused element. Everything runs on the main run loop.
+// each newly focused element to its line sink. Everything runs on the main
+// run loop.
 
 namespace nolari {
 
@@ -21,7 +23,7 @@ class FocusObserver : public std::enable_shared_from_this<FocusObserver> {
   static constexpr double MAX_RETRY_DELAY_SECONDS = 24 * 60 * 60;
 
   FocusObserver(platform::Accessibility& ax, platform::Workspace& workspace,
-                platform::RunLoop& runLoop);
+                platform::RunLoop& runLoop, LineSink& sink);
   ~FocusObserver();
 
   FocusObserver(const FocusObserver&) = delete;
@@ -44,6 +46,7 @@ class FocusObserver : public std::enable_shared_from_this<FocusObserver> {
   platform::Accessibility& ax_;
   platform::Workspace& workspace_;
   platform::RunLoop& runLoop_;
+  LineSink& sink_;
   NolariConfig config_;
   std::shared_ptr<platform::AXObserver> currentObserver_;
   std::int32_t currentPid_ = 0;

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "base/JSONOutput.h"
+#include "base/LineSink.h"
 #include "base/NolariLogger.h"
 #include "core/NolariConfig.h"
 #include "platform/Platform.h"
@@ -27,14 +27,15 @@ int main() {
   }
 
   const NolariConfig config = NolariConfig::loadOrDefault();
-  JSONOutput::emitTyped("status", {{"event", "started"}});
+  StandardOutputSink output;
+  output.emitTyped("status", {{"event", "started"}});
   if (!desktop.accessibility->isProcessTrusted(true)) {
     // Carry on: focus changes are then simply not reported.
-    JSONOutput::emitError("Accessibility permissions not granted");
+    output.emitError("Accessibility permissions not granted");
   }
 
-  auto observer =
-      std::make_shared<FocusObserver>(*desktop.accessibility, *desktop.workspace, *desktop.runLoop);
+  auto observer = std::make_shared<FocusObserver>(*desktop.accessibility, *desktop.workspace,
+                                                  *desktop.runLoop, output);
   observer->start(config);
   for (;;) desktop.runLoop->run();
 }

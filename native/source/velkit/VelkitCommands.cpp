@@ -5,7 +5,6 @@
 #include <functional>
 #include <map>
 
-#include "base/JSONOutput.h"
 #include "base/NolariLogger.h"
 #include "core/AXBrowserDetector.h"
 #include "core/AXFocusResolver.h"
@@ -30,15 +29,15 @@ json number(double value) {
 
 }  // namespace
 
-void checkPermissions(Accessibility& ax) {
+void checkPermissions(LineSink& sink, Accessibility& ax) {
   const bool trusted = ax.isProcessTrusted(true);
-  JSONOutput::emit({{"trusted", trusted}});
+  sink.emit({{"trusted", trusted}});
 }
 
-void getFocusedElement(Accessibility& ax, Workspace& workspace) {
+void getFocusedElement(LineSink& sink, Accessibility& ax, Workspace& workspace) {
   auto focused = AXFocusResolver::resolveFocusedElement(ax, workspace);
   if (!focused) {
-    JSONOutput::emitError("No focused element");
+    sink.emitError("No focused element");
     return;
   }
   json out = json::object();
@@ -47,7 +46,7 @@ void getFocusedElement(Accessibility& ax, Workspace& workspace) {
   out["value"] = value;
   out["length"] = UnicodeText::characterCount(value);
   out["settable"] = AXHelpers::isAttributeSettable(ax, *focused, "AXValue");
-  JSONOutput::emit(out);
+  sink.emit(out);
 }
 
 json buildSystemContext(Accessibility& ax, Workspace& workspace, bool includeSelectedText) {
@@ -99,11 +98,11 @@ json buildSystemContext(Accessibility& ax, Workspace& workspace, bool includeSel
   return context;
 }
 
-void getSystemContext(Accessibility& ax, Workspace& workspace) {
-  JSONOutput::emit(buildSystemContext(ax, workspace, false));
+void getSystemContext(LineSink& sink, Accessibility& ax, Workspace& workspace) {
+  sink.emit(buildSystemContext(ax, workspace, false));
 }
 
-void captureSelection(Accessibility& ax, Workspace& workspace) {
+void captureSelection(LineSink& sink, Accessibility& ax, Workspace& workspace) {
   json context = buildSystemContext(ax, workspace, true);
   // Focus is looked up again: the user may have moved it while the context was read.
   auto focused = AXFocusResolver::resolveFocusedElement(ax, workspace);
@@ -128,55 +127,56 @@ void captureSelection(Accessibility& ax, Workspace& workspace) {
   context["capture_source"] = source;
   context["clipboard_changed"] = false;
   context["capture_method"] = "native_ax";
-  JSONOutput::emit(context);
+  sink.emit(context);
 }
 
-void writeText(Accessibility& ax, Workspace& workspace, std::string_view text) {
+void writeText(LineSink& sink, Accessibility& ax, Workspace& workspace, std::string_view text) {
   NolariLogger::info("Writing text (" + std::to_string(UnicodeText::characterCount(text)) +
                      " chars)");
   const auto result = AXTextCapture::writeValue(ax, workspace, text, std::nullopt);
   if (result.success) {
     NolariLogger::info("Native set success");
-    JSONOutput::emit({{"method", "native-set"}, {"status", "success"}});
+    sink.emit({{"method", "native-set"}, {"status", "success"}});
     return;
   }
   NolariLogger::error(result.error.value_or("Unknown write error"));
-  JSONOutput::emitError(result.error.value_or("Write failed"));
+  sink.emitError(result.error.value_or("Write failed"));
 }
 
-int run(const std::vector<std::string>& args, Connect connect) {
+int run(const std::vector<std::string>& args, Connect connect, LineSink& sink) {
   if (args.empty()) {
-    JSONOutput::emitError("No command provided");
+    sink.emitError("No command provided");
     return 1;
   }
-  using Handler = std::function<void(Accessibility&, Workspace&)>;
+  using Handler = std::function<void(LineSink&, Accessibility&, Workspace&)>;
   const std::map<std::string, Handler, std::less<>> commands = {
-      {"check-permissions", [](Accessibility& ax, Workspace&) { checkPermissions(ax); }},
+      {"check-permissions",
+       [](LineSink& out, Accessibility& ax, Workspace&) { checkPermissions(out, ax); }},
       {"get-focused", getFocusedElement},
       {"get-context", getSystemContext},
       {"capture-selection", captureSelection},
       {"write-text",
-       [&args](Accessibility& ax, Workspace& workspace) {
+       [&args](LineSink& out, Accessibility& ax, Workspace& workspace) {
          if (args.size() < 2) {
-           JSONOutput::emitError("Missing text argument");
+           out.emitError("Missing text argument");
            return;
          }
-         writeText(ax, workspace, args[1]);
+         writeText(out, ax, workspace, args[1]);
        }},
   };
   auto command = commands.find(args[0]);
   if (command == commands.end()) {
-    JSONOutput::emitError("Unknown command: " + args[0]);
+    sink.emitError("Unknown command: " + args[0]);
     return 1;
   }
   platform::Platform desktop;
   std::string error;
   if (!connect(desktop, error)) {
     NolariLogger::error(error);
-    JSONOutput::emitError(error);
+    sink.emitError(error);
     return 2;
   }
-  command->second(*desktop.accessibility, *desktop.workspace);
+  command->second(sink, *desktop.accessibility, *desktop.workspace);
   return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/LineSink.h"
 #include "base/NolariLogger.h"
 #include "base/TextEncoding.h"
 #include "core/AXReadCache.h"
@@ -35,5 +36,6 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc && i <= 2; ++i) {
     args.push_back(nolari::TextEncoding::repairUTF8(argv[i]));
   }
-  return nolari::Velkit::run(args, connect);
+  nolari::StandardOutputSink output;
+  return nolari::Velkit::run(args, connect, output);
 }

@@ -51,7 +51,8 @@ TEST(CommandFramer, LineOverTheLimitIsDroppedToItsFeedWithOneLogLine) {
       frame(framer, {"{\"a\":1}\n" + chunk, chunk, chunk, chunk, chunk, "tail\n{\"b\":2}\n"});
   err.restore();
   EXPECT_EQ(lines, (Lines{"{\"a\":1}", "{\"b\":2}"}));
-  EXPECT_EQ(err.lines(), (Lines{"[Nolari] [WARN] command line longer than 8388608 bytes dropped"}));
+  EXPECT_EQ(err.lines(),
+            (Lines{"[Nolari] [WARN] command line longer than 67108864 bytes dropped"}));
   // A line of exactly the limit is kept.
   const std::string atLimit(MAX_COMMAND_LINE_BYTES, ' ');
   EXPECT_EQ(frame(framer, {atLimit.substr(1) + "7\n"}), (Lines{"7"}));

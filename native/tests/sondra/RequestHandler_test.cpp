@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "platform/sim/Speech.h"
+#include "support/RecordingSink.h"
 #include "support/TempDir.h"
 #include "support/VirtualRunLoop.h"
 
@@ -20,9 +21,7 @@ namespace {
 // A worker on scripted speech and virtual time that records every line written.
 class Worker {
  public:
-  explicit Worker(json script)
-      : speech(loop, std::move(script)),
-        handler(speech, loop, [this](const json& line) { lines.push_back(line); }) {}
+  explicit Worker(json script) : speech(loop, std::move(script)), handler(speech, loop, sink) {}
 
   // Sends one line and runs virtual time until the request is over; the lines
   // written meanwhile are returned and forgotten.
@@ -31,8 +30,8 @@ class Worker {
     handler.handle(line, [&] { done = true; });
     for (auto waited = 0ms; !done && waited < limit; waited += 10ms) loop.advance(10ms);
     EXPECT_TRUE(done) << "request not finished: " << line;
-    auto out = std::move(lines);
-    lines.clear();
+    auto out = sink.objects();
+    sink.clear();
     return out;
   }
 
@@ -51,8 +50,8 @@ class Worker {
   nolari::test::TempDir dir;
   VirtualRunLoop loop;
   SimSpeech speech;
+  nolari::test::RecordingSink sink;
   RequestHandler handler;
-  std::vector<json> lines;
 };
 
 json authorizedScript() {
@@ -262,17 +261,17 @@ TEST(SondraInstall, ProgressEvery250msThenOneAndTheResponse) {
   worker.handler.handle(R"({"id":"i","op":"install-locale","locale":"de-DE"})",
                         [&] { done = true; });
   worker.loop.runUntilIdle();
-  ASSERT_EQ(worker.lines, std::vector<json>{progressLine(0.0)});
+  ASSERT_EQ(worker.sink.objects(), std::vector<json>{progressLine(0.0)});
   worker.loop.advance(249ms);
-  EXPECT_EQ(worker.lines.size(), 1u);
+  EXPECT_EQ(worker.sink.lines().size(), 1u);
   worker.loop.advance(1ms);
-  EXPECT_EQ(worker.lines.size(), 2u);
+  EXPECT_EQ(worker.sink.lines().size(), 2u);
   worker.loop.advance(2s);
   EXPECT_TRUE(done);
-  EXPECT_EQ(worker.lines,
+  EXPECT_EQ(worker.sink.objects(),
             (std::vector<json>{progressLine(0.0), progressLine(0.4), progressLine(0.4),
                                progressLine(0.9), progressLine(1.0), INSTALLED}));
-  worker.lines.clear();
+  worker.sink.clear();
   EXPECT_EQ(worker.one(R"({"id":"c","op":"check-locale","locale":"de-DE"})")["asset_status"],
             "installed");
   // Already installed: nothing to download, no progress.
@@ -293,7 +292,7 @@ TEST(SondraInstall, FailedDownloadEndsWithErrorThenInstalledResponse) {
                                       INSTALLED}));
   // No progress line trails the response.
   worker.loop.advance(2s);
-  EXPECT_TRUE(worker.lines.empty());
+  EXPECT_TRUE(worker.sink.lines().empty());
 }
 
 TEST(SondraInstall, RefusedRequestAndDefaultLocale) {

@@ -1,14 +1,13 @@
 #include "tarnet/FocusEmitter.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <ostream>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
-#include "support/CaptureFd.h"
+#include "support/RecordingSink.h"
 #include "support/SimPlatform.h"
 
 namespace nolari {
@@ -90,13 +89,10 @@ FrameSelection selectFrame(test::SimPlatform& sim, const std::string& id) {
 }
 
 std::vector<json> emitted(test::SimPlatform& sim, const std::string& elementId, std::int32_t pid) {
-  test::CaptureFd out(STDOUT_FILENO);
-  FocusEmitter::emitFocus(sim.accessibility(), sim.workspace(), sim.desktop().element(elementId),
-                          pid);
-  out.restore();
-  std::vector<json> lines;
-  for (const auto& line : out.lines()) lines.push_back(json::parse(line));
-  return lines;
+  test::RecordingSink sink;
+  FocusEmitter::emitFocus(sink, sim.accessibility(), sim.workspace(),
+                          sim.desktop().element(elementId), pid);
+  return sink.objects();
 }
 
 TEST(FocusEmitterFrame, FocusedAncestorFallbackAndNone) {

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/CaptureFd.h"
+#include "support/RecordingSink.h"
 #include "support/SimPlatform.h"
 #include "support/VirtualRunLoop.h"
 
@@ -45,16 +46,21 @@ class FocusObserverTest : public ::testing::Test {
     return loop;
   }
 
-  // Runs `step` and returns what it wrote on standard output, one string per
-  // line; its log lines are kept out of the test's output.
+  // Runs `step` and returns the lines it wrote, without their line feeds;
+  // its log lines are kept out of the test's output.
   template <typename Step>
   std::vector<std::string> linesOf(Step step) {
     test::CaptureFd err(STDERR_FILENO);
-    test::CaptureFd out(STDOUT_FILENO);
+    sink_.clear();
     step();
-    out.restore();
     err.restore();
-    return out.lines();
+    std::vector<std::string> lines;
+    for (auto line : sink_.lines()) {
+      EXPECT_TRUE(line.ends_with('\n')) << line;
+      line.pop_back();
+      lines.push_back(line);
+    }
+    return lines;
   }
 
   std::vector<std::string> advance(platform::Duration by) {
@@ -92,8 +98,9 @@ class FocusObserverTest : public ::testing::Test {
 
   platform::VirtualRunLoop* loop_ = nullptr;
   test::SimPlatform sim_;
+  test::RecordingSink sink_;
   std::shared_ptr<FocusObserver> observer_ =
-      std::make_shared<FocusObserver>(sim_.accessibility(), sim_.workspace(), *loop_);
+      std::make_shared<FocusObserver>(sim_.accessibility(), sim_.workspace(), *loop_, sink_);
 };
 
 class FocusObserverFromNothing : public FocusObserverTest {

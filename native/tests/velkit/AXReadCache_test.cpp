@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/AXHelpers.h"
-#include "support/CaptureFd.h"
+#include "support/RecordingSink.h"
 #include "support/SimPlatform.h"
 #include "velkit/VelkitCommands.h"
 
@@ -56,11 +56,10 @@ TEST_P(ReadOnce, CaptureSelectionReadsEachAttributeOfAnElementOnce) {
   const json plain = nolari::Velkit::buildSystemContext(sim.accessibility(), sim.workspace(), true);
   ReadRecorder& recording = installCache(sim);
 
-  nolari::test::CaptureFd out(1);
-  nolari::Velkit::captureSelection(*sim.platform().accessibility, sim.workspace());
-  out.restore();
+  nolari::test::RecordingSink out;
+  nolari::Velkit::captureSelection(out, *sim.platform().accessibility, sim.workspace());
   ASSERT_EQ(out.lines().size(), 1u);
-  json captured = json::parse(out.lines()[0]);
+  json captured = out.objects()[0];
   for (const char* key : {"captured_text", "copied_text", "copied_text_length", "capture_source",
                           "clipboard_changed", "capture_method"}) {
     captured.erase(key);

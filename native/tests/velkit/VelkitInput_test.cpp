@@ -9,6 +9,7 @@
 #include "core/AXHelpers.h"
 #include "core/UnicodeText.h"
 #include "support/CaptureFd.h"
+#include "support/RecordingSink.h"
 #include "support/SimPlatform.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
@@ -92,12 +93,12 @@ TEST_F(VelkitInput, LongestArgumentIsWrittenWhole) {
 TEST(VelkitCommands, OneMegabyteTextIsWrittenWhole) {
   nolari::test::SimPlatform sim("mail_compose");
   const std::string text(1 << 20, 'y');
-  nolari::test::CaptureFd out(1);
+  nolari::test::RecordingSink out;
   nolari::test::CaptureFd err(2);
-  nolari::Velkit::writeText(sim.accessibility(), sim.workspace(), text);
-  out.restore();
+  nolari::Velkit::writeText(out, sim.accessibility(), sim.workspace(), text);
   err.restore();
-  EXPECT_EQ(out.text(), "{\"method\":\"native-set\",\"status\":\"success\"}\n");
+  EXPECT_EQ(out.lines(),
+            std::vector<std::string>{"{\"method\":\"native-set\",\"status\":\"success\"}\n"});
   EXPECT_NE(err.text().find("Writing text (1048576 chars)"), std::string::npos);
   EXPECT_EQ(nolari::AXHelpers::getStringAttribute(sim.accessibility(),
                                                   sim.desktop().element("body"), "AXValue"),

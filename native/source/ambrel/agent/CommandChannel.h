@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/JSONInput.h"
 #include "platform/Geometry.h"
 #include "platform/RunLoop.h"
 
@@ -19,11 +20,10 @@
 
 namespace nolari::ambrel {
 
-// A line longer than this is dropped up to its line feed, with one log line:
-// without a limit one writer that never ends its line would take all memory.
-// Commands are a few hundred bytes; a command list with long texts stays far
-// below it.
-inline constexpr std::size_t MAX_COMMAND_LINE_BYTES = 8u * 1024 * 1024;
+// A line longer than this is dropped up to its line feed, with one log line,
+// and the next line is read: without a limit one writer that never ends its
+// line would take all memory.
+inline constexpr std::size_t MAX_COMMAND_LINE_BYTES = JSONInput::MAX_LINE_BYTES;
 
 // Cuts a byte stream into command lines at each line feed (the only
 // separator). A line that is not UTF-8 is dropped; the others are trimmed of
