@@ -127,7 +127,10 @@ void CommandListPanel::hide(bool animated, Focus focus) {
 
 void CommandListPanel::dismiss() { dismiss(Focus::restore); }
 
+// The keyboard goes back before the event is written: however slowly the
+// parent reads, the user's keys are never held by a list that has closed.
 void CommandListPanel::dismiss(Focus focus) {
+  panel_->window().releaseKeyboard();
   sink_.emitTyped("list_dismissed", {{"mode", rawValue(mode_)}});
   hide(true, focus);
 }
@@ -135,6 +138,7 @@ void CommandListPanel::dismiss(Focus focus) {
 void CommandListPanel::confirmSelection() {
   if (items_.empty() || focusedIndex_ >= items_.size()) return;
   const CommandListItem& item = items_[focusedIndex_];
+  panel_->window().releaseKeyboard();
   sink_.emitTyped(
       "list_selected",
       {{"trigger", item.trigger}, {"full_text", item.fullText}, {"mode", rawValue(mode_)}});
