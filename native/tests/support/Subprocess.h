@@ -31,6 +31,9 @@ struct ProcessOptions {
   std::string cwd;
   std::string stdinData;
   std::chrono::milliseconds timeout{20000};
+  // The child's standard input in non-blocking mode, as a careless parent
+  // may hand it over.
+  bool nonBlockingStdin = false;
 };
 
 // Writes `stdinData`, closes stdin and collects both output streams at once, so
@@ -58,6 +61,9 @@ class RunningProcess {
   std::optional<std::string> readLine(std::chrono::milliseconds timeout, bool* complete = nullptr);
   // What stderr gave so far, without waiting.
   std::string stderrText();
+  // The same, leaving standard output unread, as a parent that stopped
+  // reading it would.
+  std::string stderrTextOnly();
 
   // Closes stdin, drains both streams and reaps the child; kills it on timeout.
   // `out` holds the stdout not yet taken by readLine.

@@ -1,5 +1,6 @@
 #include "ambrel/agent/CommandChannel.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,13 +23,20 @@ std::shared_ptr<CommandChannel> CommandChannel::create(platform::RunLoop& loop,
   return std::shared_ptr<CommandChannel>(new CommandChannel(loop, std::move(onCommand)));
 }
 
-// A thread of its own blocks in read, so an idle agent costs nothing.
+// A thread of its own blocks in read, so an idle agent costs nothing. A
+// descriptor the parent made non-blocking is waited on instead: its "try
+// again" is no end of input.
 void CommandChannel::start(int fd) {
   loop_.startThread("nolari.commands", [weak = weak_from_this(), fd] {
     std::string buffer(READ_CHUNK, '\0');
     for (;;) {
       const ssize_t got = ::read(fd, buffer.data(), buffer.size());
       if (got < 0 && errno == EINTR) continue;
+      if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        pollfd readable{fd, POLLIN, 0};
+        ::poll(&readable, 1, -1);
+        continue;
+      }
       if (got <= 0) return;
       auto self = weak.lock();
       if (!self) return;
