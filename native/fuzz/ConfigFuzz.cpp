@@ -32,12 +32,11 @@ void takeUp(const NolariConfig& config) {
   platform::Platform desktop;
   platform::VirtualRunLoop& loop = fuzz::connectMailCompose(desktop);
   test::FakeEventTaps taps;
-  auto agent =
-      ambrel::Ambrel::create(*desktop.accessibility, *desktop.workspace, taps, *desktop.windowing,
-                             loop, config, [](std::string_view, const nlohmann::json&) {});
-  StandardOutputSink output;
+  test::DiscardingSink discarded;
+  auto agent = ambrel::Ambrel::create(*desktop.accessibility, *desktop.workspace, taps,
+                                      *desktop.windowing, loop, config, discarded);
   auto observer =
-      std::make_shared<FocusObserver>(*desktop.accessibility, *desktop.workspace, loop, output);
+      std::make_shared<FocusObserver>(*desktop.accessibility, *desktop.workspace, loop, discarded);
   observer->start(config);
   // Past the longest retry delay.
   loop.advance(25h);

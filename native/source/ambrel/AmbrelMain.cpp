@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <string>
 
 #include "ambrel/agent/Ambrel.h"
-#include "base/JSONOutput.h"
+#include "ambrel/agent/HoverHighlight.h"
 #include "base/NolariLogger.h"
+#include "base/QueuedLineSink.h"
 #include "core/NolariConfig.h"
 #include "platform/Platform.h"
 
@@ -18,19 +20,31 @@ int main() {
   // A parent that stops reading must not end the agent; lost lines are ignored.
   std::signal(SIGPIPE, SIG_IGN);
   NolariLogger::setComponent("Ambrel");
+  // Nothing the agent writes waits for the parent: the main loop and the tap
+  // threads hold the user's input, and a parent that stops reading stalls
+  // only the writer threads.
+  QueuedLineSink errors(STDERR_FILENO, "standard error");
+  NolariLogger::setStandardErrorSink(&errors);
+  QueuedLineSink output(STDOUT_FILENO, "standard output");
 
   platform::Platform desktop;
   std::string error;
   if (!platform::connectPlatform(desktop, {.desktop = true, .eventTaps = true, .windows = true},
                                  platform::PlatformEnvironment::fromProcess(), error)) {
     NolariLogger::error(error);
+    // The line waits in `errors`, which writes it as it goes.
+    NolariLogger::setStandardErrorSink(nullptr);
     return 2;
   }
 
   const NolariConfig config = NolariConfig::loadOrDefault();
+  ambrel::AgentSettings settings;
+  if (const char* value = std::getenv(ambrel::HighlightPolicy::DEBUG_BOX_ENVIRONMENT)) {
+    settings.hoverDebugBoxVisible = value;
+  }
   auto agent =
       ambrel::Ambrel::create(*desktop.accessibility, *desktop.workspace, *desktop.eventTaps,
-                             *desktop.windowing, *desktop.runLoop, config, &JSONOutput::emitTyped);
+                             *desktop.windowing, *desktop.runLoop, config, output, settings);
   agent->start(STDIN_FILENO);
   for (;;) desktop.runLoop->run();
 }

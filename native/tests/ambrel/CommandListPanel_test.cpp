@@ -149,7 +149,7 @@ TEST(CommandListView, MeasuresTheTriggerColumnOverAllItemsAndDrawsTheFirstRows) 
 class CommandListPanelTest : public testing::Test {
  protected:
   CommandListPanelTest() : sim_("mail_compose", makeLoop()), workspace_(sim_.workspace()) {
-    list_ = CommandListPanel::create(windowing_, workspace_, *loop_, recorder_.emit(), OWN_PID);
+    list_ = CommandListPanel::create(windowing_, workspace_, *loop_, recorder_, OWN_PID);
     window_ = windowing_.named[CommandListPanel::WINDOW_NAME];
   }
   std::unique_ptr<platform::RunLoop> makeLoop() {
@@ -279,6 +279,29 @@ TEST_F(CommandListPanelTest, EveryDismissalSaysSoOnceAndReturnsTheFocusOnlyWhenT
   EXPECT_EQ(recorder_.take(), dismissed);
   EXPECT_NE(err.text().find("CommandListPanel: inactivity timeout"), std::string::npos);
   EXPECT_EQ(workspace_.activated, std::vector<std::int32_t>{MAIL});
+}
+
+// Every way the list closes gives the keyboard back before its event is
+// written, so that a parent that does not read never keeps the user's keys.
+TEST_F(CommandListPanelTest, TheKeyboardIsBackBeforeTheEventIsWritten) {
+  struct KeyboardProbe final : LineSink {
+    void writeLine(std::string line) override { held.emplace_back(line, window->holdsKeyboard()); }
+    std::shared_ptr<test::FakeWindow> window;
+    std::vector<std::pair<std::string, bool>> held;
+  } probe;
+  list_ = CommandListPanel::create(windowing_, workspace_, *loop_, probe, OWN_PID);
+  window_ = probe.window = windowing_.named[CommandListPanel::WINDOW_NAME];
+  show();
+  press(53);  // Escape
+  loop_->advance(300ms);
+  show();
+  press(36);  // Return
+  loop_->advance(300ms);
+  show();
+  loop_->advance(30s);
+  ASSERT_EQ(probe.held.size(), 3u);
+  for (const auto& [line, held] : probe.held) EXPECT_FALSE(held) << line;
+  EXPECT_FALSE(window_->holdsKeyboard());
 }
 
 TEST_F(CommandListPanelTest, AClickPicksTheRowItWasPressedAndReleasedOn) {

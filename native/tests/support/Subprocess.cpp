@@ -146,10 +146,12 @@ std::unique_ptr<RunningProcess> RunningProcess::start(const std::string& path,
   sigset_t blocked;
   sigemptyset(&blocked);
   for (int signal : options.blockedSignals) sigaddset(&blocked, signal);
+  const bool nonBlockingStdin = options.nonBlockingStdin;
   pid_t pid = ::fork();
   if (pid == 0) {
     // Only async-signal-safe calls from here to exec.
     ::dup2(inPipe[0], STDIN_FILENO);
+    if (nonBlockingStdin) ::fcntl(STDIN_FILENO, F_SETFL, O_NONBLOCK);
     ::dup2(outPipe[1], STDOUT_FILENO);
     ::dup2(errPipe[1], STDERR_FILENO);
     ::signal(SIGPIPE, SIG_DFL);
@@ -270,6 +272,15 @@ std::optional<std::string> RunningProcess::readLine(std::chrono::milliseconds ti
 
 std::string RunningProcess::stderrText() {
   Pump::until(*this, Clock::now(), [] { return false; });
+  return errBuffer_;
+}
+
+std::string RunningProcess::stderrTextOnly() {
+  for (;;) {
+    pollfd readable{err_, POLLIN, 0};
+    if (err_ < 0 || ::poll(&readable, 1, 0) <= 0) break;
+    Pump::readInto(err_, errBuffer_);
+  }
   return errBuffer_;
 }
 

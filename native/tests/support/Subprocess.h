@@ -37,6 +37,9 @@ struct ProcessOptions {
   std::vector<int> blockedSignals;
   // The lines sent are meant as well-formed commands (see LineLog.h).
   bool wellFormedInput = false;
+  // The child's standard input in non-blocking mode, as a careless parent
+  // may hand it over.
+  bool nonBlockingStdin = false;
 };
 
 // Writes `stdinData`, closes stdin and collects both output streams at once, so
@@ -64,6 +67,9 @@ class RunningProcess {
   std::optional<std::string> readLine(std::chrono::milliseconds timeout, bool* complete = nullptr);
   // What stderr gave so far, without waiting.
   std::string stderrText();
+  // The same, leaving standard output unread, as a parent that stopped
+  // reading it would.
+  std::string stderrTextOnly();
 
   // Closes stdin, drains both streams and reaps the child; kills it on timeout.
   // `out` holds the stdout not yet taken by readLine.
