@@ -1,0 +1,133 @@
+#pragma once
+
+// What the accessibility backend's files share: the answer of one read, the
+// facts about an object its judgements start from, and the reads one concern
+// makes of another. Session thread only, like the bus library.
+
+#include <atspi/atspi.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/Notices.h"
+#include "platform/atspi/Accessibility.h"
+#include "platform/atspi/AtspiMapping.h"
+#include "platform/atspi/AtspiRef.h"
+#include "platform/atspi/AtspiSession.h"
+
+namespace nolari::platform {
+
+namespace atspi {
+
+using Kind = AtspiElementRef::Kind;
+
+// Bounds on what one request reads from another application.
+inline constexpr gint MAX_CHILDREN_READ = 1000;
+
+struct Answer {
+  AXError error = AXErrorCode::success;
+  AXValue value;
+};
+
+inline Answer failed(AXError error) { return {error, {}}; }
+
+template <class T>
+using Ref = AtspiRef<T>;
+using Free = AtspiFree;
+using Text = AtspiString;
+
+// Reads the error a call left and clears it; success when there was none.
+inline AXError take(GError*& error) {
+  if (!error) return AXErrorCode::success;
+  AXError code = AtspiMapping::errorFromMessage(error->message ? error->message : "");
+  g_clear_error(&error);
+  return code;
+}
+
+inline AtspiAccessible* newRef(AtspiAccessible* object) {
+  return static_cast<AtspiAccessible*>(g_object_ref(object));
+}
+
+inline const AtspiElementRef* refOf(const AXUIElement& element) {
+  return element.as<AtspiElementRef>();
+}
+
+struct Facts {
+  AtspiRole role = ATSPI_ROLE_INVALID;
+  Ref<AtspiStateSet> states;
+  bool has(AtspiStateType state) const {
+    return states && atspi_state_set_contains(states.get(), state);
+  }
+  AtspiMapping::RoleStates roleStates() const {
+    return {has(ATSPI_STATE_MULTI_LINE), has(ATSPI_STATE_EDITABLE)};
+  }
+};
+
+// Attributes (AtspiAttributes.cpp).
+AXError factsOf(AtspiAccessible* object, Facts& facts, bool withStates);
+Answer valueOf(AtspiAccessible* object, const Facts& facts);
+Answer readAttribute(const AtspiElementRef& ref, const std::string& attribute,
+                     const AtspiAccessibility::FrontmostProcess& frontmost);
+
+// Text (AtspiText.cpp).
+Answer textOf(AtspiAccessible* object);
+Answer selectedText(AtspiAccessible* object, bool asRange);
+Answer boundsForRange(const AtspiElementRef& ref, const TextRange& range);
+
+// The tree (AtspiTree.cpp).
+std::optional<std::vector<Ref<AtspiAccessible>>> matchesUnder(
+    AtspiAccessible* scope, std::initializer_list<AtspiStateType> states,
+    std::initializer_list<AtspiRole> roles, gint count, AXError& code, bool lacking = false,
+    bool childrenOnly = false);
+Ref<AtspiAccessible> shownSelfOrAncestor(Ref<AtspiAccessible> object);
+Answer childrenOf(AtspiAccessible* object);
+Answer parentOf(AtspiAccessible* object, const Facts& facts);
+Answer windowOf(AtspiAccessible* object);
+Answer windowOfApplication(AtspiAccessible* app, bool activeOnly);
+Answer focusedUnder(AtspiAccessible* app);
+std::int32_t frontmostPid(const AtspiAccessibility::FrontmostProcess& frontmost);
+
+// Writing (AtspiWriting.cpp).
+Answer valueSettable(const AtspiElementRef& ref, bool withKeyboard);
+AXError writeValue(const AtspiElementRef& ref, const std::string& value,
+                   const AtspiAccessibility::FrontmostProcess& frontmost,
+                   AtspiAccessibility::Keyboard* keyboard);
+
+// Hit testing (AtspiHitTest.cpp).
+AXError elementAt(const AtspiElementRef& ref, gint x, gint y, AXUIElement& found,
+                  const AtspiAccessibility::FrontmostProcess& frontmost,
+                  const AtspiAccessibility::ProcessAt& processAt);
+
+}  // namespace atspi
+
+// An observer watches one process for focus changes.
+class AtspiObserver : public ScheduledObserver {
+ public:
+  using ScheduledObserver::ScheduledObserver;
+
+  // False when focus was registered before.
+  bool registerFocus() {
+    std::lock_guard lock(mutex_);
+    return !std::exchange(focusRegistered_, true);
+  }
+  bool watchesFocus() const {
+    std::lock_guard lock(mutex_);
+    return focusRegistered_;
+  }
+
+ private:
+  bool focusRegistered_ = false;
+};
+
+struct AtspiAccessibility::Observers {
+  ObserverSet<AtspiObserver> all;
+
+  void deliver(AtspiAccessible* source);
+};
+
+}  // namespace nolari::platform
