@@ -27,10 +27,9 @@ TEST(HighlightOverlayWindow, OutlineAloneWithoutBlendingAndFilledOnceItComes) {
   EXPECT_TRUE(box.isOutlineOnly());
   EXPECT_EQ(boxShape(window).fill->alpha, 0);
   EXPECT_EQ(boxShape(window).stroke->width, 2);
-  EXPECT_EQ(window.shape, (std::vector<Rect>{{{0, 0}, {50, 2}},
-                                             {{0, 18}, {50, 2}},
-                                             {{0, 2}, {2, 16}},
-                                             {{48, 2}, {2, 16}}}));
+  EXPECT_EQ(window.shape,
+            (std::vector<Rect>{
+                {{0, 0}, {50, 2}}, {{0, 18}, {50, 2}}, {{0, 2}, {2, 16}}, {{48, 2}, {2, 16}}}));
 
   // The compositor starts while the box shows: it is drawn again, filled.
   windowing.blends = true;

@@ -21,7 +21,9 @@ using json = nlohmann::json;
 using AtspiTreeWalk::TreeView;
 
 struct RecordedNode {
-  AtspiTreeWalk::NodeFacts facts;
+  int role = 0;
+  AtspiTreeWalk::NodeStates states;
+  std::optional<Rect> extents;
   std::string name;
   std::string parent;
   std::vector<std::string> children;
@@ -37,15 +39,15 @@ class RecordedTree : public TreeView {
     field_ = shape["field"].is_string() ? shape["field"].get<std::string>() : "";
     for (const auto& [id, recorded] : shape["nodes"].items()) {
       RecordedNode& node = nodes_[id];
-      node.facts.role = recorded["role"];
+      node.role = recorded["role"];
       node.name = recorded["name"];
       for (const auto& state : recorded["states"]) {
-        node.facts.editable |= state == "editable";
-        node.facts.focusable |= state == "focusable";
-        node.facts.showing |= state == "showing";
+        node.states.editable |= state == "editable";
+        node.states.focusable |= state == "focusable";
+        node.states.showing |= state == "showing";
       }
       if (const auto& e = recorded["extents"]; e.is_array()) {
-        node.facts.extents = Rect{{e[0], e[1]}, {e[2], e[3]}};
+        node.extents = Rect{{e[0], e[1]}, {e[2], e[3]}};
       }
       node.parent = recorded.value("parent", "");
       node.children = recorded.value("children", std::vector<std::string>{});
@@ -64,7 +66,9 @@ class RecordedTree : public TreeView {
   Point point() const { return point_; }
   const RecordedNode& node(Node n) const { return *static_cast<const RecordedNode*>(n); }
 
-  AtspiTreeWalk::NodeFacts facts(Node n) override { return node(n).facts; }
+  int role(Node n) override { return node(n).role; }
+  AtspiTreeWalk::NodeStates states(Node n) override { return node(n).states; }
+  std::optional<Rect> extents(Node n) override { return node(n).extents; }
   Node parent(Node n) override { return at(node(n).parent); }
   int childCount(Node n) override { return static_cast<int>(node(n).children.size()); }
   Node child(Node n, int index) override { return at(node(n).children.at(index)); }
@@ -95,7 +99,7 @@ TEST(AtspiTreeWalk, TheFieldUnderThePointerInEachApplication) {
 
 TEST(AtspiTreeWalk, DescendsThroughAPageTabWithoutExtents) {
   RecordedTree tree("mousepad.json");
-  EXPECT_EQ(tree.facts(tree.hit()).role, ATSPI_ROLE_PAGE_TAB_LIST);
+  EXPECT_EQ(tree.role(tree.hit()), ATSPI_ROLE_PAGE_TAB_LIST);
   TreeView::Node found = AtspiTreeWalk::deepestAt(tree, tree.hit(), tree.point());
   EXPECT_EQ(found, tree.field());
   // Outside every page there is nothing deeper to find.
@@ -104,13 +108,13 @@ TEST(AtspiTreeWalk, DescendsThroughAPageTabWithoutExtents) {
 
 TEST(AtspiTreeWalk, ClimbsFromViewportsAndTextRunsToTheirField) {
   RecordedTree qt("featherpad.json");
-  EXPECT_EQ(qt.facts(qt.hit()).role, ATSPI_ROLE_FILLER);
+  EXPECT_EQ(qt.role(qt.hit()), ATSPI_ROLE_FILLER);
   EXPECT_EQ(AtspiTreeWalk::fieldAt(qt, qt.hit()), qt.field());
 
   // A text run, and the paragraph holding it, stand for the editing host.
   RecordedTree web("chromium_editor_text.json");
   TreeView::Node run = web.hit();
-  EXPECT_EQ(web.facts(run).role, ATSPI_ROLE_STATIC);
+  EXPECT_EQ(web.role(run), ATSPI_ROLE_STATIC);
   EXPECT_EQ(AtspiTreeWalk::fieldAt(web, run), web.field());
   EXPECT_EQ(AtspiTreeWalk::fieldAt(web, web.parent(run)), web.field());
   // Above the host the page is no field: it stands for itself.
@@ -121,7 +125,7 @@ TEST(AtspiTreeWalk, ClimbsFromViewportsAndTextRunsToTheirField) {
 TEST(AtspiTreeWalk, AnEditableDocumentWithoutAFocusableFieldAboveStaysItself) {
   // Below the last paragraph the office suite answers with the document.
   RecordedTree tree("writer_page.json");
-  EXPECT_EQ(tree.facts(tree.hit()).role, ATSPI_ROLE_DOCUMENT_TEXT);
+  EXPECT_EQ(tree.role(tree.hit()), ATSPI_ROLE_DOCUMENT_TEXT);
   EXPECT_EQ(resolve(tree), tree.hit());
 }
 
@@ -137,14 +141,14 @@ TEST(AtspiTreeWalk, TheWindowIsTheOutermostFrameOnTheChain) {
   window = AtspiTreeWalk::windowOf(qt, qt.field());
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(qt.node(window).name, "/tmp/hv/note.txt");
-  EXPECT_EQ(qt.facts(qt.parent(window)).role, ATSPI_ROLE_APPLICATION);
+  EXPECT_EQ(qt.role(qt.parent(window)), ATSPI_ROLE_APPLICATION);
 
   for (const char* file : {"mousepad.json", "chromium_textarea.json"}) {
     SCOPED_TRACE(file);
     RecordedTree tree(file);
     window = AtspiTreeWalk::windowOf(tree, tree.hit());
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(tree.facts(window).role, ATSPI_ROLE_FRAME);
+    EXPECT_EQ(tree.role(window), ATSPI_ROLE_FRAME);
   }
 }
 
@@ -159,17 +163,19 @@ class DeepTree : public TreeView {
     return reinterpret_cast<Node>(static_cast<std::intptr_t>(level));
   }
 
-  AtspiTreeWalk::NodeFacts facts(Node n) override {
+  int role(Node n) override {
     const int at = level(n);
-    const bool last = at == depth_;
-    return {.role = at == 1   ? ATSPI_ROLE_FRAME
-                    : at == 2 ? ATSPI_ROLE_TEXT
-                    : last    ? ATSPI_ROLE_STATIC
-                              : ATSPI_ROLE_FILLER,
-            .editable = at == 2,
-            .focusable = at == 2,
-            .showing = true,
-            .extents = last ? std::optional<Rect>{Rect{{0, 0}, {10, 10}}} : std::nullopt};
+    return at == 1        ? ATSPI_ROLE_FRAME
+           : at == 2      ? ATSPI_ROLE_TEXT
+           : at == depth_ ? ATSPI_ROLE_STATIC
+                          : ATSPI_ROLE_FILLER;
+  }
+  AtspiTreeWalk::NodeStates states(Node n) override {
+    return {.editable = level(n) == 2, .focusable = level(n) == 2, .showing = true};
+  }
+  std::optional<Rect> extents(Node n) override {
+    if (level(n) != depth_) return std::nullopt;
+    return Rect{{0, 0}, {10, 10}};
   }
   Node parent(Node n) override { return level(n) > 1 ? nodeAt(level(n) - 1) : nullptr; }
   int childCount(Node n) override { return level(n) < depth_ ? width_ : 0; }
@@ -204,6 +210,31 @@ TEST(AtspiTreeWalk, EveryWalkIsBounded) {
   DeepTree wide(5, AtspiTreeWalk::MAX_CHILDREN_SEARCHED + 1, false);
   EXPECT_EQ(AtspiTreeWalk::deepestAt(wide, DeepTree::nodeAt(3), {1, 1}), DeepTree::nodeAt(3));
   EXPECT_EQ(wide.reads, AtspiTreeWalk::MAX_CHILDREN_SEARCHED);
+}
+
+// Children without extents, each with as many again: the search stops after
+// its reads.
+class ExtentlessTree : public TreeView {
+ public:
+  static constexpr std::intptr_t WIDTH = 50;
+  int role(Node) override { return ATSPI_ROLE_FILLER; }
+  AtspiTreeWalk::NodeStates states(Node) override { return {.showing = true}; }
+  std::optional<Rect> extents(Node) override { return std::nullopt; }
+  Node parent(Node) override { return nullptr; }
+  int childCount(Node) override { return WIDTH; }
+  Node child(Node n, int index) override {
+    ++reads;
+    return reinterpret_cast<Node>(reinterpret_cast<std::intptr_t>(n) * WIDTH + index + 1);
+  }
+  Node childAtPoint(Node, Point) override { return nullptr; }
+  int reads = 0;
+};
+
+TEST(AtspiTreeWalk, TheSearchThroughChildrenWithoutExtentsIsBounded) {
+  ExtentlessTree tree;
+  const auto root = reinterpret_cast<TreeView::Node>(std::intptr_t{1});
+  EXPECT_EQ(AtspiTreeWalk::deepestAt(tree, root, {1, 1}), root);
+  EXPECT_EQ(tree.reads, AtspiTreeWalk::MAX_DESCENT_READS);
 }
 
 }  // namespace

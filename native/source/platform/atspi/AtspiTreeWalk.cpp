@@ -12,32 +12,29 @@ namespace {
 
 using Node = TreeView::Node;
 
-bool holds(const NodeFacts& facts, Point point) {
-  return facts.extents && facts.extents->contains(point);
-}
-
 // The showing child whose extents hold the point; a showing child without
-// extents is looked into, MAX_EXTENTLESS_LEVELS deep.
-Node childHolding(TreeView& view, Node node, Point point, int levels) {
+// extents is looked into, `levels` deep, while `reads` last.
+Node childHolding(TreeView& view, Node node, Point point, int levels, int& reads) {
   const int count = std::min(view.childCount(node), MAX_CHILDREN_SEARCHED);
-  for (int i = 0; i < count; ++i) {
+  for (int i = 0; i < count && reads > 0; ++i) {
+    --reads;
     Node child = view.child(node, i);
     if (!child) continue;
-    const NodeFacts facts = view.facts(child);
-    if (!facts.showing) continue;
-    if (holds(facts, point)) return child;
-    if (!facts.extents && levels > 0) {
-      if (Node inner = childHolding(view, child, point, levels - 1)) return inner;
+    if (!view.states(child).showing) continue;
+    const auto extents = view.extents(child);
+    if (extents && extents->contains(point)) return child;
+    if (!extents && levels > 0) {
+      if (Node inner = childHolding(view, child, point, levels - 1, reads)) return inner;
     }
   }
   return nullptr;
 }
 
-bool isField(const NodeFacts& facts) { return facts.editable && facts.focusable; }
+bool isField(const NodeStates& states) { return states.editable && states.focusable; }
 
-bool standsForField(const NodeFacts& facts) {
-  if (facts.editable) return true;
-  switch (facts.role) {
+bool standsForField(int role, const NodeStates& states) {
+  if (states.editable) return true;
+  switch (role) {
     case ATSPI_ROLE_FILLER:
     case ATSPI_ROLE_VIEWPORT:
     case ATSPI_ROLE_STATIC:
@@ -54,8 +51,9 @@ Node deepestAt(TreeView& view, Node start, Point point) {
   Node node = start;
   for (int depth = 0; node && depth < MAX_HIT_DEPTH; ++depth) {
     Node next = view.childAtPoint(node, point);
-    if (!next && !view.facts(node).editable) {
-      next = childHolding(view, node, point, MAX_EXTENTLESS_LEVELS);
+    if (!next && !view.states(node).editable) {
+      int reads = MAX_DESCENT_READS;
+      next = childHolding(view, node, point, MAX_EXTENTLESS_LEVELS, reads);
     }
     if (!next || next == node) break;
     node = next;
@@ -65,13 +63,13 @@ Node deepestAt(TreeView& view, Node start, Point point) {
 
 Node fieldAt(TreeView& view, Node landing) {
   if (!landing) return nullptr;
-  const NodeFacts facts = view.facts(landing);
-  if (isField(facts) || !standsForField(facts)) return landing;
+  const NodeStates states = view.states(landing);
+  if (isField(states) || !standsForField(view.role(landing), states)) return landing;
   Node current = landing;
   for (int step = 0; step < MAX_FIELD_CLIMB; ++step) {
     current = view.parent(current);
     if (!current) break;
-    if (isField(view.facts(current))) return current;
+    if (isField(view.states(current))) return current;
   }
   return landing;
 }
@@ -81,7 +79,7 @@ Node windowOf(TreeView& view, Node node) {
   Node belowApplication = nullptr;
   bool reachedApplication = false;
   for (int step = 0; node && step < MAX_CHAIN_STEPS; ++step) {
-    const int role = view.facts(node).role;
+    const int role = view.role(node);
     if (role == ATSPI_ROLE_APPLICATION) {
       reachedApplication = true;
       break;

@@ -14,23 +14,25 @@
 
 namespace nolari::platform::AtspiTreeWalk {
 
-// What the walks read of one object; extents in top-left screen coordinates,
-// absent where the object has none (or none of positive size).
-struct NodeFacts {
-  int role = 0;  // AtspiRole
+// The states the walks judge by.
+struct NodeStates {
   bool editable = false;
   bool focusable = false;
   bool showing = false;
-  std::optional<Rect> extents;
 };
 
-// A tree as the walks see it. Nodes are opaque and stay valid as long as the
-// view; nullptr stands for no node.
+// A tree as the walks see it; each read may be a request to the application,
+// so the walks read only what they judge by. Nodes are opaque and stay valid
+// as long as the view; nullptr stands for no node.
 class TreeView {
  public:
   using Node = const void*;
   virtual ~TreeView() = default;
-  virtual NodeFacts facts(Node node) = 0;
+  virtual int role(Node node) = 0;  // AtspiRole
+  virtual NodeStates states(Node node) = 0;
+  // In top-left screen coordinates; absent where the object has none (or
+  // none of positive size).
+  virtual std::optional<Rect> extents(Node node) = 0;
   // nullptr above the application, and where the toolkit gives no parent.
   virtual Node parent(Node node) = 0;
   virtual int childCount(Node node) = 0;
@@ -43,6 +45,8 @@ constexpr int MAX_HIT_DEPTH = 64;
 constexpr int MAX_CHILDREN_SEARCHED = 80;
 // Levels of children without extents looked through, as a notebook's tab.
 constexpr int MAX_EXTENTLESS_LEVELS = 2;
+// Children read in all where the toolkit's answer stops.
+constexpr int MAX_DESCENT_READS = 160;
 // Steps from a text run, viewport or filler up to the field it belongs to.
 constexpr int MAX_FIELD_CLIMB = 5;
 constexpr int MAX_CHAIN_STEPS = 64;
