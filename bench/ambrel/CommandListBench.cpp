@@ -70,8 +70,8 @@ int run() {
   platform::VirtualRunLoop& mainLoop = *loop;
   test::SimPlatform sim("mail_compose", std::move(loop));
   MeasuringWindowing windowing;
-  auto list = ambrel::CommandListPanel::create(
-      windowing, sim.workspace(), mainLoop, [](std::string_view, const nlohmann::json&) {}, 0);
+  test::DiscardingSink discarded;
+  auto list = ambrel::CommandListPanel::create(windowing, sim.workspace(), mainLoop, discarded, 0);
   const platform::Rect caret{{200, 500}, {2, 18}};
 
   auto firstFrame = [&](const std::vector<ambrel::CommandListItem>& shown) {

@@ -69,9 +69,9 @@ int main(int argc, char** argv) {
   test::FakeWindowing windowing;
   NolariConfig config;
   config.dictation.spaceHoldEnabled = true;
-  auto agent =
-      ambrel::Ambrel::create(sim.accessibility(), sim.workspace(), taps, windowing, mainLoop,
-                             config, [](std::string_view, const nlohmann::json&) {});
+  test::DiscardingSink discarded;
+  auto agent = ambrel::Ambrel::create(sim.accessibility(), sim.workspace(), taps, windowing,
+                                      mainLoop, config, discarded);
   const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   agent->start(input);
   ::close(input);

@@ -47,9 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   platform::Platform desktop;
   platform::VirtualRunLoop& loop = fuzz::connectMailCompose(desktop);
   test::FakeEventTaps taps;
-  auto agent =
-      ambrel::Ambrel::create(*desktop.accessibility, *desktop.workspace, taps, *desktop.windowing,
-                             loop, NolariConfig(), [](std::string_view, const nlohmann::json&) {});
+  test::DiscardingSink discarded;
+  auto agent = ambrel::Ambrel::create(*desktop.accessibility, *desktop.workspace, taps,
+                                      *desktop.windowing, loop, NolariConfig(), discarded);
   // The command reader meets the end of its input at once; commands come below.
   const int nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   agent->start(nothing);

@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <string>
 
 #include "ambrel/agent/Ambrel.h"
-#include "base/JSONOutput.h"
+#include "ambrel/agent/HoverHighlight.h"
+#include "base/LineSink.h"
 #include "base/NolariLogger.h"
 #include "core/NolariConfig.h"
 #include "platform/Platform.h"
@@ -28,9 +30,14 @@ int main() {
   }
 
   const NolariConfig config = NolariConfig::loadOrDefault();
+  ambrel::AgentSettings settings;
+  if (const char* value = std::getenv(ambrel::HighlightPolicy::DEBUG_BOX_ENVIRONMENT)) {
+    settings.hoverDebugBoxVisible = value;
+  }
+  StandardOutputSink output;
   auto agent =
       ambrel::Ambrel::create(*desktop.accessibility, *desktop.workspace, *desktop.eventTaps,
-                             *desktop.windowing, *desktop.runLoop, config, &JSONOutput::emitTyped);
+                             *desktop.windowing, *desktop.runLoop, config, output, settings);
   agent->start(STDIN_FILENO);
   for (;;) desktop.runLoop->run();
 }

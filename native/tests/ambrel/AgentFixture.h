@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ambrel/agent/Ambrel.h"
+#include "base/LineSink.h"
 #include "platform/EventTaps.h"
 #include "platform/Windowing.h"
 #include "support/SimPlatform.h"
@@ -162,15 +163,12 @@ class FakeWindowing : public platform::Windowing {
 };
 
 // The agent's event lines, each with its "type", in the order written.
-class EventRecorder {
+class EventRecorder final : public LineSink {
  public:
-  ambrel::Emit emit() {
-    return [this](std::string_view type, const nlohmann::json& payload) {
-      nlohmann::json line = payload;
-      line["type"] = type;
-      std::lock_guard lock(mutex_);
-      lines_.push_back(std::move(line));
-    };
+  void writeLine(std::string line) override {
+    auto parsed = nlohmann::json::parse(line);
+    std::lock_guard lock(mutex_);
+    lines_.push_back(std::move(parsed));
   }
   // The lines written since the last call.
   std::vector<nlohmann::json> take() {
@@ -181,6 +179,12 @@ class EventRecorder {
  private:
   std::mutex mutex_;
   std::vector<nlohmann::json> lines_;
+};
+
+// Lines nobody reads, for benchmarks and the fuzzer.
+class DiscardingSink final : public LineSink {
+ public:
+  void writeLine(std::string) override {}
 };
 
 // The agent on a simulated desktop and virtual time, with fake taps and, unless
@@ -195,8 +199,7 @@ class AgentTest : public testing::Test {
   void start(const NolariConfig& config = NolariConfig(),
              platform::Windowing* windowing = nullptr) {
     agent_ = ambrel::Ambrel::create(sim_.accessibility(), sim_.workspace(), taps_,
-                                    windowing ? *windowing : windowing_, *loop_, config,
-                                    recorder_.emit());
+                                    windowing ? *windowing : windowing_, *loop_, config, recorder_);
     int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     agent_->start(input);
     loop_->runUntilIdle();

@@ -149,7 +149,7 @@ TEST(CommandListView, MeasuresTheTriggerColumnOverAllItemsAndDrawsTheFirstRows) 
 class CommandListPanelTest : public testing::Test {
  protected:
   CommandListPanelTest() : sim_("mail_compose", makeLoop()), workspace_(sim_.workspace()) {
-    list_ = CommandListPanel::create(windowing_, workspace_, *loop_, recorder_.emit(), OWN_PID);
+    list_ = CommandListPanel::create(windowing_, workspace_, *loop_, recorder_, OWN_PID);
     window_ = windowing_.named[CommandListPanel::WINDOW_NAME];
   }
   std::unique_ptr<platform::RunLoop> makeLoop() {

@@ -16,6 +16,7 @@ struct SlashCommandQueries : ::testing::Test {
   test::SimPlatform sim{"slash_field"};
   SlashCommandDetector detector{sim.accessibility(), sim.workspace(),
                                 sim.accessibility().createSystemWide()};
+  FocusedField field{sim.accessibility(), sim.workspace(), sim.accessibility().createSystemWide()};
 
   platform::AXUIElement focused() {
     return *AXHelpers::getElementAttribute(
@@ -35,12 +36,12 @@ TEST_F(SlashCommandQueries, CaretRectAsksForTheCharacterBeforeTheCaret) {
 // The focused field's frame, not grown; none without a focused element or a
 // frame.
 TEST_F(SlashCommandQueries, FocusedFieldRectIsTheFrameInBottomLeftCoordinates) {
-  EXPECT_EQ(detector.queryFocusedFieldRect(), (Rect{{120, 450}, {560, 300}}));
+  EXPECT_EQ(field.frame(), (Rect{{120, 450}, {560, 300}}));
   std::string error;
   ASSERT_TRUE(sim.desktop().setAttribute("note", "AXSize", {{"size", {0, 300}}}, error));
-  EXPECT_EQ(detector.queryFocusedFieldRect(), std::nullopt);
+  EXPECT_EQ(field.frame(), std::nullopt);
   ASSERT_TRUE(sim.desktop().quitApplication(601));
-  EXPECT_EQ(detector.queryFocusedFieldRect(), std::nullopt);
+  EXPECT_EQ(field.frame(), std::nullopt);
 }
 
 // Only the last slash word before the caret counts, and only when all after

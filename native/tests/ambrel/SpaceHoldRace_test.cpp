@@ -87,7 +87,7 @@ TEST(SpaceHoldRace, ReleaseAndDelayEndInEitherOrderButNeverLeaveADictationRunnin
   NolariConfig config;
   config.dictation.spaceHoldEnabled = true;
   auto agent = ambrel::Ambrel::create(sim.accessibility(), sim.workspace(), taps, windowing, loop,
-                                      config, recorder.emit());
+                                      config, recorder);
   int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   agent->start(input);
   ::close(input);

@@ -97,8 +97,9 @@ TEST_F(WriteSuccessTest, ShowsBelowTheFocusedFieldAfterTheDelayAndTakesARatingFr
     advance(10s);
     EXPECT_EQ(recorder_.take(), std::vector<json>{});
   }
-  EXPECT_EQ(logged("[INFO] feedback write_success: immediateAX=(210, 220, 780, 440) lastField=(0, "
-                   "0, 0, 0) anchorRect=(210, 220, 780, 440) expectedBundleId=com.example.mail"),
+  EXPECT_EQ(logged("[INFO] feedback write_success: immediateAX=Optional((210.0, 220.0, 780.0, "
+                   "440.0)) lastField=(0.0, 0.0, 0.0, 0.0) anchorRect=Optional((210.0, 220.0, "
+                   "780.0, 440.0)) expectedBundleId=com.example.mail"),
             5);
   EXPECT_EQ(logged("[INFO] feedback guard: front=com.example.mail expected=com.example.mail "
                    "ours= match=true"),

@@ -1,11 +1,47 @@
 #include "ambrel/agent/CommandChannel.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "base/JSONInput.h"
 #include "base/NolariLogger.h"
 #include "base/TextEncoding.h"
 #include "core/UnicodeText.h"
 
 namespace nolari::ambrel {
+
+namespace {
+
+constexpr std::size_t READ_CHUNK = 64 * 1024;
+
+}  // namespace
+
+std::shared_ptr<CommandChannel> CommandChannel::create(platform::RunLoop& loop,
+                                                       CommandHandler onCommand) {
+  return std::shared_ptr<CommandChannel>(new CommandChannel(loop, std::move(onCommand)));
+}
+
+// A thread of its own blocks in read, so an idle agent costs nothing.
+void CommandChannel::start(int fd) {
+  loop_.startThread("nolari.commands", [weak = weak_from_this(), fd] {
+    std::string buffer(READ_CHUNK, '\0');
+    for (;;) {
+      const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return;
+      auto self = weak.lock();
+      if (!self) return;
+      self->consume(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+    }
+  });
+}
+
+void CommandChannel::consume(std::string_view bytes) {
+  framer_.feed(bytes, [this](std::string_view line) {
+    if (auto command = decodeCommand(line)) onCommand_(*command);
+  });
+}
 
 void CommandFramer::feed(std::string_view bytes, const LineHandler& onLine) {
   while (!bytes.empty()) {
@@ -44,6 +80,11 @@ std::optional<nlohmann::json> decodeCommand(std::string_view line) {
   auto type = command->find("type");
   if (type == command->end() || !type->is_string()) return std::nullopt;
   return command;
+}
+
+nlohmann::json rectJson(const platform::Rect& rect) {
+  return {
+      {"x", rect.origin.x}, {"y", rect.origin.y}, {"w", rect.size.width}, {"h", rect.size.height}};
 }
 
 namespace CommandPayload {

@@ -2,15 +2,20 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
 
-// The parent's commands: bytes cut into lines, lines decoded into command
-// objects, and the typed reading of a command's members. Each step is a small
-// function of its own so that it can be tested with a string in.
+#include "platform/Geometry.h"
+#include "platform/RunLoop.h"
+
+// The parent's commands: the reader of the command input, bytes cut into
+// lines, lines decoded into command objects, and the typed reading of a
+// command's members. Each step is a small function of its own so that it can
+// be tested with a string in.
 
 namespace nolari::ambrel {
 
@@ -36,6 +41,31 @@ class CommandFramer {
   bool overlong_ = false;
 };
 
+// The command input read on a thread of its own, "nolari.commands": each
+// decoded command is handed over on that thread, one after another, in the
+// order the lines arrive. At the end of input the thread ends and the agent
+// goes on.
+class CommandChannel : public std::enable_shared_from_this<CommandChannel> {
+ public:
+  using CommandHandler = std::function<void(const nlohmann::json& command)>;
+
+  static std::shared_ptr<CommandChannel> create(platform::RunLoop& loop, CommandHandler onCommand);
+
+  // Starts the reader thread on `fd`; once.
+  void start(int fd);
+  // Bytes as they were read; on the reader's thread, or in tests directly.
+  void consume(std::string_view bytes);
+
+ private:
+  CommandChannel(platform::RunLoop& loop, CommandHandler onCommand)
+      : loop_(loop), onCommand_(std::move(onCommand)) {}
+
+  platform::RunLoop& loop_;
+  const CommandHandler onCommand_;
+  // The reader's thread only.
+  CommandFramer framer_;
+};
+
 // The command object of a line: a JSON object whose "type" is a string.
 // Anything else decodes to nothing.
 std::optional<nlohmann::json> decodeCommand(std::string_view line);
@@ -45,6 +75,9 @@ struct WireRect {
   double x = 0, y = 0, w = 0, h = 0;
   friend bool operator==(const WireRect&, const WireRect&) = default;
 };
+
+// A rectangle as events carry it.
+nlohmann::json rectJson(const platform::Rect& rect);
 
 // A command's members read with their JSON type. A member that is absent, null
 // or of another type counts as absent.

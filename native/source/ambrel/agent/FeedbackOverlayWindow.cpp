@@ -10,17 +10,22 @@ using platform::Rect;
 
 std::shared_ptr<FeedbackOverlayWindow> FeedbackOverlayWindow::create(platform::Windowing& windowing,
                                                                      platform::Workspace& workspace,
-                                                                     platform::RunLoop& mainLoop) {
+                                                                     platform::RunLoop& mainLoop,
+                                                                     LineSink& sink) {
   std::shared_ptr<FeedbackOverlayWindow> window(
-      new FeedbackOverlayWindow(windowing, workspace, mainLoop));
+      new FeedbackOverlayWindow(windowing, workspace, mainLoop, sink));
   window->configure();
   return window;
 }
 
 FeedbackOverlayWindow::FeedbackOverlayWindow(platform::Windowing& windowing,
                                              platform::Workspace& workspace,
-                                             platform::RunLoop& mainLoop)
-    : windowing_(windowing), workspace_(workspace), mainLoop_(mainLoop), animator_(mainLoop) {}
+                                             platform::RunLoop& mainLoop, LineSink& sink)
+    : windowing_(windowing),
+      workspace_(workspace),
+      mainLoop_(mainLoop),
+      sink_(sink),
+      animator_(mainLoop) {}
 
 FeedbackOverlayWindow::~FeedbackOverlayWindow() {
   if (dismissTimer_) dismissTimer_->invalidate();
@@ -125,7 +130,10 @@ void FeedbackOverlayWindow::startDismissTimer() {
 void FeedbackOverlayWindow::dismissTimerFired() {
   dismissTimer_.reset();
   if (view_.submitted()) return;
-  if (onDismissed) onDismissed(cycle_);
+  sink_.emitTyped("feedback_dismissed", {{"task_id", cycle_.taskId},
+                                         {"prompt_key", cycle_.promptKey},
+                                         {"app_name", cycle_.appName},
+                                         {"dismiss_method", "auto"}});
   hide(true, DEFAULT_FADE_SECONDS);
 }
 
@@ -146,7 +154,11 @@ void FeedbackOverlayWindow::handlePointer(const platform::PointerEvent& event) {
       if (dismissTimer_) dismissTimer_->invalidate();
       dismissTimer_.reset();
       render();
-      if (onSubmitted) onSubmitted(star, cycle_);
+      sink_.emitTyped("feedback_submitted", {{"rating", star},
+                                             {"task_id", cycle_.taskId},
+                                             {"prompt_key", cycle_.promptKey},
+                                             {"app_name", cycle_.appName},
+                                             {"feedback_method", "star_tap"}});
       hide(true, DEFAULT_FADE_SECONDS);
       break;
     }

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 
 #include "ambrel/agent/FeedbackView.h"
 #include "ambrel/blob/Animation.h"
+#include "base/LineSink.h"
 #include "platform/RunLoop.h"
 #include "platform/Windowing.h"
 #include "platform/Workspace.h"
@@ -13,8 +13,8 @@
 // The star rating strip shown after a write: placed below the field that took
 // the text (above it near the screen's bottom, held inside the screen) or
 // below the action blob, rated with one click, gone by itself after eight
-// seconds. A rating and the time-out are reported through the callbacks; a
-// hide by the caller reports nothing.
+// seconds. A rating and the time-out are written as events; a hide by the
+// caller writes nothing.
 //
 // Main-thread only. Steps it times hold it weakly.
 
@@ -36,11 +36,8 @@ class FeedbackOverlayWindow : public std::enable_shared_from_this<FeedbackOverla
 
   static std::shared_ptr<FeedbackOverlayWindow> create(platform::Windowing& windowing,
                                                        platform::Workspace& workspace,
-                                                       platform::RunLoop& mainLoop);
+                                                       platform::RunLoop& mainLoop, LineSink& sink);
   ~FeedbackOverlayWindow();
-
-  std::function<void(int rating, const FeedbackCycle&)> onSubmitted;
-  std::function<void(const FeedbackCycle&)> onDismissed;
 
   // `fieldRect` in bottom-left screen coordinates. Each show starts a fresh
   // cycle with a new time-out; the earlier cycle ends without an event.
@@ -52,7 +49,7 @@ class FeedbackOverlayWindow : public std::enable_shared_from_this<FeedbackOverla
 
  private:
   FeedbackOverlayWindow(platform::Windowing& windowing, platform::Workspace& workspace,
-                        platform::RunLoop& mainLoop);
+                        platform::RunLoop& mainLoop, LineSink& sink);
   void configure();
   void showAt(platform::Point origin, FeedbackCycle cycle);
   void reset();
@@ -64,6 +61,7 @@ class FeedbackOverlayWindow : public std::enable_shared_from_this<FeedbackOverla
   platform::Windowing& windowing_;
   platform::Workspace& workspace_;
   platform::RunLoop& mainLoop_;
+  LineSink& sink_;
   Animator animator_;
   std::shared_ptr<platform::OverlayWindow> window_;
   FeedbackView view_;

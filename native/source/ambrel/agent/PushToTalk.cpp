@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/NolariLogger.h"
+
 namespace nolari::ambrel {
 
 PushToTalk::Microseconds PushToTalk::clampedDelay(double milliseconds) {
@@ -11,10 +13,76 @@ PushToTalk::Microseconds PushToTalk::clampedDelay(double milliseconds) {
   return std::max(MIN_SPACE_HOLD_DELAY, Microseconds(std::llround(micros)));
 }
 
-std::shared_ptr<PushToTalk> PushToTalk::create(platform::RunLoop& mainLoop, Emit emit,
-                                               bool spaceHoldEnabled, Microseconds spaceHoldDelay) {
+std::shared_ptr<PushToTalk> PushToTalk::create(platform::RunLoop& mainLoop, LineSink& sink,
+                                               bool spaceHoldEnabled, Microseconds spaceHoldDelay,
+                                               std::function<void()> onWriteHotkey) {
   return std::shared_ptr<PushToTalk>(
-      new PushToTalk(mainLoop, std::move(emit), spaceHoldEnabled, spaceHoldDelay));
+      new PushToTalk(mainLoop, sink, spaceHoldEnabled, spaceHoldDelay, std::move(onWriteHotkey)));
+}
+
+void PushToTalk::attachKeyboardTap(std::shared_ptr<platform::EventTap> tap) {
+  std::lock_guard tapLock(tapMutex_);
+  tap_ = std::move(tap);
+  bool enabled = false;
+  {
+    std::lock_guard lock(mutex_);
+    enabled = spaceHoldEnabled_;
+  }
+  tap_->setRepeatsSwallowed(SPACE_KEY, enabled);
+}
+
+platform::TapAnswer PushToTalk::tapEvent(const platform::TapEvent& event) {
+  using Type = platform::TapEvent::Type;
+  switch (event.type) {
+    case Type::keyDown:
+      return keyDown(event.key) ? platform::TapAnswer::swallow : platform::TapAnswer::pass;
+    case Type::keyUp:
+      keyUp(event.key);
+      return platform::TapAnswer::pass;
+    case Type::tapDisabledByTimeout:
+    case Type::tapDisabledByUserInput:
+      reenableTap(event.type);
+      return platform::TapAnswer::pass;
+    default:
+      return platform::TapAnswer::pass;
+  }
+}
+
+bool PushToTalk::keyDown(const platform::KeyEvent& event) {
+  // Every space-bar event takes the space-hold path, even one that would
+  // match a hotkey.
+  if (event.keyCode == SPACE_KEY) return spaceKeyDown(event.autorepeat);
+  otherKeyDown();
+  // The command hotkey comes first: set to the same accelerator, only
+  // push-to-talk fires.
+  if (auto hotkey = commandHotkey_.load(); hotkey && hotkey->matches(event)) {
+    commandHotkeyDown();
+    return false;
+  }
+  if (auto hotkey = writeHotkey_.load(); hotkey && hotkey->matches(event)) onWriteHotkey_();
+  return false;
+}
+
+void PushToTalk::keyUp(const platform::KeyEvent& event) {
+  if (event.keyCode == SPACE_KEY) {
+    spaceKeyUp();
+    return;
+  }
+  // The press ends when its main key goes up, whatever modifiers are held.
+  if (auto hotkey = commandHotkey_.load(); hotkey && hotkey->keyCode == event.keyCode) {
+    commandHotkeyUp();
+  }
+}
+
+void PushToTalk::reenableTap(platform::TapEvent::Type cause) {
+  {
+    std::lock_guard lock(tapMutex_);
+    if (tap_) tap_->setEnabled(true);
+  }
+  NolariLogger::info(cause == platform::TapEvent::Type::tapDisabledByTimeout
+                         ? "keyboard tap disabled by time-out, enabled again"
+                         : "keyboard tap disabled by user input, enabled again");
+  sink_.emitTyped("warn", {{"event", "key_tap_reenabled"}});
 }
 
 PushToTalk::Press PushToTalk::press() const {
@@ -24,7 +92,7 @@ PushToTalk::Press PushToTalk::press() const {
 }
 
 void PushToTalk::emitPress(const char* type, const char* mode, const char* source) {
-  emit_(type, {{"mode", mode}, {"source", source}});
+  sink_.emitTyped(type, {{"mode", mode}, {"source", source}});
 }
 
 bool PushToTalk::spaceKeyDown(bool autorepeat) {
@@ -76,15 +144,21 @@ void PushToTalk::disarm() {
 
 PushToTalk::SpaceHoldSetting PushToTalk::setSpaceHold(bool enabled,
                                                       std::optional<double> delayMilliseconds) {
-  std::lock_guard lock(mutex_);
-  if (delayMilliseconds && *delayMilliseconds > 0)
-    spaceHoldDelay_ = clampedDelay(*delayMilliseconds);
-  spaceHoldEnabled_ = enabled;
-  if (!enabled && phase_ == SpaceHoldPhase::pending) {
-    cancelSpaceHoldTimer();
-    phase_ = SpaceHoldPhase::idle;
+  std::lock_guard tapLock(tapMutex_);
+  SpaceHoldSetting setting{};
+  {
+    std::lock_guard lock(mutex_);
+    if (delayMilliseconds && *delayMilliseconds > 0)
+      spaceHoldDelay_ = clampedDelay(*delayMilliseconds);
+    spaceHoldEnabled_ = enabled;
+    if (!enabled && phase_ == SpaceHoldPhase::pending) {
+      cancelSpaceHoldTimer();
+      phase_ = SpaceHoldPhase::idle;
+    }
+    setting = {spaceHoldEnabled_, spaceHoldDelay_};
   }
-  return {spaceHoldEnabled_, spaceHoldDelay_};
+  if (tap_) tap_->setRepeatsSwallowed(SPACE_KEY, setting.enabled);
+  return setting;
 }
 
 void PushToTalk::armSpaceHoldTimer() {

@@ -8,7 +8,6 @@
 #include <limits>
 
 #include "core/AXHelpers.h"
-#include "core/CoordinateSpace.h"
 #include "core/UnicodeText.h"
 
 namespace nolari::ambrel {
@@ -79,7 +78,7 @@ SlashCommandScan scanForSlashCommand(std::string_view value, long caret) {
 }
 
 std::optional<SlashCommandSubmission> SlashCommandDetector::check() {
-  auto element = AXHelpers::getElementAttribute(accessibility_, systemWide_, "AXFocusedUIElement");
+  auto element = field_.element();
   if (!element) return std::nullopt;
   auto value = AXHelpers::getRawAttribute(accessibility_, *element, "AXValue");
   const std::string* text = value ? value->get<std::string>() : nullptr;
@@ -112,20 +111,7 @@ std::optional<platform::Rect> SlashCommandDetector::queryCaretRect(
   // A rectangle that is not all finite numbers cannot be written as one.
   const auto* rect = bounds.get<platform::Rect>();
   if (!rect || !rect->isFinite()) return std::nullopt;
-  return toScreen(*rect);
-}
-
-std::optional<platform::Rect> SlashCommandDetector::queryFocusedFieldRect() {
-  auto element = AXHelpers::getElementAttribute(accessibility_, systemWide_, "AXFocusedUIElement");
-  if (!element) return std::nullopt;
-  auto frame = AXHelpers::getFrame(accessibility_, *element);
-  if (!frame || !frame->isFinite()) return std::nullopt;
-  return toScreen(*frame);
-}
-
-platform::Rect SlashCommandDetector::toScreen(const platform::Rect& axRect) {
-  return CoordinateSpace::cocoaWindowRectFromAXRect(workspace_.screens(), workspace_.mainScreen(),
-                                                    axRect);
+  return field_.toScreen(*rect);
 }
 
 }  // namespace nolari::ambrel

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "ambrel/agent/FocusedField.h"
 #include "platform/Accessibility.h"
 #include "platform/Geometry.h"
 #include "platform/Workspace.h"
@@ -44,7 +45,7 @@ class SlashCommandDetector {
   // time-out bounds every request made here.
   SlashCommandDetector(platform::Accessibility& accessibility, platform::Workspace& workspace,
                        platform::AXUIElement systemWide)
-      : accessibility_(accessibility), workspace_(workspace), systemWide_(std::move(systemWide)) {}
+      : accessibility_(accessibility), field_(accessibility, workspace, std::move(systemWide)) {}
 
   // The focused field's slash command, its process and the caret's rectangle;
   // absent whenever any of the reads fails or no command stands before the
@@ -56,15 +57,9 @@ class SlashCommandDetector {
   std::optional<platform::Rect> queryCaretRect(const platform::AXUIElement& element,
                                                long cursorPos);
 
-  // The focused element's frame, in bottom-left screen coordinates, not grown.
-  std::optional<platform::Rect> queryFocusedFieldRect();
-
  private:
-  platform::Rect toScreen(const platform::Rect& axRect);
-
   platform::Accessibility& accessibility_;
-  platform::Workspace& workspace_;
-  const platform::AXUIElement systemWide_;
+  FocusedField field_;
 };
 
 }  // namespace nolari::ambrel

@@ -39,17 +39,16 @@ constexpr std::uint64_t MODIFIER_MASK = 0xFFFF0000;
 
 std::shared_ptr<CommandListPanel> CommandListPanel::create(platform::Windowing& windowing,
                                                            platform::Workspace& workspace,
-                                                           platform::RunLoop& mainLoop, Emit emit,
-                                                           std::int32_t ownPid) {
-  std::shared_ptr<CommandListPanel> list(
-      new CommandListPanel(windowing, workspace, std::move(emit)));
+                                                           platform::RunLoop& mainLoop,
+                                                           LineSink& sink, std::int32_t ownPid) {
+  std::shared_ptr<CommandListPanel> list(new CommandListPanel(windowing, workspace, sink));
   list->configure(mainLoop, ownPid);
   return list;
 }
 
 CommandListPanel::CommandListPanel(platform::Windowing& windowing, platform::Workspace& workspace,
-                                   Emit emit)
-    : windowing_(windowing), workspace_(workspace), emit_(std::move(emit)) {}
+                                   LineSink& sink)
+    : windowing_(windowing), workspace_(workspace), sink_(sink) {}
 
 void CommandListPanel::configure(platform::RunLoop& mainLoop, std::int32_t ownPid) {
   auto weak = weak_from_this();
@@ -129,15 +128,16 @@ void CommandListPanel::hide(bool animated, Focus focus) {
 void CommandListPanel::dismiss() { dismiss(Focus::restore); }
 
 void CommandListPanel::dismiss(Focus focus) {
-  emit_("list_dismissed", {{"mode", rawValue(mode_)}});
+  sink_.emitTyped("list_dismissed", {{"mode", rawValue(mode_)}});
   hide(true, focus);
 }
 
 void CommandListPanel::confirmSelection() {
   if (items_.empty() || focusedIndex_ >= items_.size()) return;
   const CommandListItem& item = items_[focusedIndex_];
-  emit_("list_selected",
-        {{"trigger", item.trigger}, {"full_text", item.fullText}, {"mode", rawValue(mode_)}});
+  sink_.emitTyped(
+      "list_selected",
+      {{"trigger", item.trigger}, {"full_text", item.fullText}, {"mode", rawValue(mode_)}});
   hide(true, Focus::restore);
 }
 

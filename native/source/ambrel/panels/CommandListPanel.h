@@ -7,9 +7,9 @@
 #include <optional>
 #include <vector>
 
-#include "ambrel/agent/Emit.h"
 #include "ambrel/panels/CommandListView.h"
 #include "ambrel/panels/FloatingPanel.h"
+#include "base/LineSink.h"
 #include "platform/EventTaps.h"
 #include "platform/RunLoop.h"
 #include "platform/Windowing.h"
@@ -35,7 +35,7 @@ class CommandListPanel : public std::enable_shared_from_this<CommandListPanel> {
   // The window is made at once, off screen.
   static std::shared_ptr<CommandListPanel> create(platform::Windowing& windowing,
                                                   platform::Workspace& workspace,
-                                                  platform::RunLoop& mainLoop, Emit emit,
+                                                  platform::RunLoop& mainLoop, LineSink& sink,
                                                   std::int32_t ownPid);
 
   // Rectangles in bottom-left screen coordinates; one of zero width and
@@ -64,7 +64,7 @@ class CommandListPanel : public std::enable_shared_from_this<CommandListPanel> {
   const CommandListMetrics& metrics() const { return metrics_; }
 
  private:
-  CommandListPanel(platform::Windowing& windowing, platform::Workspace& workspace, Emit emit);
+  CommandListPanel(platform::Windowing& windowing, platform::Workspace& workspace, LineSink& sink);
   void configure(platform::RunLoop& mainLoop, std::int32_t ownPid);
   void dismiss(FloatingPanel::Focus focus);
   void hide(bool animated, FloatingPanel::Focus focus);
@@ -76,7 +76,7 @@ class CommandListPanel : public std::enable_shared_from_this<CommandListPanel> {
 
   platform::Windowing& windowing_;
   platform::Workspace& workspace_;
-  const Emit emit_;
+  LineSink& sink_;
   std::shared_ptr<FloatingPanel> panel_;
 
   std::vector<CommandListItem> items_;

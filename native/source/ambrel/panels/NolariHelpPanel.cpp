@@ -38,9 +38,9 @@ std::optional<Rect> usable(const std::optional<Rect>& rect) {
 
 std::shared_ptr<NolariHelpPanel> NolariHelpPanel::create(platform::Windowing& windowing,
                                                          platform::Workspace& workspace,
-                                                         platform::RunLoop& mainLoop, Emit emit,
-                                                         std::int32_t ownPid) {
-  std::shared_ptr<NolariHelpPanel> help(new NolariHelpPanel(windowing, workspace, std::move(emit)));
+                                                         platform::RunLoop& mainLoop,
+                                                         LineSink& sink, std::int32_t ownPid) {
+  std::shared_ptr<NolariHelpPanel> help(new NolariHelpPanel(windowing, workspace, sink));
   std::weak_ptr<NolariHelpPanel> weak = help;
   help->panel_ = FloatingPanel::create(
       windowing, workspace, mainLoop,
@@ -57,7 +57,7 @@ std::shared_ptr<NolariHelpPanel> NolariHelpPanel::create(platform::Windowing& wi
       [weak](FloatingPanel::Dismissal why) {
         auto self = weak.lock();
         if (!self) return;
-        self->emit_("nolari_help_dismiss", nlohmann::json::object());
+        self->sink_.emitTyped("nolari_help_dismiss", nlohmann::json::object());
         // A click elsewhere or another application in front: the user chose
         // where to go next, and the focus stays there.
         self->panel_->hide(!self->windowing_.displayOptions().reduceMotion,
@@ -69,8 +69,8 @@ std::shared_ptr<NolariHelpPanel> NolariHelpPanel::create(platform::Windowing& wi
 }
 
 NolariHelpPanel::NolariHelpPanel(platform::Windowing& windowing, platform::Workspace& workspace,
-                                 Emit emit)
-    : windowing_(windowing), workspace_(workspace), emit_(std::move(emit)) {}
+                                 LineSink& sink)
+    : windowing_(windowing), workspace_(workspace), sink_(sink) {}
 
 void NolariHelpPanel::show(HelpContent content, const Rect& fieldRect,
                            const std::optional<Rect>& caretRect) {
@@ -117,7 +117,7 @@ void NolariHelpPanel::hide(bool animated) {
 }
 
 void NolariHelpPanel::dismiss() {
-  emit_("nolari_help_dismiss", nlohmann::json::object());
+  sink_.emitTyped("nolari_help_dismiss", nlohmann::json::object());
   hide(true);
 }
 
@@ -155,10 +155,10 @@ void NolariHelpPanel::activate(std::string_view action) {
   if (action == HELP_CARD_DISMISS) {
     dismiss();
   } else if (action == HELP_CARD_OPEN_NOLARI) {
-    emit_("nolari_help_open_nolari", nlohmann::json::object());
+    sink_.emitTyped("nolari_help_open_nolari", nlohmann::json::object());
     hide(true);
   } else if (action == HELP_CARD_SET_SHORTCUT) {
-    emit_("nolari_help_set_shortcut", nlohmann::json::object());
+    sink_.emitTyped("nolari_help_set_shortcut", nlohmann::json::object());
     hide(true);
   }
 }

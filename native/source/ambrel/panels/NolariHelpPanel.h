@@ -6,10 +6,10 @@
 #include <string>
 #include <string_view>
 
-#include "ambrel/agent/Emit.h"
 #include "ambrel/panels/FloatingPanel.h"
 #include "ambrel/panels/HelpCardView.h"
 #include "ambrel/panels/HelpContent.h"
+#include "base/LineSink.h"
 #include "platform/Geometry.h"
 #include "platform/RunLoop.h"
 #include "platform/Windowing.h"
@@ -33,7 +33,7 @@ class NolariHelpPanel : public std::enable_shared_from_this<NolariHelpPanel> {
 
   static std::shared_ptr<NolariHelpPanel> create(platform::Windowing& windowing,
                                                  platform::Workspace& workspace,
-                                                 platform::RunLoop& mainLoop, Emit emit,
+                                                 platform::RunLoop& mainLoop, LineSink& sink,
                                                  std::int32_t ownPid);
 
   // Rectangles in bottom-left screen coordinates; one without width and
@@ -51,7 +51,7 @@ class NolariHelpPanel : public std::enable_shared_from_this<NolariHelpPanel> {
   const HelpContent& content() const { return content_; }
 
  private:
-  NolariHelpPanel(platform::Windowing& windowing, platform::Workspace& workspace, Emit emit);
+  NolariHelpPanel(platform::Windowing& windowing, platform::Workspace& workspace, LineSink& sink);
   void handlePointer(const platform::PointerEvent& event);
   void activate(std::string_view action);
   // Lays the card out again for the hover flags and hands it to the window.
@@ -59,7 +59,7 @@ class NolariHelpPanel : public std::enable_shared_from_this<NolariHelpPanel> {
 
   platform::Windowing& windowing_;
   platform::Workspace& workspace_;
-  const Emit emit_;
+  LineSink& sink_;
   std::shared_ptr<FloatingPanel> panel_;
 
   HelpContent content_ = HelpContent::empty();
