@@ -39,8 +39,9 @@ class AmbrelHoverTest : public DesktopFixture {
   }
 
   // Starts the application; skips where it or the desktop is missing.
-  int start(const std::vector<std::string>& command,
-            const std::map<std::string, std::string>& environment) {
+  void start(const std::vector<std::string>& command,
+             const std::map<std::string, std::string>& environment, int& pid) {
+    pid = 0;
     if (auto missing = HeadlessDesktop::missingPrograms(); !missing.empty()) {
       GTEST_SKIP() << "the headless desktop needs " << missing;
     }
@@ -49,9 +50,8 @@ class AmbrelHoverTest : public DesktopFixture {
     }
     EXPECT_FALSE(startError_) << *startError_;
     std::string error;
-    const int pid = desktop_->startApplication(command, environment, error);
+    pid = desktop_->startApplication(command, environment, error);
     EXPECT_GT(pid, 0) << error;
-    return pid;
   }
 
   // The agent with `config` as its configuration file, once it has started.
@@ -71,8 +71,9 @@ class AmbrelHoverTest : public DesktopFixture {
     json field;
     for (auto deadline = std::chrono::steady_clock::now() + 30s;
          std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(200ms)) {
-      ProcessResult read = desktop_->run(
-          "/usr/bin/python3", {std::string(NOLARI_TESTS_DIR) + "/desktop/apps/field.py", app, name});
+      ProcessResult read =
+          desktop_->run("/usr/bin/python3",
+                        {std::string(NOLARI_TESTS_DIR) + "/desktop/apps/field.py", app, name});
       field = json::parse(read.out, nullptr, false);
       if (field.is_object() && field.contains("extents") && field["extents"][2] > 0) break;
     }
@@ -105,8 +106,8 @@ class AmbrelHoverTest : public DesktopFixture {
     const json hover = hoverAt(x, y);
     ASSERT_TRUE(hover.is_object()) << ambrel_->stderrText();
     EXPECT_EQ(hover["role"], "AXTextArea") << hover.dump();
-    EXPECT_EQ(hover["rect"], (json{{"x", frame[0]}, {"y", frame[1]}, {"w", frame[2]},
-                                   {"h", frame[3]}}))
+    EXPECT_EQ(hover["rect"],
+              (json{{"x", frame[0]}, {"y", frame[1]}, {"w", frame[2]}, {"h", frame[3]}}))
         << hover.dump();
     EXPECT_NE(hover.value("window_title", "").find(title), std::string::npos) << hover.dump();
   }
@@ -116,12 +117,13 @@ class AmbrelHoverTest : public DesktopFixture {
   }
 
   void checkBrowser(std::vector<std::string> command,
-                    const std::map<std::string, std::string>& environment,
-                    const std::string& app, const std::string& title) {
+                    const std::map<std::string, std::string>& environment, const std::string& app,
+                    const std::string& title) {
     const std::string page = files_.path() + "/compose.html";
     std::ofstream(page) << PAGE;
     command.push_back("file://" + page);
-    const int pid = start(command, environment);
+    int pid = 0;
+    start(command, environment, pid);
     if (IsSkipped() || pid <= 0) return;
     startAmbrel();
     if (HasFatalFailure()) return;
@@ -141,7 +143,8 @@ class AmbrelHoverTest : public DesktopFixture {
 
 // The notebook's page tab has no extents: the bus's hit test stops above it.
 TEST_F(AmbrelHoverTest, GtkEditor) {
-  const int pid = start({"mousepad", "--disable-server"}, {});
+  int pid = 0;
+  start({"mousepad", "--disable-server"}, {}, pid);
   if (IsSkipped() || pid <= 0) return;
   startAmbrel();
   if (HasFatalFailure()) return;
@@ -154,8 +157,9 @@ TEST_F(AmbrelHoverTest, GtkEditor) {
 TEST_F(AmbrelHoverTest, QtEditor) {
   const std::string note = files_.path() + "/note.txt";
   std::ofstream(note) << "Dear Ann,\nsee you on Friday.\n";
-  const int pid = start({"featherpad", note},
-                        {{"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"}, {"QT_ACCESSIBILITY", "1"}});
+  int pid = 0;
+  start({"featherpad", note},
+        {{"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"}, {"QT_ACCESSIBILITY", "1"}}, pid);
   if (IsSkipped() || pid <= 0) return;
   startAmbrel();
   if (HasFatalFailure()) return;
@@ -165,10 +169,10 @@ TEST_F(AmbrelHoverTest, QtEditor) {
 }
 
 TEST_F(AmbrelHoverTest, Chromium) {
-  checkBrowser({"chromium", "--no-sandbox", "--force-renderer-accessibility",
-                "--user-data-dir=" + files_.path() + "/chromium", "--no-first-run",
-                "--disable-gpu"},
-               {{"ACCESSIBILITY_ENABLED", "1"}}, "chromium", "Compose - Webmail");
+  checkBrowser(
+      {"chromium", "--no-sandbox", "--force-renderer-accessibility",
+       "--user-data-dir=" + files_.path() + "/chromium", "--no-first-run", "--disable-gpu"},
+      {{"ACCESSIBILITY_ENABLED", "1"}}, "chromium", "Compose - Webmail");
 }
 
 TEST_F(AmbrelHoverTest, Firefox) {
@@ -188,9 +192,10 @@ TEST_F(AmbrelHoverTest, Firefox) {
 TEST_F(AmbrelHoverTest, OfficeSuiteAllowedByItsWindowTitle) {
   const std::string letter = files_.path() + "/writer.txt";
   std::ofstream(letter) << "Minutes of the meeting\n";
-  const int pid = start({"soffice", "--writer", "--norestore", "--nologo",
-                         "-env:UserInstallation=file://" + files_.path() + "/office", letter},
-                        {{"SAL_USE_VCLPLUGIN", "gtk3"}});
+  int pid = 0;
+  start({"soffice", "--writer", "--norestore", "--nologo",
+         "-env:UserInstallation=file://" + files_.path() + "/office", letter},
+        {{"SAL_USE_VCLPLUGIN", "gtk3"}}, pid);
   if (IsSkipped() || pid <= 0) return;
   startAmbrel({{"highlight", {{"allowed_apps", {"libreoffice writer"}}}}});
   if (HasFatalFailure()) return;
