@@ -255,8 +255,10 @@ TEST_F(AmbrelDesktopTest, PointerOverTheFieldsGivesTheirFramesAndDrawsTheBoxArou
   ASSERT_TRUE(ambrel);
   ASSERT_EQ(json::parse(ambrel->readLine(10s).value_or("{}")).value("event", ""), "startup");
 
-  // The pointer goes to a point until a hover line comes: the first move may
-  // come before the tap's thread listens, and later ones within the throttle.
+  // The pointer goes to a point until a hover line for it comes: the first
+  // move may come before the tap's thread listens; a move within the
+  // throttle gives its line after it, and lines of earlier moves are passed
+  // over.
   auto hoverAt = [&](int x, int y) -> json {
     for (auto deadline = std::chrono::steady_clock::now() + 10s;
          std::chrono::steady_clock::now() < deadline;) {
@@ -264,10 +266,18 @@ TEST_F(AmbrelDesktopTest, PointerOverTheFieldsGivesTheirFramesAndDrawsTheBoxArou
       xdotool({"mousemove", std::to_string(x + 1), std::to_string(y)});
       while (auto line = ambrel->readLine(300ms)) {
         auto event = json::parse(*line, nullptr, false);
-        if (event.value("type", "") == "hover") return event;
+        if (event.value("type", "") == "hover" && event["mouse"]["carbon_y"] == y &&
+            (event["mouse"]["carbon_x"] == x || event["mouse"]["carbon_x"] == x + 1)) {
+          return event;
+        }
       }
     }
     return nullptr;
+  };
+  // The lines still to come of the moves made so far.
+  auto drain = [&] {
+    while (ambrel->readLine(300ms)) {
+    }
   };
   auto rect = [](const json& r) { return std::array<double, 4>{r["x"], r["y"], r["w"], r["h"]}; };
 
@@ -325,7 +335,7 @@ TEST_F(AmbrelDesktopTest, PointerOverTheFieldsGivesTheirFramesAndDrawsTheBoxArou
   EXPECT_EQ(subject["role"], "AXTextField");
   EXPECT_GT(rect(subject["rect"])[1], frame[1] + frame[3]);
   EXPECT_EQ(rect(subject["rect"])[0], frame[0]);
-  std::this_thread::sleep_for(150ms);
+  drain();
   xdotool({"mousemove", std::to_string(window["X"] + 16), std::to_string(toY)});
   Rgb after = border;
   for (auto deadline = std::chrono::steady_clock::now() + 5s;
