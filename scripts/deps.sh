@@ -14,9 +14,10 @@ packages=(
   flite flite1-dev
   libatspi2.0-dev libx11-dev libxtst-dev
   # The overlay's windows: screens from XRandR, click-through input shapes, raw
-  # mouse downs from the input extension, logind's wake on the system bus, and
+  # mouse downs from the input extension, the compositing manager coming and
+  # going from the fixes extension, logind's wake on the system bus, and
   # the user's display settings from GSettings (dconf keeps them in a session).
-  libxrandr-dev libxext-dev libxi-dev libdbus-1-dev libglib2.0-dev
+  libxrandr-dev libxext-dev libxi-dev libxfixes-dev libdbus-1-dev libglib2.0-dev
   gsettings-desktop-schemas dconf-gsettings-backend dconf-service
   # Overlay drawing; Lato stands in for the design's Fira Sans, which Debian lacks.
   libcairo2-dev libpango1.0-dev fonts-lato

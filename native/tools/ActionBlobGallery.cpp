@@ -14,11 +14,13 @@
 #include <vector>
 
 #include "ambrel/agent/FeedbackView.h"
+#include "ambrel/agent/HighlightOverlayWindow.h"
 #include "ambrel/blob/ActionBlobView.h"
 #include "ambrel/blob/DesignTokens.h"
 #include "ambrel/panels/CommandListView.h"
 #include "ambrel/panels/HelpCardView.h"
 #include "ambrel/panels/HelpContent.h"
+#include "core/NolariConfig.h"
 #include "platform/DisplayList.h"
 #include "platform/cairo/Render.h"
 #include "platform/cairo/TextMeasure.h"
@@ -66,6 +68,31 @@ Cell starsCell(std::string caption, int hovered, int rated, bool overField = fal
                                                     .fill = platform::Color{1, 1, 1, 1}}});
             }
             for (auto& item : view.displayList(text).items) list.items.push_back(std::move(item));
+            return list;
+          }};
+}
+
+// The hover box in the default style round a field with text, padded by
+// two points: tinted where translucent windows blend, an outline alone where
+// they do not.
+Cell highlightCell(std::string caption, bool outlineOnly) {
+  const Size window{260, 34};
+  return {std::move(caption), window, [window, outlineOnly](platform::TextMeasurer&) {
+            const NolariConfig::Highlight style;
+            platform::DisplayList list;
+            list.items.push_back(
+                {platform::Shape{.shape = {{{2, 2}, {window.width - 4, window.height - 4}}, 3},
+                                 .fill = platform::Color{1, 1, 1, 1}}});
+            list.items.push_back({platform::TextRun{.text = "Dear Ann, see you on Friday.",
+                                                    .size = 13,
+                                                    .color = {0.1, 0.1, 0.12, 1},
+                                                    .origin = {10, 9},
+                                                    .width = window.width - 20}});
+            for (auto& item : ambrel::HighlightOverlayWindow::content(
+                                  window, style.nsColor(), style.debugOpacity(), outlineOnly)
+                                  .items) {
+              list.items.push_back(std::move(item));
+            }
             return list;
           }};
 }
@@ -183,6 +210,8 @@ std::vector<Cell> cells() {
                 {"x", "A short trigger beside a long preview that is cut at the tail as well", ""},
                 {"history", "", ""}},
                0));
+  all.push_back(highlightCell("hover box, with a compositing manager", false));
+  all.push_back(highlightCell("hover box, without one: outline alone", true));
   return all;
 }
 

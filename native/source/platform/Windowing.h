@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/DisplayList.h"
 #include "platform/EventTaps.h"
@@ -71,6 +72,10 @@ class OverlayWindow {
 
   // What the window shows, in its own points; drawn over a transparent window.
   virtual void setContent(DisplayList content) = 0;
+
+  // Where the window shows, in its own points: only within these rectangles;
+  // an empty list shows all of it. What lies outside shows what is below.
+  virtual void setShape(std::vector<Rect> parts) = 0;
 
   // Whether clicks and pointer moves reach the window's handler; a window that
   // ignores the pointer lets clicks through to what lies below it.
@@ -146,6 +151,13 @@ class Windowing {
 
   // Read afresh on every call: the user may change them at any time.
   virtual DisplayOptions displayOptions() = 0;
+
+  // Whether the windows' translucent parts show what lies below them (on X,
+  // while a compositing manager runs); without, they cover it as if opaque.
+  // Read afresh on every call; the notice comes on the main loop when it
+  // changes, and is removed with removeObserver.
+  virtual bool blendsTranslucency() = 0;
+  virtual ObserverToken addTranslucencyObserver(Notice notice) = 0;
 
   virtual UserDefaults& userDefaults() = 0;
 };

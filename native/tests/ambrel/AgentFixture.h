@@ -78,6 +78,7 @@ class FakeWindow : public platform::OverlayWindow {
     content = std::move(list);
     ++draws;
   }
+  void setShape(std::vector<platform::Rect> parts) override { shape = std::move(parts); }
   void setIgnoresPointer(bool) override {}
   void setAccessibility(const std::string& label, const std::string&) override { name = label; }
   bool takeKeyboard(platform::KeyHandler handler) override {
@@ -92,6 +93,7 @@ class FakeWindow : public platform::OverlayWindow {
   double opacity = 1;
   bool visible = false;
   platform::DisplayList content;
+  std::vector<platform::Rect> shape;
   int draws = 0;
   std::string name;
   platform::Windowing::PointerHandler pointer;
@@ -143,12 +145,18 @@ class FakeWindowing : public platform::Windowing {
     return lastToken;
   }
   platform::DisplayOptions displayOptions() override { return options; }
+  bool blendsTranslucency() override { return blends; }
+  ObserverToken addTranslucencyObserver(Notice notice) override {
+    translucency = std::move(notice);
+    return 0;
+  }
 
   std::shared_ptr<FakeWindow> window;
   std::map<std::string, std::shared_ptr<FakeWindow>> named;
   FixedMeasurer measurer;
   FakeDefaults defaults;
-  Notice screenChange, wake;
+  Notice screenChange, wake, translucency;
+  bool blends = true;
   std::map<ObserverToken, MouseDownHandler> mouseDowns;
   ObserverToken lastToken = 2;
   platform::DisplayOptions options;

@@ -10,6 +10,7 @@
 #include "AgentFixture.h"
 #include "ambrel/agent/Ambrel.h"
 #include "ambrel/agent/HoverHighlight.h"
+#include "ambrel/agent/HoverTracker.h"
 
 namespace nolari {
 namespace {
@@ -85,20 +86,51 @@ TEST_F(AmbrelHoverTest, FieldOnTheSecondScreenGivesTheLineTheBoxAndMovesTheBlob)
   EXPECT_EQ(agent_->lastFieldRect(), padded);
 }
 
-TEST_F(AmbrelHoverTest, MovesInsideATenthOfASecondAreDroppedWhole) {
+TEST_F(AmbrelHoverTest, MovesInsideATenthOfASecondWaitForItsEndAndOnlyTheLastCounts) {
   start();
   EXPECT_EQ(moveTo(1700, 160).size(), 1u);
-  loop_->advance(99ms);
+  loop_->advance(50ms);
   const auto before = sim_.accessibility().counts();
   EXPECT_EQ(moveTo(1700, 161).size(), 0u);
+  loop_->advance(40ms);
+  EXPECT_EQ(moveTo(1700, 162).size(), 0u);
+  loop_->advance(9ms);
+  EXPECT_EQ(taken(), std::vector<json>{});
   EXPECT_EQ(sim_.accessibility().counts(), before);
   loop_->advance(1ms);
-  EXPECT_EQ(moveTo(1700, 162).size(), 1u);
-  // Dropped moves do not push the next processed one later.
+  auto trailing = taken();
+  ASSERT_EQ(trailing.size(), 1u);
+  EXPECT_EQ(trailing[0]["mouse"]["carbon_y"], 162);
+
+  // The trailing move starts an interval of its own.
   loop_->advance(50ms);
   EXPECT_EQ(moveTo(1700, 163).size(), 0u);
   loop_->advance(50ms);
+  trailing = taken();
+  ASSERT_EQ(trailing.size(), 1u);
+  EXPECT_EQ(trailing[0]["mouse"]["carbon_y"], 163);
+  // A move after a whole interval is processed at once, and nothing follows it.
+  loop_->advance(100ms);
   EXPECT_EQ(moveTo(1700, 164).size(), 1u);
+  loop_->advance(1s);
+  EXPECT_EQ(taken(), std::vector<json>{});
+}
+
+TEST_F(AmbrelHoverTest, AGlideEndingInAFieldGivesItsLineWithinAnIntervalOfTheLastMove) {
+  start();
+  // Over the window, then towards the field, entering it on the last move.
+  EXPECT_EQ(moveTo(400, 450), std::vector<json>{});
+  loop_->advance(30ms);
+  EXPECT_EQ(moveTo(300, 300), std::vector<json>{});
+  loop_->advance(30ms);
+  EXPECT_EQ(moveTo(200, 130), std::vector<json>{});
+  loop_->advance(ambrel::HoverTracker::THROTTLE);
+  const auto lines = taken();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0]["role"], "AXTextField");
+  EXPECT_EQ(lines[0]["mouse"]["carbon_x"], 200);
+  EXPECT_EQ(lines[0]["mouse"]["carbon_y"], 130);
+  EXPECT_TRUE(box().visible);
 }
 
 TEST_F(AmbrelHoverTest, AllowedAppsMatchTheWindowTitleAndAHugeFieldIsSkipped) {

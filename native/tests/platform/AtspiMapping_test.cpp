@@ -13,6 +13,7 @@ TEST(AtspiMapping, TextRolesFollowTheirStates) {
   EXPECT_EQ(axRole(ATSPI_ROLE_TEXT, {.multiLine = true}), "AXTextArea");
   EXPECT_EQ(axRole(ATSPI_ROLE_PASSWORD_TEXT, {}), "AXSecureTextField");
   EXPECT_EQ(axRole(ATSPI_ROLE_ENTRY, {}), "AXTextField");
+  EXPECT_EQ(axRole(ATSPI_ROLE_ENTRY, {.multiLine = true}), "AXTextArea");
   EXPECT_EQ(axRole(ATSPI_ROLE_COMBO_BOX, {.editable = true}), "AXComboBox");
   EXPECT_EQ(axRole(ATSPI_ROLE_COMBO_BOX, {}), "AXPopUpButton");
   EXPECT_EQ(axRole(ATSPI_ROLE_SECTION, {.editable = true}), "AXTextArea");

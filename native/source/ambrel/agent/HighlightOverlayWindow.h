@@ -1,13 +1,18 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "platform/DisplayList.h"
 #include "platform/Geometry.h"
 #include "platform/Windowing.h"
 
 // The translucent box drawn around the text field under the pointer. Clicks
-// pass through it to the field, and it never takes the keyboard focus.
+// pass through it to the field, and it never takes the keyboard focus. Where
+// translucent windows do not blend with what lies below (an X desktop without
+// a compositing manager), a fill would hide the field: the box is then an
+// outline only, the window shaped to its border, and it turns back into a
+// filled box when blending comes.
 //
 // Main-thread only.
 
@@ -21,6 +26,9 @@ class HighlightOverlayWindow {
 
   // Off screen and transparent until shown.
   explicit HighlightOverlayWindow(platform::Windowing& windowing);
+  ~HighlightOverlayWindow();
+  HighlightOverlayWindow(const HighlightOverlayWindow&) = delete;
+  HighlightOverlayWindow& operator=(const HighlightOverlayWindow&) = delete;
 
   // The opacity is the fill's, clamped to 0...1; the border is opaque.
   void applyStyle(platform::Color color, double opacity);
@@ -30,14 +38,24 @@ class HighlightOverlayWindow {
 
   bool isVisible() const { return window_->isVisible(); }
   platform::Rect frame() const { return window_->frame(); }
+  bool isOutlineOnly() const { return outlineOnly_; }
 
-  // The box for a window of `size`: the fill, then the border over it.
-  static platform::DisplayList content(platform::Size size, platform::Color color, double opacity);
+  // The box for a window of `size`: the fill, then the border over it; or
+  // the whole border width opaque and no fill.
+  static platform::DisplayList content(platform::Size size, platform::Color color, double opacity,
+                                       bool outlineOnly = false);
+  // The border's four sides, the window's shape when it is an outline.
+  static std::vector<platform::Rect> outlineShape(platform::Size size);
 
  private:
+  void draw();
+
+  platform::Windowing& windowing_;
   std::shared_ptr<platform::OverlayWindow> window_;
+  platform::Windowing::ObserverToken translucencyObserver_ = 0;
   platform::Color color_;
   double opacity_ = DEFAULT_OPACITY;
+  bool outlineOnly_ = false;
 };
 
 }  // namespace nolari::ambrel

@@ -1,5 +1,7 @@
 #include "ambrel/agent/HoverTracker.h"
 
+#include <utility>
+
 #include "ambrel/agent/CommandChannel.h"
 #include "ambrel/agent/HoverHighlight.h"
 #include "core/AXHelpers.h"
@@ -32,7 +34,8 @@ HoverTracker::HoverTracker(platform::Accessibility& accessibility, platform::Wor
       systemWide_(std::move(systemWide)),
       showDebugBox_(showDebugBox),
       windows_(windows),
-      sink_(sink) {
+      sink_(sink),
+      trailingQueue_(mainLoop.makeSerialQueue("nolari.hover.trailing")) {
   mainLoop_.box = std::make_unique<HighlightOverlayWindow>(windowing);
   mainLoop_.box->applyStyle(highlight_.nsColor(), highlight_.debugOpacity());
 }
@@ -58,14 +61,48 @@ TapAnswer HoverTracker::tapEvent(const TapEvent& event) {
   return TapAnswer::pass;
 }
 
-// A dropped move costs one comparison; the time is taken before the hit test,
-// so a slow application does not shorten the interval. `location` is the
-// event's pointer, bottom-left.
+// A dropped move costs one comparison and keeps its place for the trailing
+// edge; the time is taken before the hit test, so a slow application does
+// not shorten the interval. `location` is the event's pointer, bottom-left.
 void HoverTracker::pointerMoved(platform::Point location) {
-  const platform::TimePoint now = loop_.now();
-  if (mouseTap_.updated && now - mouseTap_.lastUpdate < THROTTLE) return;
-  mouseTap_.updated = true;
-  mouseTap_.lastUpdate = now;
+  {
+    std::lock_guard lock(throttleMutex_);
+    const platform::TimePoint now = loop_.now();
+    if (throttle_.updated && now - throttle_.lastUpdate < THROTTLE) {
+      throttle_.dropped = location;
+      if (!std::exchange(throttle_.trailingDue, true)) {
+        loop_.postAfter(throttle_.lastUpdate + THROTTLE - now, [weak = weak_from_this()] {
+          if (auto self = weak.lock()) {
+            self->trailingQueue_->post([weak] {
+              if (auto again = weak.lock()) again->trailingMove();
+            });
+          }
+        });
+      }
+      return;
+    }
+    throttle_ = {now, true, std::nullopt, throttle_.trailingDue};
+  }
+  process(location);
+}
+
+// Nothing to do when a move processed meanwhile took the dropped one's place.
+void HoverTracker::trailingMove() {
+  platform::Point location;
+  {
+    std::lock_guard lock(throttleMutex_);
+    throttle_.trailingDue = false;
+    if (!throttle_.dropped) return;
+    location = *throttle_.dropped;
+    throttle_.dropped.reset();
+    throttle_.updated = true;
+    throttle_.lastUpdate = loop_.now();
+  }
+  process(location);
+}
+
+void HoverTracker::process(platform::Point location) {
+  std::lock_guard processing(processMutex_);
   windows_.postCursorTick();
 
   const auto screens = workspace_.screens();

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "ambrel/agent/AgentWindows.h"
 #include "ambrel/agent/HighlightOverlayWindow.h"
@@ -14,7 +15,10 @@
 #include "platform/Workspace.h"
 
 // The mouse tap's owner: at most one pointer move per throttle interval is
-// hit-tested on the tap's thread; a text field under the pointer gets the
+// hit-tested on the tap's thread; the last move dropped within an interval is
+// hit-tested once the interval has passed, on a queue of its own, so the
+// place where the pointer comes to rest is never lost. A text field under
+// the pointer gets the
 // highlight box, a "hover" event, and becomes the last highlighted field,
 // which the slash-command check and the rating after a write fall back on.
 
@@ -50,6 +54,9 @@ class HoverTracker : public std::enable_shared_from_this<HoverTracker> {
                bool showDebugBox, AgentWindows& windows, LineSink& sink);
 
   void pointerMoved(platform::Point location);
+  // The last dropped move, once its interval has passed.
+  void trailingMove();
+  void process(platform::Point location);
   void hideBox();
 
   platform::Accessibility& accessibility_;
@@ -64,11 +71,19 @@ class HoverTracker : public std::enable_shared_from_this<HoverTracker> {
   std::mutex tapMutex_;
   std::shared_ptr<platform::EventTap> tap_;
 
-  // The last processed pointer move.
-  struct OnMouseTap {
+  // The last processed pointer move and the last one dropped since, shared
+  // by the tap's thread and the trailing queue.
+  struct Throttle {
     platform::TimePoint lastUpdate{};
     bool updated = false;
-  } mouseTap_;
+    std::optional<platform::Point> dropped;
+    bool trailingDue = false;
+  };
+  std::mutex throttleMutex_;
+  Throttle throttle_;
+  // One move is hit-tested at a time, so hover lines keep the moves' order.
+  std::mutex processMutex_;
+  std::shared_ptr<platform::SerialQueue> trailingQueue_;
 
   struct OnMainLoop {
     std::unique_ptr<HighlightOverlayWindow> box;

@@ -13,24 +13,6 @@ namespace nolari::platform::atspi {
 
 namespace {
 
-constexpr int MAX_HIT_DEPTH = 64;
-
-// The bus answers a point with the direct child under it: ask again below
-// until nothing lies deeper.
-Ref<AtspiAccessible> deepestAt(Ref<AtspiAccessible> start, gint x, gint y) {
-  for (int depth = 0; depth < MAX_HIT_DEPTH; ++depth) {
-    Ref<AtspiComponent> component(atspi_accessible_get_component_iface(start.get()));
-    if (!component) break;
-    GError* error = nullptr;
-    Ref<AtspiAccessible> child(atspi_component_get_accessible_at_point(
-        component.get(), x, y, ATSPI_COORD_TYPE_SCREEN, &error));
-    g_clear_error(&error);
-    if (!child || atspi_accessible_get_role(child.get(), nullptr) == ATSPI_ROLE_INVALID) break;
-    start = std::move(child);
-  }
-  return start;
-}
-
 bool windowContains(AtspiAccessible* window, gint x, gint y) {
   Ref<AtspiComponent> component(atspi_accessible_get_component_iface(window));
   if (!component) return false;
@@ -80,10 +62,17 @@ AXError elementAt(AtspiSession& session, const AtspiElementRef& ref, gint x, gin
       }
     }
   }
+  // What the user sees there: the toolkit's answer, looked below where it
+  // stops at a container and above where it lands inside a field.
+  const Point point{static_cast<double>(x), static_cast<double>(y)};
   for (auto& start : starts) {
-    Ref<AtspiAccessible> deepest = shownSelfOrAncestor(session, deepestAt(std::move(start), x, y));
-    if (deepest) {
-      found = session.adopt(deepest.release());
+    BusTree tree;
+    const BusTree::Node landing = AtspiTreeWalk::deepestAt(tree, tree.add(std::move(start)), point);
+    const BusTree::Node field = AtspiTreeWalk::fieldAt(tree, landing);
+    Ref<AtspiAccessible> shown =
+        shownSelfOrAncestor(session, field ? Ref<AtspiAccessible>(newRef(BusTree::object(field))) : nullptr);
+    if (shown) {
+      found = session.adopt(shown.release());
       return AXErrorCode::success;
     }
   }

@@ -19,6 +19,7 @@
 #include "platform/atspi/AtspiMapping.h"
 #include "platform/atspi/AtspiRef.h"
 #include "platform/atspi/AtspiSession.h"
+#include "platform/atspi/AtspiTreeWalk.h"
 
 namespace nolari::platform {
 
@@ -93,6 +94,32 @@ Answer windowOfApplication(AtspiSession& session, AtspiAccessible* app, bool act
 Answer focusedUnder(AtspiSession& session, AtspiAccessible* app);
 std::int32_t frontmostPid(AtspiSession& session,
                           const AtspiAccessibility::FrontmostProcess& frontmost);
+
+// The bus's tree as AtspiTreeWalk's walks read it. The objects it hands out
+// stay referenced as long as the view; the first failed read is kept, so that
+// a walk cut short by an object gone tells of it.
+class BusTree : public AtspiTreeWalk::TreeView {
+ public:
+  Node add(Ref<AtspiAccessible> object);
+  static AtspiAccessible* object(Node node) {
+    return static_cast<AtspiAccessible*>(const_cast<void*>(node));
+  }
+  AXError error() const { return error_; }
+
+  int role(Node node) override;
+  AtspiTreeWalk::NodeStates states(Node node) override;
+  std::optional<Rect> extents(Node node) override;
+  // Above an application, only the bus's desktop.
+  Node parent(Node node) override;
+  int childCount(Node node) override;
+  Node child(Node node, int index) override;
+  Node childAtPoint(Node node, Point point) override;
+
+ private:
+  void keep(GError*& error);
+  std::vector<Ref<AtspiAccessible>> kept_;
+  AXError error_ = AXErrorCode::success;
+};
 
 // Writing (AtspiWriting.cpp).
 Answer valueSettable(const AtspiElementRef& ref, bool withKeyboard);

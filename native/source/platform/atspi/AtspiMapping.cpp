@@ -16,7 +16,6 @@ const std::unordered_map<int, const char*>& fixedRoles() {
       {ATSPI_ROLE_DIALOG, "AXWindow"},
       {ATSPI_ROLE_WINDOW, "AXWindow"},
       {ATSPI_ROLE_ALERT, "AXWindow"},
-      {ATSPI_ROLE_ENTRY, "AXTextField"},
       {ATSPI_ROLE_EDITBAR, "AXTextField"},
       {ATSPI_ROLE_PASSWORD_TEXT, "AXSecureTextField"},
       {ATSPI_ROLE_TERMINAL, "AXTextArea"},
@@ -120,7 +119,9 @@ bool contains(std::string_view text, std::string_view part) {
 
 std::string axRole(int role, RoleStates states) {
   switch (role) {
+    // Browsers give a multi-line entry (a page's text area) the entry role.
     case ATSPI_ROLE_TEXT:
+    case ATSPI_ROLE_ENTRY:
       return states.multiLine ? "AXTextArea" : "AXTextField";
     // A combo box the user can type into is a combo box; one that only
     // offers a choice is a pop-up button.

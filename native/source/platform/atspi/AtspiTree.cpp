@@ -213,14 +213,6 @@ Answer childrenOf(AtspiSession& session, AtspiAccessible* object) {
   return {AXErrorCode::success, std::move(children)};
 }
 
-namespace {
-
-bool isApplication(AtspiAccessible* object) {
-  return atspi_accessible_get_role(object, nullptr) == ATSPI_ROLE_APPLICATION;
-}
-
-}  // namespace
-
 // The parent, except that applications have none: above them is the bus's
 // desktop, which stands for no element of the model.
 Answer parentOf(AtspiSession& session, AtspiAccessible* object, const Facts& facts) {
@@ -236,21 +228,91 @@ Answer parentOf(AtspiSession& session, AtspiAccessible* object, const Facts& fac
   return {AXErrorCode::success, session.adopt(parent.release())};
 }
 
-// The window holding an object: the ancestor (or the object itself) that is
-// a child of its application.
-Answer windowOf(AtspiSession& session, AtspiAccessible* object) {
-  Ref<AtspiAccessible> current(newRef(object));
-  for (int step = 0; step < MAX_PARENT_STEPS; ++step) {
-    GError* error = nullptr;
-    Ref<AtspiAccessible> parent(atspi_accessible_get_parent(current.get(), &error));
-    if (AXError code = take(error)) return failed(code);
-    if (!parent) return failed(AXErrorCode::noValue);
-    if (isApplication(parent.get())) {
-      return {AXErrorCode::success, session.adopt(current.release())};
-    }
-    current = std::move(parent);
+BusTree::Node BusTree::add(Ref<AtspiAccessible> object) {
+  if (!object) return nullptr;
+  kept_.push_back(std::move(object));
+  return kept_.back().get();
+}
+
+void BusTree::keep(GError*& error) {
+  AXError code = take(error);
+  if (code && !error_) error_ = code;
+}
+
+int BusTree::role(Node node) {
+  GError* error = nullptr;
+  const AtspiRole role = atspi_accessible_get_role(object(node), &error);
+  keep(error);
+  return role;
+}
+
+AtspiTreeWalk::NodeStates BusTree::states(Node node) {
+  Ref<AtspiStateSet> states(atspi_accessible_get_state_set(object(node)));
+  auto has = [&](AtspiStateType state) {
+    return states && atspi_state_set_contains(states.get(), state);
+  };
+  return {.editable = has(ATSPI_STATE_EDITABLE),
+          .focusable = has(ATSPI_STATE_FOCUSABLE),
+          .showing = has(ATSPI_STATE_SHOWING)};
+}
+
+std::optional<Rect> BusTree::extents(Node node) {
+  Ref<AtspiComponent> component(atspi_accessible_get_component_iface(object(node)));
+  if (!component) return std::nullopt;
+  GError* error = nullptr;
+  std::unique_ptr<AtspiRect, Free> rect(
+      atspi_component_get_extents(component.get(), ATSPI_COORD_TYPE_SCREEN, &error));
+  keep(error);
+  if (!rect || rect->width <= 0 || rect->height <= 0) return std::nullopt;
+  return Rect{{static_cast<double>(rect->x), static_cast<double>(rect->y)},
+              {static_cast<double>(rect->width), static_cast<double>(rect->height)}};
+}
+
+BusTree::Node BusTree::parent(Node node) {
+  GError* error = nullptr;
+  Ref<AtspiAccessible> parent(atspi_accessible_get_parent(object(node), &error));
+  keep(error);
+  if (!parent || atspi_accessible_get_role(parent.get(), nullptr) == ATSPI_ROLE_DESKTOP_FRAME) {
+    return nullptr;
   }
-  return failed(AXErrorCode::noValue);
+  return add(std::move(parent));
+}
+
+int BusTree::childCount(Node node) {
+  GError* error = nullptr;
+  const gint count = atspi_accessible_get_child_count(object(node), &error);
+  keep(error);
+  return std::max(count, 0);
+}
+
+BusTree::Node BusTree::child(Node node, int index) {
+  GError* error = nullptr;
+  Ref<AtspiAccessible> child(atspi_accessible_get_child_at_index(object(node), index, &error));
+  keep(error);
+  return add(std::move(child));
+}
+
+// An answer without a role is the toolkit's placeholder for nothing.
+BusTree::Node BusTree::childAtPoint(Node node, Point point) {
+  Ref<AtspiComponent> component(atspi_accessible_get_component_iface(object(node)));
+  if (!component) return nullptr;
+  GError* error = nullptr;
+  Ref<AtspiAccessible> child(atspi_component_get_accessible_at_point(
+      component.get(), static_cast<gint>(point.x), static_cast<gint>(point.y),
+      ATSPI_COORD_TYPE_SCREEN, &error));
+  g_clear_error(&error);
+  if (!child || atspi_accessible_get_role(child.get(), nullptr) == ATSPI_ROLE_INVALID) {
+    return nullptr;
+  }
+  return add(std::move(child));
+}
+
+Answer windowOf(AtspiSession& session, AtspiAccessible* object) {
+  BusTree tree;
+  const BusTree::Node window =
+      AtspiTreeWalk::windowOf(tree, tree.add(Ref<AtspiAccessible>(newRef(object))));
+  if (!window) return failed(tree.error() ? tree.error() : AXErrorCode::noValue);
+  return {AXErrorCode::success, session.adopt(newRef(BusTree::object(window)))};
 }
 
 // The window an application shows in front: the active one, or for the main

@@ -1,5 +1,7 @@
 #include "platform/sim/Control.h"
 
+#include <utility>
+
 #include "platform/KeyNames.h"
 #include "platform/cairo/Render.h"
 #include "platform/sim/EventTaps.h"
@@ -200,6 +202,14 @@ void SimControl::setScreens(std::vector<Screen> screens, std::optional<std::size
     state.model.mainScreen = mainScreen;
   });
   if (RunLoop* loop = desktop_->mainRunLoop()) desktop_->screenChangeNotices()->post(*loop);
+}
+
+void SimControl::setCompositing(bool running) {
+  const bool changed = desktop_->withState([running](SimDesktop::State& state) {
+    return std::exchange(state.blendsTranslucency, running) != running;
+  });
+  RunLoop* loop = desktop_->mainRunLoop();
+  if (changed && loop) desktop_->translucencyNotices()->post(*loop);
 }
 
 void SimControl::wake() {

@@ -71,6 +71,9 @@ class SimControl {
   void setScreens(std::vector<Screen> screens, std::optional<std::size_t> mainScreen);
   // The system woke from sleep: the wake notice goes out.
   void wake();
+  // A compositing manager starts or stops: the translucency notice goes out
+  // when that changes whether translucent windows blend.
+  void setCompositing(bool running);
 
   // The program's windows, in the order they were made.
   std::vector<SimWindowRecord> windows();

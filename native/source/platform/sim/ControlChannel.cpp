@@ -304,6 +304,16 @@ bool displayOptions(const json& command, SimControl& control, RunLoop&, std::str
   return true;
 }
 
+bool compositor(const json& command, SimControl& control, RunLoop&, std::string& error) {
+  const auto running = command.find("running");
+  if (running == command.end() || !running->is_boolean()) {
+    error = "\"running\" must be true or false";
+    return false;
+  }
+  control.setCompositing(running->get<bool>());
+  return true;
+}
+
 bool wake(const json&, SimControl& control, RunLoop&, std::string&) {
   control.wake();
   return true;
@@ -390,6 +400,7 @@ const std::map<std::string, Handler, std::less<>>& handlers() {
       {"report_typed", reportTyped},
       {"screens", screens},
       {"wake", wake},
+      {"compositor", compositor},
       {"display_options", displayOptions},
       {"render_window", renderWindow},
       {"report_windows", reportWindows},

@@ -81,6 +81,8 @@ class SimDesktop : public std::enable_shared_from_this<SimDesktop> {
     std::string typed;
     // The windows the program made.
     SimWindows windows;
+    // A compositing manager runs.
+    bool blendsTranslucency = true;
 
     SimApplication* appFor(std::int32_t pid);
     // The application of a handle while it runs and the node still exists.
@@ -117,6 +119,7 @@ class SimDesktop : public std::enable_shared_from_this<SimDesktop> {
   const std::shared_ptr<Notices>& screenChangeNotices() const { return screenChange_; }
   const std::shared_ptr<Notices>& wakeNotices() const { return wake_; }
   const std::shared_ptr<MouseDownNotices>& mouseDownNotices() const { return mouseDown_; }
+  const std::shared_ptr<Notices>& translucencyNotices() const { return translucency_; }
   ObserverSet<SimObserver>& observers() { return observers_; }
 
  private:
@@ -130,6 +133,7 @@ class SimDesktop : public std::enable_shared_from_this<SimDesktop> {
   std::shared_ptr<Notices> screenChange_ = Notices::make();
   std::shared_ptr<Notices> wake_ = Notices::make();
   std::shared_ptr<MouseDownNotices> mouseDown_ = MouseDownNotices::make();
+  std::shared_ptr<Notices> translucency_ = Notices::make();
   ObserverSet<SimObserver> observers_;
 };
 

@@ -23,6 +23,7 @@ constexpr double MAX_COORDINATE = 1e9;
 constexpr Windowing::ObserverToken SCREEN_CHANGE_KIND = 0;
 constexpr Windowing::ObserverToken WAKE_KIND = 1;
 constexpr Windowing::ObserverToken MOUSE_DOWN_KIND = 2;
+constexpr Windowing::ObserverToken TRANSLUCENCY_KIND = 3;
 
 // The window's points for a global location: origin at its top-left, y down.
 Point inWindow(const Rect& frame, Point location) {
@@ -135,6 +136,9 @@ class SimOverlayWindow : public OverlayWindow {
   bool isVisible() const override { return read(&SimWindowRecord::visible); }
   void setContent(DisplayList content) override {
     change([&content](SimWindowRecord& r) { r.content = std::move(content); });
+  }
+  void setShape(std::vector<Rect> parts) override {
+    change([&parts](SimWindowRecord& r) { r.shape = std::move(parts); });
   }
   void setIgnoresPointer(bool ignores) override {
     desktop_->withState([this, ignores](SimDesktop::State& state) {
@@ -395,9 +399,20 @@ void SimWindowing::removeObserver(ObserverToken token) {
     case MOUSE_DOWN_KIND:
       desktop_->mouseDownNotices()->remove(token >> 2);
       break;
+    case TRANSLUCENCY_KIND:
+      desktop_->translucencyNotices()->remove(token >> 2);
+      break;
     default:
       break;
   }
+}
+
+bool SimWindowing::blendsTranslucency() {
+  return desktop_->withState([](SimDesktop::State& state) { return state.blendsTranslucency; });
+}
+
+Windowing::ObserverToken SimWindowing::addTranslucencyObserver(Notice notice) {
+  return (desktop_->translucencyNotices()->add(std::move(notice)) << 2) | TRANSLUCENCY_KIND;
 }
 
 DisplayOptions SimWindowing::displayOptions() {

@@ -36,6 +36,8 @@ struct SimWindowRecord {
   bool visible = false;
   bool ignoresPointer = false;
   bool holdsKeyboard = false;
+  // Where it shows, in its own points; empty: all of it.
+  std::vector<Rect> shape;
   std::string accessibilityLabel;
   std::string accessibilityRole;
   DisplayList content;
@@ -145,6 +147,8 @@ class SimWindowing : public Windowing {
   UserDefaults& userDefaults() override { return defaults_; }
   ObserverToken addMouseDownMonitor(MouseDownHandler handler) override;
   DisplayOptions displayOptions() override;
+  bool blendsTranslucency() override;
+  ObserverToken addTranslucencyObserver(Notice notice) override;
 
  private:
   std::shared_ptr<SimDesktop> desktop_;

@@ -56,6 +56,12 @@ Windowing::ObserverToken X11Windowing::addMouseDownMonitor(MouseDownHandler hand
   return connection_->addMouseDownMonitor(std::move(handler));
 }
 
+bool X11Windowing::blendsTranslucency() { return connection_->blendsTranslucency(); }
+
+Windowing::ObserverToken X11Windowing::addTranslucencyObserver(Notice notice) {
+  return connection_->addObserver(NoticeKind::translucency, std::move(notice));
+}
+
 void X11Windowing::removeObserver(ObserverToken token) { connection_->removeObserver(token); }
 
 DisplayOptions X11Windowing::displayOptions() { return readGSettingsDisplayOptions(); }

@@ -52,6 +52,8 @@ class X11Windowing : public Windowing {
   ObserverToken addMouseDownMonitor(MouseDownHandler handler) override;
   // GNOME's settings (see gsettings/DisplayOptions.h).
   DisplayOptions displayOptions() override;
+  bool blendsTranslucency() override;
+  ObserverToken addTranslucencyObserver(Notice notice) override;
 
  private:
   X11Windowing(std::shared_ptr<X11OverlayConnection> connection,

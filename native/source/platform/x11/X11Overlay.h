@@ -11,6 +11,7 @@
 #include <bitset>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -44,7 +45,7 @@ struct CairoDestroy {
 };
 using CairoPtr = std::unique_ptr<cairo_t, CairoDestroy>;
 
-enum class NoticeKind { screens, wake, mouseDown };
+enum class NoticeKind { screens, wake, mouseDown, translucency };
 
 // A left or right mouse down anywhere, where the pointer was then (root
 // pixels) and the root's child under it.
@@ -64,6 +65,8 @@ struct Atoms {
   Atom opacity = 0;
   Atom label = 0;
   Atom role = 0;
+  // The selection a compositing manager of the screen owns.
+  Atom compositor = 0;
 };
 
 // What the watching thread read in one go, handled on the main loop in order.
@@ -73,6 +76,8 @@ struct Batch {
   bool screensChanged = false;
   bool woke = false;
   bool serverGone = false;
+  // The compositing manager's selection changed hands: whether it has an owner now.
+  std::optional<bool> compositing;
 };
 
 class X11OverlayWindow;
@@ -100,6 +105,12 @@ class X11OverlayConnection : public std::enable_shared_from_this<X11OverlayConne
   // is a request to the compositing manager.
   bool translucent() const { return translucent_; }
   bool canIgnorePointer() const { return shapeInput_; }
+  bool canShape() const { return shapes_; }
+  // Whether translucent pixels blend with what lies below: the windows have
+  // an alpha channel and a compositing manager owns the screen's selection.
+  // Followed through the fixes extension's selection events; where the
+  // server has none, asked afresh.
+  bool blendsTranslucency();
   const Atoms& atoms() const { return atoms_; }
   // False once the server has gone.
   bool usable();
@@ -151,7 +162,10 @@ class X11OverlayConnection : public std::enable_shared_from_this<X11OverlayConne
   bool ownColormap_ = false;
   bool translucent_ = false;
   bool shapeInput_ = false;
+  bool shapes_ = false;
   int randrEvents_ = -1;
+  int fixesEvents_ = -1;
+  bool compositing_ = false;
   // The input extension's major opcode, when it sends raw events.
   int inputOpcode_ = -1;
   bool gone_ = false;
@@ -196,6 +210,7 @@ class X11OverlayWindow : public OverlayWindow {
   void orderOut() override;
   bool isVisible() const override { return visible_; }
   void setContent(DisplayList content) override;
+  void setShape(std::vector<Rect> parts) override;
   void setIgnoresPointer(bool ignores) override;
   void setAccessibility(const std::string& label, const std::string& role) override;
   bool takeKeyboard(KeyHandler handler) override;
@@ -221,6 +236,7 @@ class X11OverlayWindow : public OverlayWindow {
 
  private:
   void applyInputShape();
+  void applyShape();
   void setText(Atom property, const std::string& text);
   // The part of the window on the root, in the window's pixels.
   Pixels visibleArea() const;
@@ -244,6 +260,7 @@ class X11OverlayWindow : public OverlayWindow {
   std::uint64_t raisedAt_ = 0;
   WindowLevel level_;
   DisplayList content_;
+  std::vector<Rect> shape_;
   Windowing::PointerHandler handler_;
   KeyHandler keys_;
 };

@@ -5,6 +5,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
+#include <X11/extensions/Xfixes.h>
 #include <X11/extensions/Xrandr.h>
 #include <X11/extensions/shape.h>
 #include <poll.h>
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <cmath>
 #include <iterator>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -69,11 +71,15 @@ bool X11OverlayConnection::start(std::string& error) {
                          "_NET_WM_PID",
                          "_NET_WM_WINDOW_OPACITY",
                          "_NOLARI_ACCESSIBLE_LABEL",
-                         "_NOLARI_ACCESSIBLE_ROLE"};
+                         "_NOLARI_ACCESSIBLE_ROLE",
+                         nullptr};
+  const std::string compositor = "_NET_WM_CM_S" + std::to_string(screen);
+  names[std::size(names) - 1] = compositor.c_str();
   Atom atoms[std::size(names)] = {};
   XInternAtoms(display_, const_cast<char**>(names), static_cast<int>(std::size(names)), False,
                atoms);
-  atoms_ = {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6], atoms[7]};
+  atoms_ = {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4],
+            atoms[5], atoms[6], atoms[7], atoms[8]};
 
   XVisualInfo argb{};
   if (XMatchVisualInfo(display_, screen, 32, TrueColor, &argb)) {
@@ -90,8 +96,8 @@ bool X11OverlayConnection::start(std::string& error) {
   }
 
   int shapeEvents = 0, shapeErrors = 0, shapeMajor = 0, shapeMinor = 0;
-  shapeInput_ = XShapeQueryExtension(display_, &shapeEvents, &shapeErrors) &&
-                XShapeQueryVersion(display_, &shapeMajor, &shapeMinor) &&
+  shapes_ = XShapeQueryExtension(display_, &shapeEvents, &shapeErrors);
+  shapeInput_ = shapes_ && XShapeQueryVersion(display_, &shapeMajor, &shapeMinor) &&
                 (shapeMajor > 1 || (shapeMajor == 1 && shapeMinor >= 1));
   if (!shapeInput_) {
     NolariLogger::warn("the X server has no input shapes: the agent's windows take every click");
@@ -125,6 +131,17 @@ bool X11OverlayConnection::start(std::string& error) {
   } else {
     randrEvents_ = -1;
   }
+  // A compositing manager that starts or stops takes or leaves its selection.
+  int fixesErrors = 0;
+  if (XFixesQueryExtension(display_, &fixesEvents_, &fixesErrors)) {
+    XFixesSelectSelectionInput(display_, root_, atoms_.compositor,
+                               XFixesSetSelectionOwnerNotifyMask |
+                                   XFixesSelectionWindowDestroyNotifyMask |
+                                   XFixesSelectionClientCloseNotifyMask);
+  } else {
+    fixesEvents_ = -1;
+  }
+  compositing_ = XGetSelectionOwner(display_, atoms_.compositor) != None;
   XFlush(display_);
 
   wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -162,6 +179,14 @@ void X11OverlayConnection::flush() {
     const std::uint64_t one = 1;
     [[maybe_unused]] auto written = ::write(wakeFd_, &one, sizeof one);
   }
+}
+
+bool X11OverlayConnection::blendsTranslucency() {
+  if (!translucent_) return false;
+  if (fixesEvents_ < 0 && usable()) {
+    compositing_ = XGetSelectionOwner(display_, atoms_.compositor) != None;
+  }
+  return compositing_;
 }
 
 Pixels X11OverlayConnection::pixelsOf(const Rect& frame) const {
@@ -268,6 +293,9 @@ void X11OverlayConnection::watch() {
       if (randrEvents_ >= 0 && (event.type == randrEvents_ + RRScreenChangeNotify ||
                                 event.type == randrEvents_ + RRNotify)) {
         batch.screensChanged = true;
+      } else if (fixesEvents_ >= 0 && event.type == fixesEvents_ + XFixesSelectionNotify) {
+        const auto& notice = reinterpret_cast<const XFixesSelectionNotifyEvent&>(event);
+        batch.compositing = notice.subtype == XFixesSetSelectionOwnerNotify && notice.owner != None;
       } else if (event.type == GenericEvent && event.xcookie.extension == inputOpcode_) {
         readRawPress(event, batch);
       } else {
@@ -280,7 +308,7 @@ void X11OverlayConnection::watch() {
       fds[2].fd = wake->fd();
     }
     if (!batch.events.empty() || !batch.presses.empty() || batch.screensChanged || batch.woke ||
-        batch.serverGone) {
+        batch.compositing || batch.serverGone) {
       loop_.post([weak, batch]() mutable {
         if (auto connection = weak.lock()) connection->handle(batch);
       });
@@ -374,6 +402,10 @@ void X11OverlayConnection::handle(Batch& batch) {
   }
   if (batch.screensChanged || rootChanged) notices_->deliver(NoticeKind::screens, {});
   if (batch.woke) notices_->deliver(NoticeKind::wake, {});
+  if (batch.compositing && *batch.compositing != compositing_) {
+    compositing_ = *batch.compositing;
+    if (translucent_) notices_->deliver(NoticeKind::translucency, {});
+  }
   // A press that one of our windows takes is that window's.
   for (const RawPress& press : batch.presses) {
     auto found = windows_.find(press.child);

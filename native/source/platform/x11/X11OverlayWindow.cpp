@@ -170,6 +170,34 @@ void X11OverlayWindow::setIgnoresPointer(bool ignores) {
   connection_->flush();
 }
 
+void X11OverlayWindow::setShape(std::vector<Rect> parts) {
+  if (parts == shape_) return;
+  shape_ = std::move(parts);
+  if (!window_ || !connection_->usable()) return;
+  applyShape();
+  connection_->flush();
+}
+
+// The window's bounding region, one pixel to the point; none at all is the
+// whole window.
+void X11OverlayWindow::applyShape() {
+  if (!connection_->canShape()) return;
+  if (shape_.empty()) {
+    XShapeCombineMask(connection_->display(), window_, ShapeBounding, 0, 0, None, ShapeSet);
+    return;
+  }
+  std::vector<XRectangle> rectangles;
+  for (const Rect& part : shape_) {
+    const Rect clipped = sanitized(part);
+    rectangles.push_back({static_cast<short>(std::lround(clipped.origin.x)),
+                          static_cast<short>(std::lround(clipped.origin.y)),
+                          static_cast<unsigned short>(std::lround(clipped.size.width)),
+                          static_cast<unsigned short>(std::lround(clipped.size.height))});
+  }
+  XShapeCombineRectangles(connection_->display(), window_, ShapeBounding, 0, 0, rectangles.data(),
+                          static_cast<int>(rectangles.size()), ShapeSet, Unsorted);
+}
+
 // An empty input region lets every click through to the window below; none
 // at all is the whole window again.
 void X11OverlayWindow::applyInputShape() {

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Reads a field of a running application through the accessibility bus,
 independently of the programs under test, and prints it as one JSON line:
-{"text": ..., "caret": ...}. The field is the object named NAME (a web page's
+{"text": ..., "caret": ..., "extents": [x, y, w, h]} (top-left screen
+coordinates). The field is the object named NAME (a web page's
 aria-label) in the application whose name contains APP, or with NAME "-" the
 first editable text that has the keyboard focus. With --focus the field is
 given the keyboard focus first.
@@ -66,7 +67,9 @@ def main():
     count = Atspi.Text.get_character_count(field)
     # Gecko fills the second UTF-16 place of an emoji with U+FEFF; no user sees it.
     text = Atspi.Text.get_text(field, 0, count).replace("\ufeff", "")
-    print(json.dumps({"text": text, "caret": Atspi.Text.get_caret_offset(field)}))
+    box = field.get_extents(Atspi.CoordType.SCREEN)
+    print(json.dumps({"text": text, "caret": Atspi.Text.get_caret_offset(field),
+                      "extents": [box.x, box.y, box.width, box.height]}))
 
 
 main()
