@@ -9,6 +9,7 @@
 #include <set>
 
 #include "FuzzSupport.h"
+#include "base/LineSink.h"
 #include "core/AXReadCache.h"
 #include "platform/Platform.h"
 #include "platform/sim/Desktop.h"
@@ -110,8 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Velkit's commands, through the read cache its main puts in front.
   desktop->accessibility = std::make_unique<AXReadCache>(std::move(desktop->accessibility));
-  Velkit::captureSelection(*desktop->accessibility, *desktop->workspace);
-  Velkit::writeText(*desktop->accessibility, *desktop->workspace, "fuzz");
+  StandardOutputSink output;
+  Velkit::captureSelection(output, *desktop->accessibility, *desktop->workspace);
+  Velkit::writeText(output, *desktop->accessibility, *desktop->workspace, "fuzz");
   desktop.reset();
 
   if (!connect(scene)) {
