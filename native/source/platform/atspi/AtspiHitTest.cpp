@@ -69,8 +69,8 @@ AXError elementAt(AtspiSession& session, const AtspiElementRef& ref, gint x, gin
     BusTree tree;
     const BusTree::Node landing = AtspiTreeWalk::deepestAt(tree, tree.add(std::move(start)), point);
     const BusTree::Node field = AtspiTreeWalk::fieldAt(tree, landing);
-    Ref<AtspiAccessible> shown =
-        shownSelfOrAncestor(session, field ? Ref<AtspiAccessible>(newRef(BusTree::object(field))) : nullptr);
+    Ref<AtspiAccessible> shown = shownSelfOrAncestor(
+        session, field ? Ref<AtspiAccessible>(newRef(BusTree::object(field))) : nullptr);
     if (shown) {
       found = session.adopt(shown.release());
       return AXErrorCode::success;
