@@ -160,6 +160,7 @@ class DeepTree : public TreeView {
   DeepTree(int depth, int width, bool answers) : depth_(depth), width_(width), answers_(answers) {}
   static int level(Node n) { return static_cast<int>(reinterpret_cast<std::intptr_t>(n)); }
   static Node nodeAt(int level) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): these nodes are numbers, never dereferenced.
     return reinterpret_cast<Node>(static_cast<std::intptr_t>(level));
   }
 
@@ -224,6 +225,7 @@ class ExtentlessTree : public TreeView {
   int childCount(Node) override { return WIDTH; }
   Node child(Node n, int index) override {
     ++reads;
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): these nodes are numbers, never dereferenced.
     return reinterpret_cast<Node>(reinterpret_cast<std::intptr_t>(n) * WIDTH + index + 1);
   }
   Node childAtPoint(Node, Point) override { return nullptr; }
@@ -232,6 +234,7 @@ class ExtentlessTree : public TreeView {
 
 TEST(AtspiTreeWalk, TheSearchThroughChildrenWithoutExtentsIsBounded) {
   ExtentlessTree tree;
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): these nodes are numbers, never dereferenced.
   const auto root = reinterpret_cast<TreeView::Node>(std::intptr_t{1});
   EXPECT_EQ(AtspiTreeWalk::deepestAt(tree, root, {1, 1}), root);
   EXPECT_EQ(tree.reads, AtspiTreeWalk::MAX_DESCENT_READS);
