@@ -175,22 +175,13 @@ TEST_F(AmbrelHoverTest, QtEditor) {
 }
 
 TEST_F(AmbrelHoverTest, Chromium) {
-  checkBrowser(
-      {"chromium", "--no-sandbox", "--force-renderer-accessibility",
-       "--user-data-dir=" + files_.path() + "/chromium", "--no-first-run", "--disable-gpu"},
-      {{"ACCESSIBILITY_ENABLED", "1"}}, "chromium", "Compose - Webmail");
+  const auto browser = chromiumLaunch(files_.path());
+  checkBrowser(browser.command, browser.environment, "chromium", "Compose - Webmail");
 }
 
 TEST_F(AmbrelHoverTest, Firefox) {
-  const std::string profile = files_.path() + "/firefox";
-  std::filesystem::create_directories(profile);
-  std::ofstream(profile + "/user.js")
-      << "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n"
-         "user_pref(\"browser.aboutwelcome.enabled\", false);\n"
-         "user_pref(\"datareporting.policy.dataSubmissionEnabled\", false);\n"
-         "user_pref(\"browser.startup.homepage_override.mstone\", \"ignore\");\n";
-  checkBrowser({"firefox-esr", "--no-remote", "--profile", profile}, {{"GNOME_ACCESSIBILITY", "1"}},
-               "firefox", "Compose - Webmail");
+  const auto browser = firefoxLaunch(files_.path());
+  checkBrowser(browser.command, browser.environment, "firefox", "Compose - Webmail");
 }
 
 // The office suite's window has no parent; only windows whose title names

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 // After the test framework: X.h defines None, a name the framework uses.
@@ -56,6 +57,23 @@ std::unique_ptr<RunningProcess> startOwned(const std::string& path, ProcessOptio
 }  // namespace
 
 std::string composerScript() { return std::string(NOLARI_TESTS_DIR) + "/desktop/apps/compose.py"; }
+
+BrowserLaunch chromiumLaunch(const std::string& folder) {
+  return {{"chromium", "--no-sandbox", "--force-renderer-accessibility",
+           "--user-data-dir=" + folder + "/chromium", "--no-first-run", "--disable-gpu"},
+          {{"ACCESSIBILITY_ENABLED", "1"}}};
+}
+
+BrowserLaunch firefoxLaunch(const std::string& folder) {
+  const std::string profile = folder + "/firefox";
+  std::filesystem::create_directories(profile);
+  std::ofstream(profile + "/user.js")
+      << "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n"
+         "user_pref(\"browser.aboutwelcome.enabled\", false);\n"
+         "user_pref(\"datareporting.policy.dataSubmissionEnabled\", false);\n"
+         "user_pref(\"browser.startup.homepage_override.mstone\", \"ignore\");\n";
+  return {{"firefox-esr", "--no-remote", "--profile", profile}, {{"GNOME_ACCESSIBILITY", "1"}}};
+}
 
 std::string HeadlessDesktop::missingPrograms() {
   std::string missing;

@@ -83,4 +83,12 @@ class HeadlessDesktop {
 
 std::string composerScript();
 
+// A browser run with its accessibility on and a fresh profile under `folder`.
+struct BrowserLaunch {
+  std::vector<std::string> command;
+  std::map<std::string, std::string> environment;
+};
+BrowserLaunch chromiumLaunch(const std::string& folder);
+BrowserLaunch firefoxLaunch(const std::string& folder);
+
 }  // namespace nolari::test

@@ -195,22 +195,13 @@ class VelkitApplicationsTest : public DesktopFixture {
 };
 
 TEST_F(VelkitApplicationsTest, Chromium) {
-  checkBrowser(
-      {"chromium", "--no-sandbox", "--force-renderer-accessibility",
-       "--user-data-dir=" + files_.path() + "/chromium", "--no-first-run", "--disable-gpu"},
-      {{"ACCESSIBILITY_ENABLED", "1"}});
+  const auto browser = chromiumLaunch(files_.path());
+  checkBrowser(browser.command, browser.environment);
 }
 
 TEST_F(VelkitApplicationsTest, Firefox) {
-  const std::string profile = files_.path() + "/firefox";
-  std::filesystem::create_directories(profile);
-  std::ofstream(profile + "/user.js")
-      << "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n"
-         "user_pref(\"browser.aboutwelcome.enabled\", false);\n"
-         "user_pref(\"datareporting.policy.dataSubmissionEnabled\", false);\n"
-         "user_pref(\"browser.startup.homepage_override.mstone\", \"ignore\");\n";
-  checkBrowser({"firefox-esr", "--no-remote", "--profile", profile},
-               {{"GNOME_ACCESSIBILITY", "1"}});
+  const auto browser = firefoxLaunch(files_.path());
+  checkBrowser(browser.command, browser.environment);
 }
 
 // Qt leaves the focused state on the tab of the document; the editor is the focus.
