@@ -154,16 +154,19 @@ Display* X11Desktop::openDisplay() {
 }
 
 // A display whose server went away is marked as Xlib marks one after an I/O
-// error, so that closing it frees it without talking to the server.
+// error, so that closing it frees it without talking to the server: Xlib's
+// own I/O error path, once its handler returns, unlocks the display twice. A
+// server can go away after the last request, so the socket is asked here too.
 void X11Desktop::closeDisplay(Display* display) {
   if (!display) return;
   {
     std::lock_guard lock(loggedMutex);
     loggedDisplays.erase(display);
   }
+  if (isBroken(display)) display->flags = display->flags | XlibDisplayIOError;
   {
     std::lock_guard lock(brokenMutex);
-    if (brokenDisplays.erase(display)) display->flags = display->flags | XlibDisplayIOError;
+    brokenDisplays.erase(display);
   }
   XCloseDisplay(display);
 }
